@@ -1,0 +1,3 @@
+#include "formats/cdda.h"
+
+const FormatModule* cdda_module() { return nullptr; }

@@ -1,0 +1,164 @@
+#include "formats/format.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+#include "formats/cdda.h"
+#include "formats/mpeg.h"
+#include "formats/ogg.h"
+#include "formats/wav.h"
+
+namespace {
+
+struct Registry {
+  std::vector<const FormatModule*> modules;
+  bool initialised = false;
+};
+
+Registry& registry() {
+  static Registry instance;
+  return instance;
+}
+
+void register_module(const FormatModule* module) {
+  if (module == nullptr) return;
+  g_debug("Loaded format module: %s", module->name);
+  registry().modules.push_back(module);
+}
+
+std::string duration_text(const SampleInfo& si) {
+  // A header may carry zero rates; such a file still gets its information block.
+  if (si.avgBytesPerSec == 0) return "unknown";
+  const std::uint64_t ms = si.numBytes * 1000 / si.avgBytesPerSec;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64 ".%03" PRIu64,
+                ms / 3600000, (ms / 60000) % 60, (ms / 1000) % 60, ms % 1000);
+  return text;
+}
+
+}  // namespace
+
+void set_error_message(ErrorText* error, const char* format, ...) {
+  if (error == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  gchar* text = g_strdup_vprintf(format, args);
+  va_end(args);
+  *error = std::string(text);
+  g_free(text);
+}
+
+void format_init() {
+  Registry& reg = registry();
+  if (reg.initialised) return;
+  register_module(wav_module());
+  register_module(cdda_module());
+  register_module(mpeg_module_register());
+  register_module(ogg_module());
+  reg.initialised = true;
+}
+
+AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
+  for (const FormatModule* module : registry().modules) {
+    if (AudioFilePtr file = module->open_file(*module, path, error)) {
+      if (error != nullptr) error->reset();
+      return file;
+    }
+    if (error != nullptr && error->has_value()) {
+      g_debug("Open as %s failed: %s", module->name, (*error)->c_str());
+      error->reset();
+    }
+  }
+  set_error_message(error, "%s", "File format unknown/not supported");
+  return nullptr;
+}
+
+void format_close_file(AudioFilePtr file) {
+  if (!file) return;
+  const FormatModule* module = file->module;
+  module->close_file(*module, std::move(file));
+}
+
+std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
+                              std::uint64_t offset) {
+  return file.module->read_data(file, buffer, offset);
+}
+
+int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                       std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+  return file.module->write_range(file, out_path, start, end, progress, user_data);
+}
+
+void format_print_info(const AudioFile& file) {
+  const SampleInfo& si = file.si;
+  std::printf("File name:      %s\n", file.path.c_str());
+  std::printf("File format:    %s\n", file.module->name);
+  if (file.details) std::printf("Format details: %s\n", file.details->c_str());
+  if (si.blockAlign == 0) {
+    std::printf("Duration:       %s (unknown samples)\n", duration_text(si).c_str());
+  } else {
+    std::printf("Duration:       %s (%" PRIu64 " samples)\n", duration_text(si).c_str(),
+                si.numBytes / si.blockAlign);
+  }
+  std::printf("Format:         %u Hz / %u ch / %u bit\n", si.samplesPerSec, si.channels,
+              si.bitsPerSample);
+}
+
+void format_list_modules() {
+  for (const FormatModule* module : registry().modules) {
+    std::printf("Format:    %s\n", module->name);
+    std::printf("Library:   %s\n", module->library);
+    std::printf("Extension: %s\n", module->extension);
+    std::printf("\n");
+  }
+}
+
+int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,
+                       ErrorText* error) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    set_error_message(error, "Could not stat %s: %s", path.c_str(), g_strerror(errno));
+    return 0;
+  }
+  FilePtr fp(std::fopen(path.c_str(), "rb"));
+  if (!fp) {
+    set_error_message(error, "Could not open file %s: %s", path.c_str(), g_strerror(errno));
+    return 0;
+  }
+  file.module = &module;
+  file.path = path;
+  file.fp = std::move(fp);
+  file.file_size = static_cast<std::int64_t>(st.st_size);
+  return 1;
+}
+
+void format_close_common(AudioFile& file) {
+  file.details.reset();
+  file.fp.reset();
+  file.path.clear();
+}
+
+int format_has_extension(const FormatModule& module, std::string_view path,
+                         const char* extension) {
+  const std::string_view ext = extension != nullptr ? extension : module.extension;
+  if (path.size() < ext.size()) return 0;
+  const std::string tail(path.substr(path.size() - ext.size()));
+  return g_ascii_strcasecmp(tail.c_str(), std::string(ext).c_str()) == 0 ? 1 : 0;
+}
+
+int format_check_block_layout(const SampleInfo& si, ErrorText* error) {
+  if (si.channels == 0 || si.bitsPerSample < 8 || si.blockAlign == 0 || si.bufferSize == 0) {
+    set_error_message(error,
+                      "Unusable audio format (%u Hz, %u channels, %u bit, %u bytes/s, "
+                      "block align %u): cannot measure it in blocks of 1/75 second",
+                      si.samplesPerSec, si.channels, si.bitsPerSample, si.avgBytesPerSec,
+                      si.blockAlign);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,94 @@
+// The format layer: the audio format record, the opened-file handle, the module
+// descriptor and the registry that offers a path to every module in turn.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include <glib.h>
+
+// A reason text handed back to the caller; std::nullopt means "no text".
+using ErrorText = std::optional<std::string>;
+
+struct SampleInfo {
+  std::uint32_t channels = 0;
+  std::uint32_t samplesPerSec = 0;
+  std::uint32_t avgBytesPerSec = 0;
+  std::uint32_t blockAlign = 0;
+  std::uint32_t bitsPerSample = 0;
+  std::uint64_t numBytes = 0;
+  std::uint64_t bufferSize = 0;  // bytes of one block of 1/75 second
+};
+
+struct FileCloser {
+  void operator()(std::FILE* fp) const noexcept {
+    if (fp != nullptr) std::fclose(fp);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct FormatModule;
+
+// The handle of one opened audio file. Modules derive their own record from it.
+struct AudioFile {
+  const FormatModule* module = nullptr;
+  std::string path;
+  FilePtr fp;
+  SampleInfo si;
+  std::optional<std::string> details;
+  std::int64_t file_size = 0;
+
+  AudioFile() = default;
+  AudioFile(const AudioFile&) = delete;
+  AudioFile& operator=(const AudioFile&) = delete;
+  virtual ~AudioFile() = default;
+};
+using AudioFilePtr = std::unique_ptr<AudioFile>;
+
+// Called with 0.0 before a copy, with the fraction done after each piece, and 1.0 at the end.
+using WriteProgressFunc = void (*)(void* user_data, double fraction);
+
+struct FormatModule {
+  const char* name;
+  const char* library;
+  const char* extension;
+  // Returns a complete file or nullptr with a reason in *error (error may be null).
+  AudioFilePtr (*open_file)(const FormatModule& module, const std::string& path, ErrorText* error);
+  void (*close_file)(const FormatModule& module, AudioFilePtr file);
+  // PCM bytes placed in buffer from PCM byte offset; fewer only at the end, 0 exactly at
+  // the end, -1 beyond the end or when the position cannot be reached or decoded.
+  std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
+  // Writes the PCM byte range [start, end) (end 0: to the end) as a new file of the module's
+  // format. -1 on failure, anything else is success.
+  int (*write_range)(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                     std::uint64_t end, WriteProgressFunc progress, void* user_data);
+};
+
+void format_init();
+AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
+void format_close_file(AudioFilePtr file);
+std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
+                              std::uint64_t offset);
+int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                       std::uint64_t end, WriteProgressFunc progress, void* user_data);
+void format_print_info(const AudioFile& file);
+void format_list_modules();
+
+// Fills module, path, fp and file_size. 1 on success, 0 with a reason.
+int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,
+                       ErrorText* error);
+void format_close_common(AudioFile& file);
+// 1 when path ends with extension (ASCII case-insensitive); null extension: the module's own.
+int format_has_extension(const FormatModule& module, std::string_view path,
+                         const char* extension = nullptr);
+
+// Replaces the text in *error; does nothing when error is null.
+void set_error_message(ErrorText* error, const char* format, ...) G_GNUC_PRINTF(2, 3);
+
+// 1 when the format can be measured in blocks and frames (no zero divisor anywhere),
+// otherwise 0 with a reason. Every layer that counts blocks relies on this check.
+int format_check_block_layout(const SampleInfo& si, ErrorText* error);

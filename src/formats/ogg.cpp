@@ -1,0 +1,3 @@
+#include "formats/ogg.h"
+
+const FormatModule* ogg_module() { return nullptr; }

@@ -1,0 +1,75 @@
+// Test support: temporary folders, file bytes, and running the built tfold binary.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tfold_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes);
+void write_text(const std::filesystem::path& path, const std::string& text);
+Bytes read_file(const std::filesystem::path& path);
+std::string read_text(const std::filesystem::path& path);
+Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count);
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;      // exit status, or -1 when killed by a signal or the timeout
+  bool timed_out = false;
+};
+
+struct RunOptions {
+  // Standard input: the text to feed, or std::nullopt for a closed standard input.
+  std::optional<std::string> input = std::string();
+  std::map<std::string, std::string> env;   // added to or replacing the defaults
+  std::vector<std::string> unset_env;       // removed from the defaults (for example "PWD")
+  std::optional<std::filesystem::path> cwd; // default: the run's own folder
+  std::chrono::seconds timeout{60};
+  bool invoke_by_name = false;              // argv[0] "tfold" instead of the binary's path
+};
+
+// Runs tfold in a temporary sandbox: HOME and XDG_CONFIG_HOME point into it, and
+// $HOME/.libao selects the null audio driver, so no test touches the user's files or a
+// sound card. The sandbox lives as long as the Tfold object.
+class Tfold {
+ public:
+  Tfold();
+  const std::filesystem::path& dir() const { return dir_.path(); }  // default cwd
+  std::filesystem::path home() const { return dir_.path() / ".home"; }
+  std::filesystem::path config_dir() const { return dir_.path() / ".config"; }
+  std::filesystem::path settings_file() const { return config_dir() / "trackfold" / "trackfold.conf"; }
+  std::string operator/(const std::string& name) const { return (dir_.path() / name).string(); }
+
+  RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+
+ private:
+  TempDir dir_;
+};
+
+std::string binary_path();
+// Media made by scripts/make-fixtures.sh at build time.
+std::filesystem::path fixture(const std::string& name);
+
+}  // namespace tfold_test

@@ -1,0 +1,32 @@
+// Builds WAV files byte by byte, so a test states exactly which header it means.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace tfold_test {
+
+void append_le16(Bytes& out, std::uint32_t value);
+void append_le32(Bytes& out, std::uint32_t value);
+void append_text(Bytes& out, const std::string& text);
+// A chunk: id, the declared size (by default the contents' size) and the contents.
+void append_chunk(Bytes& out, const std::string& id, const Bytes& contents);
+void append_chunk_declared(Bytes& out, const std::string& id, std::uint32_t declared, const Bytes& contents);
+
+// The 16 bytes of a format chunk.
+Bytes fmt_contents(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                   std::uint32_t avg_bytes, std::uint16_t block_align, std::uint16_t bits);
+Bytes pcm_fmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits);
+
+// "RIFF" size "WAVE" followed by the given chunks (already encoded).
+Bytes riff_wave(const Bytes& chunks);
+// A canonical 44-byte-header file holding the data.
+Bytes canonical_wav(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, const Bytes& data);
+
+// Data whose every byte tells its position, so a slice shows where it came from.
+Bytes counting_bytes(std::size_t count, std::uint32_t seed = 0);
+
+}  // namespace tfold_test
