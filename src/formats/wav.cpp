@@ -114,7 +114,9 @@ bool read_format_chunk(WavAudioFile& file, ErrorText* error) {
   if (!seek_chunk(file, "fmt ", chunk, error)) return false;
   std::array<std::uint8_t, 16> raw{};
   if (std::fread(raw.data(), 1, raw.size(), fp) != raw.size()) {
-    set_error_message(error, tr("Error reading format chunk: %s"), g_strerror(errno));
+    // At the end of the file errno tells nothing; say what happened instead.
+    const char* cause = std::ferror(fp) ? g_strerror(errno) : "unexpected end of file";
+    set_error_message(error, tr("Error reading format chunk: %s"), cause);
     return false;
   }
   const FmtFields fmt = parse_wav_fmt(raw);
