@@ -4,7 +4,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <optional>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -53,11 +53,11 @@ class TrackFile {
   bool kept_ = false;
 };
 
-std::uint64_t file_length(std::FILE* fp, bool& ok) {
-  ok = fseeko(fp, 0, SEEK_END) == 0;
-  const off_t position = ok ? ftello(fp) : -1;
-  ok = ok && position >= 0;
-  return ok ? static_cast<std::uint64_t>(position) : 0;
+std::optional<std::uint64_t> file_length(std::FILE* fp) {
+  if (fseeko(fp, 0, SEEK_END) != 0) return std::nullopt;
+  const off_t position = ftello(fp);
+  if (position < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(position);
 }
 
 // Copies from the input's current position until end or the end of the file. 0 or -1.
@@ -131,9 +131,9 @@ int cdda_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
                      std::uint64_t end, WriteProgressFunc progress, void* user_data) {
   auto& file = static_cast<CddaAudioFile&>(base);
   if (end == 0) {
-    bool ok = false;
-    end = file_length(file.fp.get(), ok);
-    if (!ok) return -1;
+    const std::optional<std::uint64_t> length = file_length(file.fp.get());
+    if (!length) return -1;
+    end = *length;
   }
   // Refused before the output exists, so a failed track leaves no empty file behind.
   if (start > file.raw_size) return -1;
