@@ -1,7 +1,21 @@
-// raw big-endian CD audio.
+// Raw big-endian CD audio: headerless 16-bit stereo at 44100 Hz, every byte is audio.
 #pragma once
 
 #include "formats/format.h"
 
-// The module's descriptor, or nullptr while the module is not available.
+struct CddaAudioFile final : AudioFile {
+  std::uint64_t raw_size = 0;  // file size at opening; bounds read and write positions
+};
+
 const FormatModule* cdda_module();
+
+// Accepts only paths ending in ".cdda.raw" (any case); nullptr with a reason otherwise.
+AudioFilePtr cdda_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
+void cdda_close_file(const FormatModule& module, AudioFilePtr file);
+// Bytes read at offset, every complete 4-byte group swapped to little-endian samples;
+// -1 when offset lies beyond the file or cannot be reached.
+std::int64_t cdda_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
+// Copies [start, end) (end 0: to the end of the file) unchanged into a new file at out_path.
+// 0 on success; -1 on failure, leaving no output file behind.
+int cdda_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                     std::uint64_t end, WriteProgressFunc progress, void* user_data);

@@ -1,7 +1,18 @@
-// Ogg Vorbis, decoded through libvorbisfile.
+// Ogg Vorbis, decoded through libvorbisfile into signed 16-bit little-endian PCM.
 #pragma once
 
 #include "formats/format.h"
 
-// The module's descriptor, or nullptr while the module is not available.
 const FormatModule* ogg_module();
+
+// Opens any file libvorbisfile accepts, whatever its name. A chained file is accepted only
+// when every link has the same rate and channel count.
+AudioFilePtr ogg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
+void ogg_close_file(const FormatModule& module, AudioFilePtr file);
+// Decoded bytes from PCM byte offset: buffer.size() bytes unless the stream ends first (0 at
+// its end). -1 beyond the end, when the position cannot be reached, or on a decoding error
+// before any byte was delivered (after one, the bytes delivered so far).
+std::int64_t ogg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
+// Cutting Ogg Vorbis is not supported: warns, reports progress 0.0 and returns -1.
+int ogg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                    std::uint64_t end, WriteProgressFunc progress, void* user_data);
