@@ -1,9 +1,15 @@
 #include "settings/settings.h"
 
+#include <glib.h>
+
+#include <array>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace {
+
+constexpr const char* SETTINGS_GROUP = "trackfold";
 
 // Process-wide option values with their built-in values; written only at start.
 struct Options {
@@ -40,10 +46,159 @@ void store(std::optional<std::string>& slot, const char* value) {
   }
 }
 
+struct GFreeDeleter {
+  void operator()(gchar* text) const { g_free(text); }
+};
+using GText = std::unique_ptr<gchar, GFreeDeleter>;
+
+struct KeyFileDeleter {
+  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
+
+struct ErrorDeleter {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
+
+constexpr OptionEntry option_row(const char* key, void (*setter)(std::int32_t), std::int32_t (*getter)(),
+                                 OptionType type) {
+  return {key, type, setter, getter};
+}
+
+constexpr OptionEntry option_row(const char* key, void (*setter)(const char*), const char* (*getter)()) {
+  return {key, OPTION_STRING, setter, getter};
+}
+
+// Load and save walk this table in order, so it is also the order of the file's entries.
+constexpr std::array OPTION_TABLE = {
+    option_row("config_file_version", set_config_file_version, get_config_file_version, OPTION_INTEGER),
+    option_row("use_outputdir", set_use_outputdir, get_use_outputdir, OPTION_BOOLEAN),
+    option_row("outputdir", set_outputdir, get_outputdir),
+    option_row("use_etree_filename_suffix", set_use_etree_filename_suffix, get_use_etree_filename_suffix,
+               OPTION_BOOLEAN),
+    option_row("etree_filename_suffix", set_etree_filename_suffix, get_etree_filename_suffix),
+    option_row("etree_cd_length", set_etree_cd_length, get_etree_cd_length),
+    option_row("prepend_file_number", set_prepend_file_number, get_prepend_file_number, OPTION_BOOLEAN),
+    option_row("main_window_xpos", set_main_window_xpos, get_main_window_xpos, OPTION_INTEGER),
+    option_row("main_window_ypos", set_main_window_ypos, get_main_window_ypos, OPTION_INTEGER),
+    option_row("main_window_width", set_main_window_width, get_main_window_width, OPTION_INTEGER),
+    option_row("main_window_height", set_main_window_height, get_main_window_height, OPTION_INTEGER),
+    option_row("vpane1_position", set_vpane1_position, get_vpane1_position, OPTION_INTEGER),
+    option_row("vpane2_position", set_vpane2_position, get_vpane2_position, OPTION_INTEGER),
+    option_row("silence_percentage", set_silence_percentage, get_silence_percentage, OPTION_INTEGER),
+    option_row("show_moodbar", set_show_moodbar, get_show_moodbar, OPTION_BOOLEAN),
+};
+
+// A row whose type disagrees with its accessors would make std::get throw at start.
+constexpr bool rows_match_their_types() {
+  for (const OptionEntry& row : OPTION_TABLE) {
+    const bool text_accessors = std::holds_alternative<OptionTextSetter>(row.setter) &&
+                                std::holds_alternative<OptionTextGetter>(row.getter);
+    const bool number_accessors = std::holds_alternative<OptionNumberSetter>(row.setter) &&
+                                  std::holds_alternative<OptionNumberGetter>(row.getter);
+    if ((row.type == OPTION_STRING) != text_accessors) return false;
+    if ((row.type != OPTION_STRING) != number_accessors) return false;
+  }
+  return true;
+}
+static_assert(rows_match_their_types());
+
+void warn_invalid_type(const OptionEntry& row) {
+  g_warning("Invalid option type: %d\n", static_cast<int>(row.type));
+}
+
+void read_option(GKeyFile* file, const OptionEntry& row) {
+  switch (row.type) {
+    case OPTION_STRING: {
+      const GText text(g_key_file_get_string(file, SETTINGS_GROUP, row.key, nullptr));
+      std::get<OptionTextSetter>(row.setter)(text.get());
+      return;
+    }
+    case OPTION_BOOLEAN:
+      std::get<OptionNumberSetter>(row.setter)(g_key_file_get_boolean(file, SETTINGS_GROUP, row.key, nullptr));
+      return;
+    case OPTION_INTEGER:
+      std::get<OptionNumberSetter>(row.setter)(g_key_file_get_integer(file, SETTINGS_GROUP, row.key, nullptr));
+      return;
+  }
+  warn_invalid_type(row);
+}
+
+void write_option(GKeyFile* file, const OptionEntry& row) {
+  switch (row.type) {
+    case OPTION_STRING:
+      if (const char* text = std::get<OptionTextGetter>(row.getter)()) {
+        g_key_file_set_string(file, SETTINGS_GROUP, row.key, text);
+      }
+      return;
+    case OPTION_BOOLEAN:
+      g_key_file_set_boolean(file, SETTINGS_GROUP, row.key, std::get<OptionNumberGetter>(row.getter)() != 0);
+      return;
+    case OPTION_INTEGER:
+      g_key_file_set_integer(file, SETTINGS_GROUP, row.key, std::get<OptionNumberGetter>(row.getter)());
+      return;
+  }
+  warn_invalid_type(row);
+}
+
+// Only regular files are parsed: opening a FIFO or a device at the settings path would block
+// or read without end, and settings must never stop the program.
+bool parse_settings_file(GKeyFile* file, const char* path, GKeyFileFlags flags) {
+  if (path == nullptr || !g_file_test(path, G_FILE_TEST_IS_REGULAR)) return false;
+  return g_key_file_load_from_file(file, path, flags, nullptr);
+}
+
+void create_settings_directory(const char* path) {
+  const GText directory(g_path_get_dirname(path));
+  if (g_mkdir_with_parents(directory.get(), 0700) != 0) {
+    g_warning("Could not create configuration directory: %s", directory.get());
+  }
+}
+
+void supply_string_defaults() {
+  if (get_outputdir() == nullptr) set_outputdir(g_getenv("PWD"));
+  if (get_etree_filename_suffix() == nullptr) set_etree_filename_suffix("-");
+  if (get_etree_cd_length() == nullptr) set_etree_cd_length("80");
+}
+
 }  // namespace
 
-void settings_load() {}
-void settings_save() {}
+std::span<const OptionEntry> settings_option_table() { return OPTION_TABLE; }
+
+void settings_load() {
+  const GText path(g_build_path("/", g_get_user_config_dir(), "trackfold", "trackfold.conf", nullptr));
+  set_settings_filename(path.get());
+  create_settings_directory(path.get());
+
+  const KeyFilePtr file(g_key_file_new());
+  const bool parsed = parse_settings_file(file.get(), path.get(), G_KEY_FILE_NONE);
+  if (parsed) {
+    for (const OptionEntry& row : OPTION_TABLE) read_option(file.get(), row);
+  }
+  supply_string_defaults();
+  if (!parsed) settings_save();
+}
+
+void settings_save() {
+  const char* path = get_settings_filename();
+  if (path == nullptr) {
+    g_warning("Could not save settings");
+    return;
+  }
+  // Translations are kept too: the rewrite must not drop localised entries of other keys.
+  const KeyFilePtr file(g_key_file_new());
+  parse_settings_file(file.get(), path,
+                      static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS));
+  for (const OptionEntry& row : OPTION_TABLE) write_option(file.get(), row);
+
+  GError* raw_error = nullptr;
+  if (!g_key_file_save_to_file(file.get(), path, &raw_error)) {
+    const ErrorPtr error(raw_error);
+    g_debug("Saving %s: %s", path, error->message);
+    g_warning("Could not save settings");
+  }
+}
 
 std::int32_t get_config_file_version() { return options().config_file_version; }
 void set_config_file_version(std::int32_t value) { options().config_file_version = value; }

@@ -3,8 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <variant>
 
 enum OptionType : std::int32_t { OPTION_STRING = 1, OPTION_INTEGER = 2, OPTION_BOOLEAN = 3 };
+
+// Integer and boolean options use the number accessors, string options the text accessors.
+using OptionNumberSetter = void (*)(std::int32_t);
+using OptionNumberGetter = std::int32_t (*)();
+using OptionTextSetter = void (*)(const char*);
+using OptionTextGetter = const char* (*)();
+
+// One row of the option table: the option's key in the settings file and its accessors.
+struct OptionEntry {
+  const char* key;
+  OptionType type;
+  std::variant<OptionNumberSetter, OptionTextSetter> setter;
+  std::variant<OptionNumberGetter, OptionTextGetter> getter;
+};
+
+// The fifteen options in the order in which they are read and written.
+std::span<const OptionEntry> settings_option_table();
 
 // Reads the settings file (or creates it from built-in values and defaults). Never ends the
 // program: problems are reported as warnings.
