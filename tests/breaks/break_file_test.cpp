@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "breaks/log_capture.h"
+#include "support/log_capture.h"
 #include "breaks/read_result.h"
 #include "settings/settings.h"
 #include "support/harness.h"

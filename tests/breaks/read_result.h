@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "breaks/break_file.h"
-#include "breaks/log_capture.h"
+#include "support/log_capture.h"
 #include "breaks/track_break_list.h"
 #include "support/harness.h"
 

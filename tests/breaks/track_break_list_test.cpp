@@ -5,7 +5,7 @@
 #include <tuple>
 #include <vector>
 
-#include "breaks/log_capture.h"
+#include "support/log_capture.h"
 #include "settings/settings.h"
 
 namespace {

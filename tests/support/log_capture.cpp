@@ -45,4 +45,10 @@ std::size_t LogCapture::count(const std::string& text) const {
   return n;
 }
 
+std::string LogCapture::text() const {
+  std::string all;
+  for (const auto& line : lines()) all += line.message + "\n";
+  return all;
+}
+
 }  // namespace tfold_test

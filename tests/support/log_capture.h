@@ -26,6 +26,8 @@ class LogCapture {
   std::vector<std::string> messages() const;   // message level only
   // Number of lines of any level whose message contains text.
   std::size_t count(const std::string& text) const;
+  // Every line so far, of any level, each followed by a line end.
+  std::string text() const;
   void clear();
 
  private:
