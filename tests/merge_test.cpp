@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -246,6 +249,30 @@ TEST_F(MergeCommand, ShortInputKeepsWholeFramesAndCorrectsHeader) {
     EXPECT_EQ(le32_at(merged, 4), c.data_length + 36);
     EXPECT_EQ(merged, cd_wav(c.data));
   }
+}
+
+TEST_F(MergeCommand, CopiesFromAnotherFileSystem) {
+  // The kernel will not copy between these two file systems: the buffered copy takes over,
+  // short input included.
+  struct stat shm_stat {}, sandbox_stat {};
+  if (stat("/dev/shm", &shm_stat) != 0 || stat(t.dir().c_str(), &sandbox_stat) != 0 ||
+      shm_stat.st_dev == sandbox_stat.st_dev) {
+    GTEST_SKIP() << "no /dev/shm on a file system of its own";
+  }
+  struct ShmDir {
+    fs::path path = fs::path("/dev/shm") / ("tfold-merge-test-" + std::to_string(getpid()));
+    ShmDir() { fs::create_directories(path); }
+    ~ShmDir() { fs::remove_all(path); }
+  } other;
+  const Bytes short_data = tfold_test::counting_bytes(982, 5);
+  tfold_test::write_file(other.path / "short.wav", short_cd_wav(1000, short_data));
+  tfold_test::write_file(other.path / "b.wav", cd_wav(b_data));
+
+  const auto r = t.run({"merge", (other.path / "short.wav").string(), (other.path / "b.wav").string(),
+                        (other.path / "short.wav").string()});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const Bytes whole_frames = tfold_test::slice(short_data, 0, 980);
+  EXPECT_EQ(tfold_test::read_file(t / "merged.wav"), cd_wav(concat({whole_frames, b_data, whole_frames})));
 }
 
 TEST_F(MergeCommand, FailedWriteLeavesNoOutput) {
