@@ -101,7 +101,8 @@ void report_fraction(MergeStatus* status, std::uint64_t copied, std::uint64_t le
 // Copies from the streams' current positions and leaves both streams behind what it
 // copied. Stops early, without a report, at the end of the input or wherever the kernel
 // declines; the buffered copy then carries on and meets any real error itself.
-std::uint64_t copy_in_kernel(std::FILE* in, std::FILE* out, std::uint64_t length,
+// -1 only when the streams cannot be put back behind the copied bytes.
+std::int64_t copy_in_kernel(std::FILE* in, std::FILE* out, std::uint64_t length,
                              MergeStatus* status) {
   if (std::fflush(out) != 0) return 0;
   off_t in_pos = ftello(in);
@@ -115,8 +116,8 @@ std::uint64_t copy_in_kernel(std::FILE* in, std::FILE* out, std::uint64_t length
     copied += static_cast<std::uint64_t>(moved);
     report_fraction(status, copied, length);
   }
-  if (fseeko(in, in_pos, SEEK_SET) != 0 || fseeko(out, out_pos, SEEK_SET) != 0) return 0;
-  return copied;
+  if (fseeko(in, in_pos, SEEK_SET) != 0 || fseeko(out, out_pos, SEEK_SET) != 0) return -1;
+  return static_cast<std::int64_t>(copied);
 }
 
 // Copies the input's data behind what the output holds. Returns the bytes kept, which are
@@ -132,7 +133,12 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   if (fseeko(in.get(), static_cast<off_t>(input.data_offset), SEEK_SET) != 0) return -1;
 
   const std::uint64_t length = input.si.numBytes;
-  std::uint64_t copied = copy_in_kernel(in.get(), out.fp.get(), length, status);
+  const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.fp.get(), length, status);
+  if (kernel_copied < 0) {
+    std::printf("error writing to file %s\n", out.path.c_str());
+    return -1;
+  }
+  auto copied = static_cast<std::uint64_t>(kernel_copied);
   while (copied < length) {
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - copied));
     const std::size_t got = std::fread(buffer.data(), 1, wanted, in.get());
