@@ -40,6 +40,53 @@ TEST(AnalysisSampleRule, DecodesTheFirstChannelOfEachFrame) {
   }
 }
 
+// Interleaved frames whose first channel is `first` and every other channel `others`.
+Bytes frames16(const std::vector<std::int16_t>& first, std::size_t channels, std::int16_t others) {
+  Bytes out;
+  for (std::int16_t sample : first) {
+    append_le16(out, static_cast<std::uint16_t>(sample));
+    for (std::size_t ch = 1; ch < channels; ++ch) append_le16(out, static_cast<std::uint16_t>(others));
+  }
+  return out;
+}
+
+Bytes frames8(const std::vector<std::uint8_t>& first, std::size_t channels, std::uint8_t others) {
+  Bytes out;
+  for (std::uint8_t sample : first) {
+    out.push_back(sample);
+    for (std::size_t ch = 1; ch < channels; ++ch) out.push_back(others);
+  }
+  return out;
+}
+
+// Blocks of many frames, with the extremes placed early, late and in a trailing part that
+// does not fill a whole 16-byte group.
+TEST(AnalysisSampleRule, LongBlocksOfEveryChannelCount) {
+  std::vector<std::int16_t> left16(37, 0);
+  left16[5] = -300;
+  left16[36] = 700;
+  std::vector<std::int16_t> quad16(10, 0);
+  quad16[2] = 1234;
+  std::vector<std::uint8_t> left8(41, 128);
+  left8[3] = 10;
+  left8[40] = 250;
+  const std::vector<SampleCase> cases = {
+      {"16-bit stereo", frames16(left16, 2, -32000), 16, 2, -300, 700},
+      {"16-bit mono", frames16(left16, 1, 0), 16, 1, -300, 700},
+      {"16-bit four channels", frames16(quad16, 4, -32768), 16, 4, 0, 1234},
+      {"16-bit three channels", frames16(left16, 3, 32767), 16, 3, -300, 700},
+      {"8-bit stereo", frames8(left8, 2, 0), 8, 2, -118, 122},
+      {"8-bit mono", frames8(left8, 1, 0), 8, 1, -118, 122},
+      {"8-bit quiet stereo with loud right", frames8(std::vector<std::uint8_t>(40, 128), 2, 255), 8, 2, 0, 0},
+  };
+  for (const SampleCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const GraphPoint point = analysis_block_extremes(c.block, c.bits, c.channels);
+    EXPECT_EQ(point.min, c.min);
+    EXPECT_EQ(point.max, c.max);
+  }
+}
+
 class AnalysisOfWav : public ::testing::Test {
  protected:
   AudioDocumentPtr analyse(const Bytes& wav) {
