@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <filesystem>
 #include <limits>
 #include <vector>
 
@@ -71,7 +72,9 @@ struct OutputFile {
   ~OutputFile() {
     if (keep) return;
     fp.reset();
-    std::remove(path.c_str());
+    // Only a file of our own making goes: an output path may name a device.
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored)) std::remove(path.c_str());
   }
   bool close() {
     std::FILE* raw = fp.release();

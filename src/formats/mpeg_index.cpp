@@ -30,6 +30,14 @@ class ChunkReader {
     const std::size_t available = buffer_.size() > from ? buffer_.size() - from : 0;
     return {buffer_.data() + from, std::min(count, available)};
   }
+  // The buffered bytes from offset on (at least one unless at the end of the file).
+  std::span<const std::uint8_t> rest(std::uint64_t offset) {
+    if (offset >= file_size_) return {};
+    if (offset < start_ || offset >= start_ + buffer_.size()) fill(offset);
+    const std::size_t from = static_cast<std::size_t>(offset - start_);
+    if (from >= buffer_.size()) return {};
+    return std::span<const std::uint8_t>(buffer_).subspan(from);
+  }
   bool failed() const { return failed_; }
 
  private:
@@ -85,7 +93,7 @@ class Indexer {
     while (pos + 4 <= end_ && !reader_.failed()) {
       const auto header = mpeg_parse_frame_header(reader_.at(pos, 4));
       if (!header || (stream_ && !header->same_stream(*stream_))) {
-        ++pos;
+        pos = next_sync_candidate(pos + 1);
         continue;
       }
       if (header->free_format()) {
@@ -117,6 +125,19 @@ class Indexer {
   bool failed() const { return reader_.failed(); }
 
  private:
+  // Junk can be long (a damaged file); only a 0xFF byte can start a header.
+  std::uint64_t next_sync_candidate(std::uint64_t pos) {
+    while (pos < end_) {
+      auto window = reader_.rest(pos);
+      if (window.empty()) return end_;
+      window = window.first(static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), end_ - pos)));
+      const void* sync = std::memchr(window.data(), 0xFF, window.size());
+      if (sync != nullptr) return pos + static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(sync) - window.data());
+      pos += window.size();
+    }
+    return end_;
+  }
+
   // A header counts when the next frame's header follows where it says, or when its frame
   // ends the audio exactly.
   bool confirmed_by_next(const MpegFrameHeader& header, std::uint64_t next) {

@@ -374,3 +374,47 @@ TEST(MpegCutter, OffsetsBeyond4GiB) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where, on the source's decoded timeline, the audio of a track begins: the track's decoded
+// samples from its sixth frame on (libmpg123 silences the first frames of a cut whose bit
+// reservoir lies before it) are looked up in the source's decoded samples near from.
+std::optional<std::int64_t> track_start_in_source(const Bytes& source_pcm, const Bytes& track_pcm,
+                                                  std::int64_t from, std::size_t frame_bytes) {
+  const std::size_t probe_at = 5 * frame_bytes;
+  const std::size_t probe_size = 4000;
+  if (track_pcm.size() < probe_at + probe_size) return std::nullopt;
+  const auto* probe = track_pcm.data() + probe_at;
+  for (std::int64_t shift = -3 * static_cast<std::int64_t>(frame_bytes);
+       shift <= 3 * static_cast<std::int64_t>(frame_bytes); shift += 4) {
+    const std::int64_t at = from + shift + static_cast<std::int64_t>(probe_at);
+    if (at < 0 || static_cast<std::size_t>(at) + probe_size > source_pcm.size()) continue;
+    if (std::memcmp(source_pcm.data() + at, probe, probe_size) == 0) return from + shift;
+  }
+  return std::nullopt;
+}
+
+TEST(MpegCutter, TrackBeginsWithinOneFrameAfterItsBreakOnTheDecodedTimeline) {
+  for (const char* name : {"mpeg_cbr128_plain.mp3", "mpeg_cbr128.mp3", "mpeg_vbr.mp3"}) {
+    SCOPED_TRACE(name);
+    auto file = open_audio(fixture(name));
+    ASSERT_TRUE(file);
+    const Bytes source_pcm = mpeg_test::decode_all(*file);
+    tfold_test::TempDir dir;
+    for (std::uint64_t block : {37u, 100u, 161u}) {
+      SCOPED_TRACE(block);
+      ASSERT_EQ(cut(*file, dir / "t.mp3", block * BLOCK_44K, 0), 0);
+      auto track = open_audio(dir / "t.mp3");
+      ASSERT_TRUE(track);
+      const Bytes track_pcm = mpeg_test::decode_all(*track);
+      const auto from = static_cast<std::int64_t>(block * BLOCK_44K);
+      const auto start = track_start_in_source(source_pcm, track_pcm, from, 1152 * 4);
+      ASSERT_TRUE(start);
+      EXPECT_GE(*start, from);
+      EXPECT_LT(*start - from, 1152 * 4);
+    }
+  }
+}
+
+}  // namespace
