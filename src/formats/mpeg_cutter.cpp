@@ -1,8 +1,10 @@
 #include "formats/mpeg_cutter.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <filesystem>
 #include <limits>
@@ -12,7 +14,7 @@
 
 namespace {
 
-constexpr std::size_t COPY_BYTES = 4 << 20;
+constexpr std::size_t COPY_BYTES = 8 << 20;
 constexpr std::uint64_t TO_THE_END = std::numeric_limits<std::uint64_t>::max();
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
@@ -86,38 +88,64 @@ class FrameCopier {
  public:
   FrameCopier(std::FILE* source, std::FILE* out, std::uint64_t total, WriteProgressFunc progress,
               void* user_data)
-      : source_(source), out_(out), total_(total), progress_(progress), user_data_(user_data),
-        buffer_(COPY_BYTES) {}
+      : source_(fileno(source)), out_(fileno(out)), total_(total), progress_(progress),
+        user_data_(user_data) {}
 
   // Copies the bytes [offset, offset + bytes) of the source; false after a warning.
   bool copy(std::uint64_t offset, std::uint64_t bytes) {
-    if (fseeko(source_, static_cast<off_t>(offset), SEEK_SET) != 0) {
-      g_warning("Tried to read over the end of the input file");
-      return false;
-    }
     while (bytes > 0) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, buffer_.size()));
-      if (std::fread(buffer_.data(), 1, piece, source_) != piece) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, COPY_BYTES));
+      const std::int64_t copied = copy_piece(offset, piece);
+      if (copied < 0) return false;
+      if (copied == 0) {
         g_warning("Tried to read over the end of the input file");
         return false;
       }
-      if (std::fwrite(buffer_.data(), 1, piece, out_) != piece) {
-        g_warning("Failed to write %zu bytes to output file", piece);
-        return false;
-      }
-      bytes -= piece;
-      written_ += piece;
+      offset += static_cast<std::uint64_t>(copied);
+      bytes -= static_cast<std::uint64_t>(copied);
+      written_ += static_cast<std::uint64_t>(copied);
       report(progress_, user_data_, static_cast<double>(written_) / static_cast<double>(total_));
     }
     return true;
   }
 
  private:
-  std::FILE* source_;
-  std::FILE* out_;
+  // Bytes copied (0 at the end of the source), or -1 after a warning. The kernel copies
+  // file to file without a trip through our memory where it can.
+  std::int64_t copy_piece(std::uint64_t offset, std::size_t piece) {
+    if (in_kernel_) {
+      auto in_offset = static_cast<off_t>(offset);
+      const ssize_t copied = copy_file_range(source_, &in_offset, out_, nullptr, piece, 0);
+      if (copied >= 0) return copied;
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+        g_warning("Failed to write %zu bytes to output file", piece);
+        return -1;
+      }
+      in_kernel_ = false;
+    }
+    buffer_.resize(COPY_BYTES);
+    const ssize_t got = pread(source_, buffer_.data(), piece, static_cast<off_t>(offset));
+    if (got < 0) {
+      g_warning("Tried to read over the end of the input file");
+      return -1;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(out_, buffer_.data() + done, static_cast<std::size_t>(got - done));
+      if (put <= 0) {
+        g_warning("Failed to write %zu bytes to output file", static_cast<std::size_t>(got));
+        return -1;
+      }
+      done += put;
+    }
+    return got;
+  }
+
+  int source_;
+  int out_;
   std::uint64_t total_;
   WriteProgressFunc progress_;
   void* user_data_;
+  bool in_kernel_ = true;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t written_ = 0;
 };
