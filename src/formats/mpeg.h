@@ -1,7 +1,35 @@
 // MPEG audio layers I/II/III: decoding through libmpg123, cutting by whole frames.
 #pragma once
 
+#include <memory>
+#include <optional>
+
+#include <mpg123.h>
+
 #include "formats/format.h"
+#include "formats/mpeg_index.h"
+
+struct Mpg123Closer {
+  void operator()(mpg123_handle* handle) const noexcept {
+    mpg123_close(handle);
+    mpg123_delete(handle);
+  }
+};
+using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Closer>;
+
+struct MpegAudioFile final : AudioFile {
+  Mpg123Ptr decoder;
+  std::uint64_t decoded_pos = 0;  // PCM byte offset of the next byte the decoder delivers
+  // Samples at the head of the frames that gapless decoding drops (encoder and decoder
+  // delay announced by an Info frame); decoded sample s lies at frame sample s + this.
+  std::uint64_t gapless_delay = 0;
+  // Built by the first cut and kept for the following ones.
+  std::optional<MpegFrameIndex> index;
+};
 
 // Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
 const FormatModule* mpeg_module_register();
+
+AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
+void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
+std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);

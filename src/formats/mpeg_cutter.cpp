@@ -1,0 +1,221 @@
+#include "formats/mpeg_cutter.h"
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "formats/mpeg.h"
+
+namespace {
+
+constexpr std::size_t COPY_BYTES = 8 << 20;
+constexpr std::uint64_t TO_THE_END = std::numeric_limits<std::uint64_t>::max();
+
+void report(WriteProgressFunc progress, void* user_data, double fraction) {
+  if (progress != nullptr) progress(user_data, fraction);
+}
+
+// The frames [first, last) of the index that a cut copies.
+struct FrameSpan {
+  std::size_t first = 0;
+  std::size_t last = 0;
+  bool past_truncated = false;  // the range wants the incomplete frame at the end as well
+};
+
+std::uint64_t to_sample(const SampleInfo& si, std::uint64_t offset) {
+  return offset / si.bufferSize * si.samplesPerSec / 75;
+}
+
+// Samples are counted on the decoded timeline; the frames carry gapless_delay more at
+// their head. A frame belongs to the cut that holds its first sample, so each cut starts
+// with the first frame at or after its first sample, and a boundary inside a frame leaves
+// that frame to the earlier cut.
+FrameSpan frames_for(const MpegAudioFile& file, const MpegFrameIndex& index, std::uint64_t start,
+                     std::uint64_t end) {
+  const std::uint64_t first_sample = to_sample(file.si, start);
+  const std::uint64_t end_sample = to_sample(file.si, end);
+  // The head of the first track keeps the priming samples: there is nothing before them.
+  const std::uint64_t raw_first = first_sample == 0 ? 0 : first_sample + file.gapless_delay;
+  const std::uint64_t raw_end = end_sample == 0 ? TO_THE_END : end_sample + file.gapless_delay;
+  const std::uint64_t per_frame = index.samples_per_frame;
+  const std::uint64_t count = index.frames.size();
+
+  FrameSpan span;
+  span.first = static_cast<std::size_t>(std::min(count, (raw_first + per_frame - 1) / per_frame));
+  const std::uint64_t wanted_last =
+      raw_end == TO_THE_END ? TO_THE_END : (raw_end + per_frame - 1) / per_frame;
+  span.past_truncated = index.truncated_frame.has_value() && wanted_last > count;
+  span.last = static_cast<std::size_t>(std::min(count, std::max<std::uint64_t>(wanted_last, span.first + 1)));
+  return span;
+}
+
+void log_gaps(const MpegFrameIndex& index, const FrameSpan& span) {
+  if (span.last == 0) return;
+  const std::uint64_t last_header = index.frames[span.last - 1].offset;
+  for (const MpegGap& gap : index.gaps) {
+    if (gap.offset >= last_header) break;
+    g_warning("Skipped non-frame data in MP3 @ 0x%08" PRIx64 " (%" PRIu64 " bytes)", gap.offset,
+              gap.bytes);
+  }
+}
+
+// The output file until it is complete: removed unless kept.
+struct OutputFile {
+  std::string path;
+  FilePtr fp;
+  bool keep = false;
+
+  ~OutputFile() {
+    if (keep) return;
+    fp.reset();
+    // Only a file of our own making goes: an output path may name a device.
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored)) std::remove(path.c_str());
+  }
+  bool close() {
+    std::FILE* raw = fp.release();
+    return std::fclose(raw) == 0;
+  }
+};
+
+class FrameCopier {
+ public:
+  FrameCopier(std::FILE* source, std::FILE* out, std::uint64_t total, WriteProgressFunc progress,
+              void* user_data)
+      : source_(fileno(source)), out_(fileno(out)), total_(total), progress_(progress),
+        user_data_(user_data) {}
+
+  // Copies the bytes [offset, offset + bytes) of the source; false after a warning.
+  bool copy(std::uint64_t offset, std::uint64_t bytes) {
+    while (bytes > 0) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, COPY_BYTES));
+      const std::int64_t copied = copy_piece(offset, piece);
+      if (copied < 0) return false;
+      if (copied == 0) {
+        g_warning("Tried to read over the end of the input file");
+        return false;
+      }
+      offset += static_cast<std::uint64_t>(copied);
+      bytes -= static_cast<std::uint64_t>(copied);
+      written_ += static_cast<std::uint64_t>(copied);
+      report(progress_, user_data_, static_cast<double>(written_) / static_cast<double>(total_));
+    }
+    return true;
+  }
+
+ private:
+  // Bytes copied (0 at the end of the source), or -1 after a warning. The kernel copies
+  // file to file without a trip through our memory where it can.
+  std::int64_t copy_piece(std::uint64_t offset, std::size_t piece) {
+    if (in_kernel_) {
+      auto in_offset = static_cast<off_t>(offset);
+      const ssize_t copied = copy_file_range(source_, &in_offset, out_, nullptr, piece, 0);
+      if (copied >= 0) return copied;
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+        g_warning("Failed to write %zu bytes to output file", piece);
+        return -1;
+      }
+      in_kernel_ = false;
+    }
+    buffer_.resize(COPY_BYTES);
+    const ssize_t got = pread(source_, buffer_.data(), piece, static_cast<off_t>(offset));
+    if (got < 0) {
+      g_warning("Tried to read over the end of the input file");
+      return -1;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(out_, buffer_.data() + done, static_cast<std::size_t>(got - done));
+      if (put <= 0) {
+        g_warning("Failed to write %zu bytes to output file", static_cast<std::size_t>(got));
+        return -1;
+      }
+      done += put;
+    }
+    return got;
+  }
+
+  int source_;
+  int out_;
+  std::uint64_t total_;
+  WriteProgressFunc progress_;
+  void* user_data_;
+  bool in_kernel_ = true;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t written_ = 0;
+};
+
+// Frames that follow each other in the file are copied as one run.
+bool copy_frames(const MpegFrameIndex& index, const FrameSpan& span, FrameCopier& copier) {
+  std::size_t i = span.first;
+  while (i < span.last) {
+    const std::uint64_t run_start = index.frames[i].offset;
+    std::uint64_t run_end = run_start + index.frames[i].bytes;
+    for (++i; i < span.last && index.frames[i].offset == run_end; ++i) run_end += index.frames[i].bytes;
+    if (!copier.copy(run_start, run_end - run_start)) return false;
+  }
+  return true;
+}
+
+std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {
+  std::uint64_t bytes = 0;
+  for (std::size_t i = span.first; i < span.last; ++i) bytes += index.frames[i].bytes;
+  return bytes;
+}
+
+const MpegFrameIndex* frame_index(MpegAudioFile& file) {
+  if (file.index) return &*file.index;
+  std::string reason;
+  file.index = mpeg_index_frames(file.fp.get(), static_cast<std::uint64_t>(file.file_size), reason);
+  if (!file.index) g_warning("Could not read the frames of %s: %s", file.path.c_str(), reason.c_str());
+  return file.index ? &*file.index : nullptr;
+}
+
+// True, after a warning, when the stream cannot be cut at all.
+bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
+  if (index.free_format) {
+    g_warning("Cannot cut %s: free-format MPEG streams do not state their frame lengths",
+              file.path.c_str());
+    return true;
+  }
+  if (index.frames.empty()) {
+    g_warning("Cannot cut %s: no MPEG audio frames found", file.path.c_str());
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
+                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+  auto& file = static_cast<MpegAudioFile&>(base);
+  const MpegFrameIndex* index = frame_index(file);
+  if (index == nullptr || refuse_uncuttable(file, *index)) return -1;
+  const FrameSpan span = frames_for(file, *index, start, end);
+
+  OutputFile out{out_path, FilePtr(std::fopen(out_path.c_str(), "wb"))};
+  if (!out.fp) {
+    out.keep = true;  // nothing of ours to remove
+    g_warning("Could not open '%s' for writing", out_path.c_str());
+    return -1;
+  }
+  report(progress, user_data, 0.0);
+  log_gaps(*index, span);
+  FrameCopier copier(file.fp.get(), out.fp.get(), std::max<std::uint64_t>(1, span_bytes(*index, span)),
+                     progress, user_data);
+  if (!copy_frames(*index, span, copier)) return -1;
+  if (!out.close()) {
+    g_warning("Failed to write %s", out_path.c_str());
+    return -1;
+  }
+  out.keep = true;
+  if (span.past_truncated) g_warning("Tried to read over the end of the input file");
+  report(progress, user_data, 1.0);
+  return 0;
+}
