@@ -73,9 +73,13 @@ int track_break_list_read_txt(const std::string& path, TrackBreakList& list) {
     return 0;
   }
   track_break_list_clear(list);
-  // A read error ends the file as its end would.
-  const std::string text = read_rest_of_file(fp.get()).value_or(std::string());
-  return parse_txt(text, path, list);
+  // A file that cannot be read (a folder, an I/O error) is no empty list.
+  const std::optional<std::string> text = read_rest_of_file(fp.get());
+  if (!text) {
+    g_warning("Cannot read %s: %s", path.c_str(), g_strerror(errno));
+    return 0;
+  }
+  return parse_txt(*text, path, list);
 }
 
 int track_break_list_write_txt(const std::string& path, const std::string& audio_filename,

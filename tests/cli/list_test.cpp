@@ -70,6 +70,7 @@ TEST(ListCommand, StopsAtTheFirstFileItCannotRead) {
              "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
              "FILE \"b.wav\" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n");
   write_text(t / "c.txt", "0=Three\n");
+  std::filesystem::create_directories(t.dir() / "folder.cue");
   struct Case {
     const char* middle;
     const char* warning;
@@ -77,6 +78,7 @@ TEST(ListCommand, StopsAtTheFirstFileItCannotRead) {
   const Case cases[] = {
       {"missing.txt", "Cannot open missing.txt: No such file or directory"},
       {"two.cue", "Cannot use cue sheet two.cue, line 4: more than one FILE"},
+      {"folder.cue", "Cannot read folder.cue: Is a directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.middle);
