@@ -1,5 +1,9 @@
 // tfold split: cut an audio file into one file per track of a break list.
+#include <fcntl.h>
 #include <glib.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cinttypes>
 #include <condition_variable>
@@ -55,6 +59,14 @@ int console_ask(const std::string& path, void* /*user_data*/) {
   return console_ask_overwrite(path, stdin, stdout);
 }
 
+// With standard input closed, the next file opened (the audio) would become descriptor 0 and
+// the question would take its bytes for answers; /dev/null there makes it end of input.
+void keep_standard_input_apart() {
+  if (fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF) return;
+  const int fd = open("/dev/null", O_RDONLY);
+  if (fd > STDIN_FILENO) close(fd);
+}
+
 void wait_for_scan(AudioDocument& document) {
   do {
     g_usleep(SCAN_POLL_US);
@@ -98,6 +110,7 @@ int tfold_split(int argc, char** argv) {
   const std::string audio_path = argv[1];
   const std::string list_path = argv[2];
   const std::string folder = argv[3];
+  keep_standard_input_apart();
   audio_document_init();
   if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
     std::printf("Directory does not exist: '%s'\n", folder.c_str());
