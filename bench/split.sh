@@ -4,7 +4,7 @@
 # time of the same command with an empty break list (open, analysis, polling, no tracks).
 # Usage: bench/split.sh [RUNS]. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
-runs=${1:-7}
+runs=${1:-9}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=$root/bench/cache
 build=$cache/build-release
@@ -34,41 +34,46 @@ copy=$cache/cp-out.wav
 export HOME=$cache/home
 mkdir -p "$HOME" "$out"
 
-now() { date +%s.%N; }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-elapsed() {  # elapsed COMMAND...: wall seconds of the command
-  local start end
-  start=$(now)
-  "$@" >/dev/null 2>&1
-  end=$(now)
-  echo "$end - $start" | bc -l
+measure() {  # measure COMMAND...: "wall cpu" seconds of the command (cpu: user + system)
+  /usr/bin/time -f '%e %U %S' -o "$cache/time.txt" "$@" >/dev/null 2>&1
+  awk '{print $1, $2 + $3}' "$cache/time.txt"
 }
 clean() { rm -f "$out"/* "$copy"; sync; }
 
 cat "$hour" >/dev/null  # warm the cache
-cp_times=() split_times=() empty_times=()
+: >"$cache/runs.txt"
 for _ in $(seq "$runs"); do
   clean
-  cp_times+=("$(elapsed cp "$hour" "$copy")")
+  echo "cp $(measure cp "$hour" "$copy")" >>"$cache/runs.txt"
   clean
-  split_times+=("$(elapsed "$tfold" split "$hour" "$list" "$out")")
+  echo "split $(measure "$tfold" split "$hour" "$list" "$out")" >>"$cache/runs.txt"
   [ "$(ls "$out" | wc -l)" -eq 20 ] || { echo "split did not write 20 tracks" >&2; exit 1; }
   clean
-  empty_times+=("$(elapsed "$tfold" split "$hour" "$empty" "$out")")
+  echo "empty $(measure "$tfold" split "$hour" "$empty" "$out")" >>"$cache/runs.txt"
 done
 clean
+column_median() { awk -v k="$1" -v c="$2" '$1 == k {print $c}' "$cache/runs.txt" | median; }
 
-cp_median=$(printf '%s\n' "${cp_times[@]}" | median)
-split_median=$(printf '%s\n' "${split_times[@]}" | median)
-empty_median=$(printf '%s\n' "${empty_times[@]}" | median)
+cp_median=$(column_median cp 2) cp_cpu=$(column_median cp 3)
+split_median=$(column_median split 2) split_cpu=$(column_median split 3)
+empty_median=$(column_median empty 2) empty_cpu=$(column_median empty 3)
 copy_phase=$(echo "$split_median - $empty_median" | bc -l)
-printf 'file:        %s (%s bytes), 20 tracks\n' "$hour" "$(stat -c %s "$hour")"
-printf 'cp:          %.3f s (median of %d)\n' "$cp_median" "$runs"
-printf 'split:       %.3f s   ratio %.2f (target: at most 1.80)\n' "$split_median" \
-  "$(echo "$split_median / $cp_median" | bc -l)"
-printf 'empty list:  %.3f s   (open, analysis, polling)\n' "$empty_median"
-printf 'copy phase:  %.3f s   ratio %.2f (target: at most 1.10)\n' "$copy_phase" \
-  "$(echo "$copy_phase / $cp_median" | bc -l)"
+copy_cpu=$(echo "$split_cpu - $empty_cpu" | bc -l)
+ratio() { echo "$1 / $2" | bc -l; }
+printf 'file:        %s (%s bytes), 20 tracks, medians of %d interleaved runs\n' "$hour" \
+  "$(stat -c %s "$hour")" "$runs"
+printf '             wall      CPU (user+sys)\n'
+printf 'cp:          %.3f s   %.3f s\n' "$cp_median" "$cp_cpu"
+printf 'split:       %.3f s   %.3f s   wall ratio %.2f (target: at most 1.80)\n' "$split_median" \
+  "$split_cpu" "$(ratio "$split_median" "$cp_median")"
+printf 'empty list:  %.3f s   %.3f s   (open, analysis, polling)\n' "$empty_median" "$empty_cpu"
+printf 'copy phase:  %.3f s   %.3f s   wall ratio %.2f (target: at most 1.10)\n' "$copy_phase" \
+  "$copy_cpu" "$(ratio "$copy_phase" "$cp_median")"
+printf 'wall times of the single runs (the disk is shared, writes vary):\n'
+for k in cp split empty; do
+  printf '  %-6s %s\n' "$k" "$(awk -v k="$k" '$1 == k {printf "%.2f ", $2}' "$cache/runs.txt")"
+done
 
 # Memory: peak RSS of a 60-minute and a 6-minute split; apart from graph_data (8 bytes a
 # block) the two should match.
