@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <condition_variable>
@@ -58,6 +59,7 @@ struct Recorder {
   std::size_t next_answer = 0;
   AudioDocument* document = nullptr;
   int splitting_at_finish = -1;
+  std::string thread_at_finish;
 
   void add(const std::string& event) {
     std::lock_guard lock(mutex);
@@ -87,8 +89,11 @@ const SplitCallbacks RECORDING_CALLBACKS = {
     [](void* self) {
       auto* recorder = static_cast<Recorder*>(self);
       const int splitting = audio_document_is_splitting(*recorder->document);
+      char thread_name[16] = {};
+      pthread_getname_np(pthread_self(), thread_name, sizeof thread_name);
       std::lock_guard lock(recorder->mutex);
       recorder->splitting_at_finish = splitting;
+      recorder->thread_at_finish = thread_name;
       recorder->events.push_back("finished");
       recorder->done = true;
       recorder->changed.notify_all();
@@ -177,6 +182,7 @@ TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
   EXPECT_EQ(read_text(out("one.mem")), "0-23520");
   EXPECT_EQ(read_text(out("two.mem")), "47040-0");
   EXPECT_EQ(recorder_.splitting_at_finish, 0);
+  EXPECT_EQ(recorder_.thread_at_finish, "write data");
   EXPECT_EQ(strays({"one.mem", "two.mem"}), std::vector<std::string>{});
 }
 
