@@ -10,6 +10,12 @@ work=$root/demo
 mkdir -p "$work"
 cd "$work"
 "$tfold" version
-sox -q -n -r 44100 -c 2 -b 16 example.wav synth 3 sine 440 2>/dev/null || true
-"$tfold" info example.wav
+"$tfold" gen
+# Three tracks of the one-minute stereo example: at 0, 20 and 40 seconds (75 blocks a second).
+printf '0=example-1\n1500=example-2\n3000=example-3\n' > example.txt
+"$tfold" list example.txt
+rm -rf tracks
+mkdir tracks
+"$tfold" split wav_gen_2ch_44100hz_16bit.wav example.txt tracks </dev/null
+"$tfold" info tracks/*.wav
 echo "Demo files are in $work"

@@ -1,8 +1,155 @@
+// tfold split: cut an audio file into one file per track of a break list.
+#include <fcntl.h>
+#include <glib.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <string>
 
+#include "breaks/break_file.h"
+#include "breaks/track_break_list.h"
+#include "cli/break_rows.h"
 #include "cli/commands.h"
+#include "cli/split_console.h"
+#include "document/audio_document.h"
+#include "document/split_writer.h"
 
-int tfold_split(int /*argc*/, char** argv) {
-  std::printf("%s: not available yet\n", argv[0]);
-  return 1;
+namespace {
+
+constexpr gulong SCAN_POLL_US = 100000;
+
+struct SplitWait {
+  std::mutex mutex;
+  std::condition_variable finished;
+  int done = 0;
+};
+
+void console_file_started(int index, int count, const std::string& path, void* /*user_data*/) {
+  // Clears the previous track's progress figure.
+  if (index != 1) std::fputs("\r\033[K", stdout);
+  std::printf("Split %d/%d: %s\n", index, count, path.c_str());
+}
+
+void console_progress(void* /*user_data*/, double fraction) {
+  std::printf("\r\033[K%3.0f %%", fraction * 100.0);
+  std::fflush(stdout);
+}
+
+void console_write_error(const std::string& path, void* /*user_data*/) {
+  g_warning("Error writing file: %s", path.c_str());
+}
+
+void console_finished(void* user_data) {
+  std::fputs("\r\033[KSplit finished.\n", stdout);
+  std::fflush(stdout);
+  auto* wait = static_cast<SplitWait*>(user_data);
+  std::lock_guard lock(wait->mutex);
+  wait->done = 1;
+  wait->finished.notify_one();
+}
+
+int console_is_cancelled(void* /*user_data*/) { return 0; }
+
+int console_ask(const std::string& path, void* /*user_data*/) {
+  return console_ask_overwrite(path, stdin, stdout);
+}
+
+// With standard input closed, the next file opened (the audio) would become descriptor 0 and
+// the question would take its bytes for answers; /dev/null there makes it end of input.
+void keep_standard_input_apart() {
+  if (fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF) return;
+  const int fd = open("/dev/null", O_RDONLY);
+  if (fd > STDIN_FILENO) close(fd);
+}
+
+void wait_for_scan(AudioDocument& document) {
+  do {
+    g_usleep(SCAN_POLL_US);
+  } while (!audio_document_is_analyzed(document));
+}
+
+void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder) {
+  SplitWait wait;
+  const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
+                                    console_finished,     console_is_cancelled, console_ask,
+                                    &wait};
+  std::fflush(stdout);
+  if (audio_document_start_split(document, list, callbacks, folder) != 0) return;
+  std::unique_lock lock(wait.mutex);
+  wait.finished.wait(lock, [&] { return wait.done != 0; });
+}
+
+}  // namespace
+
+int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out) {
+  for (;;) {
+    std::fprintf(out, "\r\033[KFile '%s' exist, overwrite? ([y]es/[n]no/[a]ll/[s]kip all) ",
+                 path.c_str());
+    std::fflush(out);
+    switch (std::fgetc(in)) {
+      case 'y': return OVERWRITE_YES;
+      case 'n': return OVERWRITE_NO;
+      case 'a': return OVERWRITE_ALL;
+      case 's': return OVERWRITE_SKIP_ALL;
+      case EOF: return OVERWRITE_SKIP_ALL;
+      default: break;
+    }
+  }
+}
+
+int tfold_split(int argc, char** argv) {
+  if (argc != 4) {
+    std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
+    return 1;
+  }
+  const std::string audio_path = argv[1];
+  const std::string list_path = argv[2];
+  const std::string folder = argv[3];
+  keep_standard_input_apart();
+  audio_document_init();
+  if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
+    std::printf("Directory does not exist: '%s'\n", folder.c_str());
+    return 4;
+  }
+
+  std::printf("Using audio file: %s\n", audio_path.c_str());
+  ErrorText error;
+  AudioDocumentPtr document = audio_document_open(audio_path, &error);
+  if (!document) {
+    std::printf("Could not open %s: %s\n", audio_path.c_str(), error.value_or("").c_str());
+    return 2;
+  }
+  audio_document_print_info(*document);
+  std::printf("Scanning audio file...\n");
+  std::fflush(stdout);
+  wait_for_scan(*document);
+  // A file whose audio could not be read has no length to split by.
+  if (const ErrorText failure = audio_document_get_error(*document)) {
+    std::printf("Could not analyze %s: %s\n", audio_path.c_str(), failure->c_str());
+    return 2;
+  }
+  const std::uint64_t blocks = audio_document_get_block_count(*document);
+  std::printf("File analyzed, %" PRIu64 " blocks\n", blocks);
+
+  TrackBreakListPtr list = track_break_list_new(audio_document_get_stem(*document));
+  track_break_list_set_length(*list, blocks);
+  std::printf("Using track break list: %s\n", list_path.c_str());
+  if (track_break_list_read(list_path, *list) == 0) {
+    std::printf("Could not open/parse %s\n", list_path.c_str());
+    return 3;
+  }
+  std::printf("Track breaks:\n");
+  track_break_list_foreach(*list, print_break_row, nullptr);
+  std::printf("\n");
+  std::printf("Using output folder: %s\n", folder.c_str());
+
+  run_job(*document, *list, folder);
+  // The document joins the writer thread before it closes the file; the list goes after it.
+  audio_document_close(std::move(document));
+  return 0;
 }

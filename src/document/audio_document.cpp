@@ -23,6 +23,8 @@ std::string path_base_name(const std::string& path) {
 }  // namespace
 
 AudioDocument::~AudioDocument() {
+  // The writer reads the file until its finished call; a caller waits for that first.
+  if (split_thread_handle.joinable()) split_thread_handle.join();
   {
     std::lock_guard lock(analysis_mutex);
     analysis_cancelled = 1;

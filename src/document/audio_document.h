@@ -1,4 +1,5 @@
-// An opened audio file with its background waveform analysis and its preview playback.
+// An opened audio file with its background waveform analysis, its preview playback and its
+// split writer.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "document/split_writer.h"
 #include "formats/format.h"
 
 // The smallest and largest first-channel sample of one block, in the file's bit depth.
@@ -48,6 +50,12 @@ struct AudioDocument {
   int stop_requested = 0;
   std::uint64_t play_position = 0;      // blocks
   std::uint64_t play_start_offset = 0;  // bytes
+
+  // Split state: splitting under split_mutex; split_job belongs to the running job.
+  std::mutex split_mutex;
+  int splitting = 0;
+  SplitJob split_job;
+  std::thread split_thread_handle;  // "write data"
 
   AudioDocument() = default;
   AudioDocument(const AudioDocument&) = delete;

@@ -1,0 +1,11 @@
+// The console side of a split job: the overwrite question, with its streams as parameters so
+// it can be driven without a terminal.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Asks on out whether path may be overwritten until in delivers one of y, n, a or s, and
+// returns the matching OverwriteAnswer. The end of in answers "skip all": nothing is
+// overwritten without a yes, and the job can still go on to its end.
+int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out);

@@ -1,0 +1,137 @@
+#include "document/split_writer.h"
+
+#include <glib.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "breaks/naming_walk.h"
+#include "document/audio_document.h"
+#include "document/track_output.h"
+
+namespace {
+
+std::string source_extension(const std::string& source_path, const FormatModule& module) {
+  // Only the file's own name counts: a '.' in a folder name is no extension.
+  const std::size_t slash = source_path.rfind('/');
+  const std::string name = slash == std::string::npos ? source_path : source_path.substr(slash + 1);
+  // A two-part extension such as ".cdda.raw" stays whole, so the tracks open as the source does.
+  if (format_has_extension(module, name)) {
+    return name.substr(name.size() - std::strlen(module.extension));
+  }
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string(module.extension) : name.substr(dot);
+}
+
+// The track reaches its final name only once it is complete, so a failed write neither
+// replaces the user's file nor leaves a partial track behind.
+int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std::uint64_t end) {
+  AudioFile& file = *job.document->audio_file;
+  if (file.module->write_range == nullptr) return -1;
+  std::optional<TrackOutput> output = TrackOutput::create(path);
+  if (!output) return -1;
+  if (format_write_range(file, output->temporary_path(), start, end, split_progress_relay,
+                         &job.callbacks) == -1) {
+    return -1;
+  }
+  return output->commit() ? 0 : -1;
+}
+
+// The answer for this track: the standing one, or the user's when the file exists and no
+// standing answer applies. Sets write_it to whether the track is to be written.
+int answer_for(const SplitCallbacks& callbacks, const std::string& path, int standing,
+               bool& write_it) {
+  write_it = true;
+  if (!g_file_test(path.c_str(), G_FILE_TEST_EXISTS)) return standing;
+  const int answer =
+      standing == OVERWRITE_ASK ? callbacks.ask_overwrite(path, callbacks.user_data) : standing;
+  write_it = answer == OVERWRITE_YES || answer == OVERWRITE_ALL;
+  return answer;
+}
+
+void write_tracks(SplitJob& job) {
+  const TrackBreakList& list = *job.break_list;
+  const SplitCallbacks& callbacks = job.callbacks;
+  const AudioFile& file = *job.document->audio_file;
+  const std::uint64_t block_bytes = file.si.bufferSize;
+  const int count = static_cast<int>(std::count_if(
+      list.breaks.begin(), list.breaks.end(), [](const TrackBreak& brk) { return brk.write != 0; }));
+
+  TrackNamer namer(list);
+  int index = 1;
+  int standing = OVERWRITE_ASK;
+  for (std::size_t i = 0; i < list.breaks.size(); ++i) {
+    if (callbacks.is_cancelled(callbacks.user_data) != 0) return;
+    const TrackBreak& brk = list.breaks[i];
+    if (brk.write == 0) continue;
+    // The next break bounds the track whether it is written or not.
+    const std::uint64_t start = brk.offset * block_bytes;
+    const std::uint64_t end = i + 1 < list.breaks.size() ? list.breaks[i + 1].offset * block_bytes : 0;
+    const std::string path = split_output_path(job.output_folder, namer.name(i), file.path, *file.module);
+
+    callbacks.file_started(index, count, path, callbacks.user_data);
+    callbacks.progress(callbacks.user_data, 0.0);
+    bool write_it = true;
+    const int answer = answer_for(callbacks, path, standing, write_it);
+    if (write_it && write_track(job, path, start, end) == -1) {
+      g_warning("Could not write file %s", path.c_str());
+      callbacks.write_error(path, callbacks.user_data);
+    }
+    callbacks.progress(callbacks.user_data, 1.0);
+    standing = (answer == OVERWRITE_SKIP_ALL || answer == OVERWRITE_ALL) ? answer : OVERWRITE_ASK;
+    ++index;
+  }
+}
+
+}  // namespace
+
+std::string split_output_path(const std::string& folder, const std::string& name,
+                              const std::string& source_path, const FormatModule& module) {
+  std::string path = folder + "/" + name;
+  const std::string extension = source_extension(source_path, module);
+  if (path.find(extension) == std::string::npos) path += extension;
+  return path;
+}
+
+void split_progress_relay(void* user_data, double fraction) {
+  const auto* callbacks = static_cast<const SplitCallbacks*>(user_data);
+  callbacks->progress(callbacks->user_data, fraction);
+}
+
+void split_thread(SplitJob* job) {
+  pthread_setname_np(pthread_self(), "write data");
+  write_tracks(*job);
+  {
+    std::lock_guard lock(job->document->split_mutex);
+    job->document->splitting = 0;
+  }
+  job->callbacks.finished(job->callbacks.user_data);
+}
+
+int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
+                               const SplitCallbacks& callbacks, const std::string& output_folder) {
+  if (!document.audio_file) return -1;
+  {
+    std::lock_guard lock(document.split_mutex);
+    if (document.splitting != 0) return -1;
+  }
+  // A job started from the previous job's finished callback would have to join itself.
+  if (document.split_thread_handle.get_id() == std::this_thread::get_id()) return -1;
+  // The previous job has made its finished call; its thread is about to end.
+  if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
+
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder};
+  {
+    std::lock_guard lock(document.split_mutex);
+    document.splitting = 1;
+  }
+  document.split_thread_handle = std::thread(split_thread, &document.split_job);
+  return 0;
+}
+
+int audio_document_is_splitting(AudioDocument& document) {
+  std::lock_guard lock(document.split_mutex);
+  return document.splitting;
+}

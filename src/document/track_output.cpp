@@ -1,0 +1,164 @@
+#include "document/track_output.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+// The temporary file that SIGINT or SIGTERM must remove before the process ends. A path the
+// system accepts is shorter than PATH_MAX, so a fixed buffer holds every one that can exist;
+// the handler cannot allocate. Changed only under pending_lock with the two signals blocked
+// in the changing thread, so the handler never waits for its own thread.
+char pending_path[PATH_MAX];
+std::atomic<bool> pending_lock{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+class CleanupSignalsBlocked {
+ public:
+  CleanupSignalsBlocked() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, &saved_);
+  }
+  ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
+  CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_{};
+};
+
+template <typename Change>
+void change_pending(Change change) {
+  CleanupSignalsBlocked blocked;
+  while (pending_lock.exchange(true, std::memory_order_acquire)) {
+  }
+  change();
+  pending_lock.store(false, std::memory_order_release);
+}
+
+// One pending file at a time: a second writer's file is simply not cleaned up on a signal.
+void remember_pending(const std::string& path) {
+  if (path.size() >= sizeof pending_path) return;
+  change_pending([&] {
+    if (pending_path[0] == '\0') std::memcpy(pending_path, path.c_str(), path.size() + 1);
+  });
+}
+
+void forget_pending(const std::string& path) {
+  change_pending([&] {
+    if (path == pending_path) pending_path[0] = '\0';
+  });
+}
+
+extern "C" void remove_pending_and_end(int signal_number) {
+  // Never released: the process ends as soon as this handler returns.
+  while (pending_lock.exchange(true, std::memory_order_acquire)) {
+  }
+  if (pending_path[0] != '\0') unlink(pending_path);
+  // SA_RESETHAND has restored the default action; the signal stays blocked until we return
+  // and then ends the process the way it would have without us.
+  raise(signal_number);
+}
+
+// Only where the signal still has its default action: a front end that handles or ignores
+// it keeps its own way.
+void install_cleanup_handlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+      struct sigaction current {};
+      if (sigaction(signal_number, nullptr, &current) != 0) continue;
+      if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_handler = remove_pending_and_end;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESETHAND;
+      sigaction(signal_number, &action, nullptr);
+    }
+  });
+}
+
+// Creates the file named by pattern (ending in XXXXXX, replaced in place); the descriptor
+// or -1 with errno set.
+int create_exclusive(std::string& pattern) {
+  return g_mkstemp_full(pattern.data(), O_RDWR | O_CLOEXEC, 0666);
+}
+
+}  // namespace
+
+std::optional<TrackOutput> TrackOutput::create(const std::string& final_path) {
+  install_cleanup_handlers();
+  const std::size_t slash = final_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
+  const std::string name = final_path.substr(folder.size());
+
+  std::string temporary = folder + "." + name + ".tfold-XXXXXX";
+  int fd = -1;
+  {
+    // The file must be known to the handler from the moment it exists.
+    CleanupSignalsBlocked blocked;
+    fd = create_exclusive(temporary);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+      temporary = folder + ".tfold-XXXXXX";
+      fd = create_exclusive(temporary);
+    }
+    if (fd >= 0) remember_pending(temporary);
+  }
+  if (fd < 0) {
+    const int error = errno;
+    g_warning("Could not create a temporary file for %s: %s", final_path.c_str(),
+              g_strerror(error));
+    return std::nullopt;
+  }
+  // A replaced file keeps its permissions.
+  struct stat existing {};
+  if (stat(final_path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    fchmod(fd, existing.st_mode & 07777);
+  }
+  close(fd);
+  return TrackOutput(final_path, std::move(temporary));
+}
+
+TrackOutput::TrackOutput(std::string final_path, std::string temporary_path)
+    : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)) {}
+
+TrackOutput::TrackOutput(TrackOutput&& other) noexcept
+    : final_path_(std::move(other.final_path_)),
+      temporary_path_(std::exchange(other.temporary_path_, std::string())) {}
+
+TrackOutput::~TrackOutput() { discard(); }
+
+bool TrackOutput::commit() {
+  if (temporary_path_.empty()) return false;
+  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+    const int error = errno;
+    g_warning("Could not move %s to %s: %s", temporary_path_.c_str(), final_path_.c_str(),
+              g_strerror(error));
+    discard();
+    return false;
+  }
+  forget_pending(temporary_path_);
+  temporary_path_.clear();
+  return true;
+}
+
+void TrackOutput::discard() {
+  if (temporary_path_.empty()) return;
+  // The module may have removed its failed output already.
+  unlink(temporary_path_.c_str());
+  forget_pending(temporary_path_);
+  temporary_path_.clear();
+}

@@ -1,0 +1,441 @@
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "document/document_fixtures.h"
+#include "document/split_writer.h"
+#include "document/track_output.h"
+#include "formats/cdda.h"
+#include "formats/wav.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using namespace tfold_test;
+namespace fs = std::filesystem;
+
+// What the fake module was asked to write, and which of its calls fail.
+struct FakeWrite {
+  std::string path;
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+};
+struct FakeWrites {
+  std::vector<FakeWrite> calls;
+  std::set<std::size_t> failing;  // 0-based call numbers
+} fake_writes;
+
+// Writes "start-end" into the file and reports half way; a failing call leaves a partial
+// file behind, as a module that was cut short would.
+int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t start,
+                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+  const bool fail = fake_writes.failing.count(fake_writes.calls.size()) != 0;
+  fake_writes.calls.push_back({out_path, start, end});
+  write_text(out_path, fail ? "partial" : std::to_string(start) + "-" + std::to_string(end));
+  progress(user_data, 0.5);
+  return fail ? -1 : 0;
+}
+
+const FormatModule FAKE_MODULE = {"fake", "test", ".mem", nullptr, memory_close, memory_read,
+                                  fake_write_range};
+
+// Records every callback as one line of text, in order.
+struct Recorder {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> events;
+  bool done = false;
+  int cancel_from_call = -1;  // is_cancelled answers 1 from this 0-based call on
+  int cancel_calls = 0;
+  std::vector<int> answers;   // handed out in order by ask_overwrite
+  std::size_t next_answer = 0;
+  AudioDocument* document = nullptr;
+  int splitting_at_finish = -1;
+  std::string thread_at_finish;
+
+  void add(const std::string& event) {
+    std::lock_guard lock(mutex);
+    events.push_back(event);
+  }
+  bool wait_done() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), [&] { return done; });
+  }
+};
+
+std::string name_of(const std::string& path) { return fs::path(path).filename().string(); }
+
+const SplitCallbacks RECORDING_CALLBACKS = {
+    [](int index, int count, const std::string& path, void* self) {
+      static_cast<Recorder*>(self)->add("started " + std::to_string(index) + "/" +
+                                        std::to_string(count) + " " + name_of(path));
+    },
+    [](void* self, double fraction) {
+      char text[32];
+      std::snprintf(text, sizeof text, "progress %g", fraction);
+      static_cast<Recorder*>(self)->add(text);
+    },
+    [](const std::string& path, void* self) {
+      static_cast<Recorder*>(self)->add("error " + name_of(path));
+    },
+    [](void* self) {
+      auto* recorder = static_cast<Recorder*>(self);
+      const int splitting = audio_document_is_splitting(*recorder->document);
+      char thread_name[16] = {};
+      pthread_getname_np(pthread_self(), thread_name, sizeof thread_name);
+      std::lock_guard lock(recorder->mutex);
+      recorder->splitting_at_finish = splitting;
+      recorder->thread_at_finish = thread_name;
+      recorder->events.push_back("finished");
+      recorder->done = true;
+      recorder->changed.notify_all();
+    },
+    [](void* self) {
+      auto* recorder = static_cast<Recorder*>(self);
+      std::lock_guard lock(recorder->mutex);
+      recorder->events.push_back("cancelled?");
+      const int call = recorder->cancel_calls++;
+      return recorder->cancel_from_call >= 0 && call >= recorder->cancel_from_call ? 1 : 0;
+    },
+    [](const std::string& path, void* self) {
+      auto* recorder = static_cast<Recorder*>(self);
+      std::lock_guard lock(recorder->mutex);
+      recorder->events.push_back("ask " + name_of(path));
+      return recorder->answers.at(recorder->next_answer++);
+    },
+    nullptr,
+};
+
+struct Break {
+  std::int32_t write;
+  std::uint64_t offset;
+  const char* name;
+};
+
+// One document of the fake module, its list and what its job reported.
+struct SplitRun {
+  SplitRun() { fake_writes = {}; }
+
+  // A 30-block document of the fake module, analysed.
+  void open() {
+    AudioFilePtr file = memory_file(cd_sample_info(30 * CD_BLOCK), Bytes(30 * CD_BLOCK, 0), 30 * CD_BLOCK);
+    file->module = &FAKE_MODULE;
+    ErrorText error;
+    document_ = audio_document_open_file(std::move(file), &error);
+    ASSERT_TRUE(document_);
+    wait_analyzed(*document_);
+    recorder_.document = document_.get();
+  }
+
+  void run(const std::vector<Break>& breaks) {
+    list_ = track_break_list_new("show");
+    track_break_list_set_length(*list_, 31);
+    for (const Break& b : breaks) track_break_list_add(*list_, b.write, b.offset, b.name);
+    SplitCallbacks callbacks = RECORDING_CALLBACKS;
+    callbacks.user_data = &recorder_;
+    ASSERT_EQ(audio_document_start_split(*document_, *list_, callbacks, dir_.path().string()), 0);
+    ASSERT_TRUE(recorder_.wait_done());
+    audio_document_close(std::move(document_));
+  }
+
+  std::string out(const std::string& name) const { return dir_ / name; }
+
+  // The names in the output folder other than the given ones: left-over temporary files.
+  std::vector<std::string> strays(const std::set<std::string>& expected) const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (expected.count(name) == 0) found.push_back(name);
+    }
+    return found;
+  }
+
+  TempDir dir_;
+  AudioDocumentPtr document_;
+  TrackBreakListPtr list_;
+  Recorder recorder_;
+};
+
+class SplitWriter : public ::testing::Test, protected SplitRun {};
+
+TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
+  open();
+  run({{1, 0, "one"}, {0, 10, "gap"}, {1, 20, "two"}});
+  const std::vector<std::string> expected = {
+      "cancelled?",         "started 1/2 one.mem", "progress 0",   "progress 0.5",
+      "progress 1",         "cancelled?",          "cancelled?",   "started 2/2 two.mem",
+      "progress 0",         "progress 0.5",        "progress 1",   "finished"};
+  EXPECT_EQ(recorder_.events, expected);
+  ASSERT_EQ(fake_writes.calls.size(), 2u);
+  EXPECT_EQ(fake_writes.calls[0].start, 0u);
+  EXPECT_EQ(fake_writes.calls[0].end, 23520u);
+  EXPECT_EQ(fake_writes.calls[1].start, 47040u);
+  EXPECT_EQ(fake_writes.calls[1].end, 0u);
+  EXPECT_EQ(read_text(out("one.mem")), "0-23520");
+  EXPECT_EQ(read_text(out("two.mem")), "47040-0");
+  EXPECT_EQ(recorder_.splitting_at_finish, 0);
+  EXPECT_EQ(recorder_.thread_at_finish, "write data");
+  EXPECT_EQ(strays({"one.mem", "two.mem"}), std::vector<std::string>{});
+}
+
+TEST_F(SplitWriter, EmptyListOnlyFinishes) {
+  open();
+  run({});
+  EXPECT_EQ(recorder_.events, std::vector<std::string>{"finished"});
+}
+
+TEST_F(SplitWriter, CancelledBeforeTheSecondBreakEndsTheJob) {
+  open();
+  recorder_.cancel_from_call = 1;
+  run({{1, 0, "one"}, {1, 10, "two"}, {1, 20, "three"}});
+  const std::vector<std::string> expected = {"cancelled?", "started 1/3 one.mem", "progress 0",
+                                             "progress 0.5", "progress 1", "cancelled?",
+                                             "finished"};
+  EXPECT_EQ(recorder_.events, expected);
+  EXPECT_EQ(recorder_.splitting_at_finish, 0);
+}
+
+TEST_F(SplitWriter, WritesTracksUnderATemporaryNameInTheOutputFolder) {
+  open();
+  run({{1, 0, "one"}});
+  ASSERT_EQ(fake_writes.calls.size(), 1u);
+  const fs::path temporary = fake_writes.calls[0].path;
+  EXPECT_EQ(temporary.parent_path(), dir_.path());
+  EXPECT_EQ(temporary.filename().string().rfind(".one.mem.tfold-", 0), 0u) << temporary;
+  EXPECT_FALSE(fs::exists(temporary));
+}
+
+TEST_F(SplitWriter, FailedWriteKeepsTheOldFileAndGoesOn) {
+  open();
+  write_text(out("one.mem"), "the user's own file");
+  fake_writes.failing = {0};
+  recorder_.answers = {OVERWRITE_YES};
+  LogCapture log;
+  run({{1, 0, "one"}, {1, 10, "two"}});
+  const std::vector<std::string> expected = {
+      "cancelled?", "started 1/2 one.mem", "progress 0",          "ask one.mem",
+      "progress 0.5", "error one.mem",     "progress 1",          "cancelled?",
+      "started 2/2 two.mem", "progress 0", "progress 0.5",        "progress 1",
+      "finished"};
+  EXPECT_EQ(recorder_.events, expected);
+  EXPECT_EQ(log.warnings(), std::vector<std::string>{"Could not write file " + out("one.mem")});
+  EXPECT_EQ(read_text(out("one.mem")), "the user's own file");
+  EXPECT_EQ(read_text(out("two.mem")), "23520-0");
+  EXPECT_EQ(strays({"one.mem", "two.mem"}), std::vector<std::string>{});
+}
+
+TEST_F(SplitWriter, ReplacedFileKeepsItsPermissions) {
+  open();
+  write_text(out("one.mem"), "old");
+  ASSERT_EQ(chmod(out("one.mem").c_str(), 0640), 0);
+  recorder_.answers = {OVERWRITE_YES};
+  run({{1, 0, "one"}});
+  EXPECT_EQ(read_text(out("one.mem")), "0-0");
+  struct stat st {};
+  ASSERT_EQ(stat(out("one.mem").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(SplitWriterAnswers, StandingAnswersForExistingFiles) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> existing;
+    std::vector<int> answers;
+    std::vector<std::string> asked;
+    std::vector<std::string> written;
+  };
+  const std::vector<Case> cases = {
+      {"no, yes, yes", {"a", "b", "c"}, {OVERWRITE_NO, OVERWRITE_YES, OVERWRITE_YES},
+       {"a", "b", "c"}, {"b", "c"}},
+      {"skip all", {"a", "b", "c"}, {OVERWRITE_SKIP_ALL}, {"a"}, {}},
+      {"all", {"a", "b", "c"}, {OVERWRITE_ALL}, {"a"}, {"a", "b", "c"}},
+      {"a new file after skip all", {"a", "c"}, {OVERWRITE_SKIP_ALL}, {"a"}, {"b"}},
+      {"unknown codes keep the file", {"a", "b"}, {0, 7}, {"a", "b"}, {"c"}},
+      {"yes does not stand", {"a", "b"}, {OVERWRITE_YES, OVERWRITE_NO}, {"a", "b"}, {"a", "c"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SplitRun split;
+    for (const std::string& name : c.existing) write_text(split.out(name + ".mem"), "old");
+    split.recorder_.answers = c.answers;
+    split.open();
+    split.run({{1, 0, "a"}, {1, 10, "b"}, {1, 20, "c"}});
+
+    std::vector<std::string> asked;
+    for (const std::string& event : split.recorder_.events) {
+      if (event.rfind("ask ", 0) == 0) asked.push_back(event.substr(4, 1));
+    }
+    EXPECT_EQ(asked, c.asked);
+    std::vector<std::string> written;
+    for (const char* name : {"a", "b", "c"}) {
+      const std::string path = split.out(std::string(name) + ".mem");
+      if (fs::exists(path) && read_text(path) != "old") written.push_back(name);
+    }
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(split.recorder_.events.back(), "finished");
+  }
+}
+
+TEST_F(SplitWriter, RefusesASecondJobWhileOneRuns) {
+  open();
+  // The job waits in its question until the test has tried to start another.
+  write_text(out("one.mem"), "old");
+  std::mutex gate_mutex;
+  std::condition_variable gate;
+  bool asked = false, released = false;
+  struct Gate {
+    std::mutex* mutex;
+    std::condition_variable* cv;
+    bool* asked;
+    bool* released;
+    Recorder* recorder;
+  } state{&gate_mutex, &gate, &asked, &released, &recorder_};
+  SplitCallbacks callbacks = RECORDING_CALLBACKS;
+  callbacks.user_data = &state;
+  callbacks.file_started = [](int, int, const std::string&, void*) {};
+  callbacks.progress = [](void*, double) {};
+  callbacks.is_cancelled = [](void*) { return 0; };
+  callbacks.finished = [](void* self) {
+    auto* s = static_cast<Gate*>(self);
+    std::lock_guard lock(s->recorder->mutex);
+    s->recorder->done = true;
+    s->recorder->changed.notify_all();
+  };
+  callbacks.ask_overwrite = [](const std::string&, void* self) {
+    auto* s = static_cast<Gate*>(self);
+    std::unique_lock lock(*s->mutex);
+    *s->asked = true;
+    s->cv->notify_all();
+    s->cv->wait(lock, [&] { return *s->released; });
+    return static_cast<int>(OVERWRITE_NO);
+  };
+  list_ = track_break_list_new("show");
+  track_break_list_set_length(*list_, 31);
+  track_break_list_add(*list_, 1, 0, "one");
+  ASSERT_EQ(audio_document_start_split(*document_, *list_, callbacks, dir_.path().string()), 0);
+  {
+    std::unique_lock lock(gate_mutex);
+    ASSERT_TRUE(gate.wait_for(lock, std::chrono::seconds(20), [&] { return asked; }));
+  }
+  EXPECT_EQ(audio_document_is_splitting(*document_), 1);
+  EXPECT_EQ(audio_document_start_split(*document_, *list_, callbacks, dir_.path().string()), -1);
+  {
+    std::lock_guard lock(gate_mutex);
+    released = true;
+    gate.notify_all();
+  }
+  ASSERT_TRUE(recorder_.wait_done());
+  EXPECT_EQ(audio_document_is_splitting(*document_), 0);
+  audio_document_close(std::move(document_));
+  EXPECT_EQ(read_text(out("one.mem")), "old");
+}
+
+TEST(SplitOutputPath, ExtensionRules) {
+  format_init();
+  struct Case {
+    std::string folder, name, source;
+    const FormatModule* module;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"out", "Show01", "a/Show.WAV", wav_module(), "out/Show01.WAV"},
+      {"out", "Show.WAV-01", "a/Show.WAV", wav_module(), "out/Show.WAV-01"},
+      {"my.WAV.files", "Show01", "a/Show.WAV", wav_module(), "my.WAV.files/Show01"},
+      {"out", "Show01", "a/Show.wav", wav_module(), "out/Show01.wav"},
+      {"out", "Show01", "a/recording", wav_module(), "out/Show01.wav"},
+      {"out", "Show01", "my.music/recording", wav_module(), "out/Show01.wav"},
+      {"out", "Show01", "Show.flac.wav", wav_module(), "out/Show01.wav"},
+      {"out", "Show01", "disc.cdda.raw", cdda_module(), "out/Show01.cdda.raw"},
+      {"out/", "Show01", "Show.wav", wav_module(), "out//Show01.wav"},
+      {"out", "Show01.wav.bak", "Show.wav", wav_module(), "out/Show01.wav.bak"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source + " -> " + c.expected);
+    EXPECT_EQ(split_output_path(c.folder, c.name, c.source, *c.module), c.expected);
+  }
+}
+
+TEST(SplitOutputPath, LongPathsAreNotCut) {
+  const std::string folder(2000, 'd');
+  const std::string path = split_output_path(folder, std::string(300, 'n'), "x.wav", *wav_module());
+  EXPECT_EQ(path, folder + "/" + std::string(300, 'n') + ".wav");
+}
+
+TEST(TrackOutput, CommitMovesOverTheFinalPathAndDiscardRemoves) {
+  TempDir dir;
+  const std::string final_path = dir / "track.wav";
+  write_text(final_path, "old");
+  {
+    std::optional<TrackOutput> output = TrackOutput::create(final_path);
+    ASSERT_TRUE(output);
+    write_text(output->temporary_path(), "new but dropped");
+  }
+  EXPECT_EQ(read_text(final_path), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  std::optional<TrackOutput> output = TrackOutput::create(final_path);
+  ASSERT_TRUE(output);
+  write_text(output->temporary_path(), "new");
+  EXPECT_TRUE(output->commit());
+  EXPECT_EQ(read_text(final_path), "new");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(TrackOutput, RefusedWhereNoFileCanBeMade) {
+  TempDir dir;
+  LogCapture log;
+  EXPECT_FALSE(TrackOutput::create(dir / "missing/track.wav"));
+  EXPECT_EQ(log.warnings().size(), 1u);
+}
+
+TEST(TrackOutput, NameTooLongForTheSystemFailsAtTheEnd) {
+  TempDir dir;
+  LogCapture log;
+  // The temporary file falls back to a short name; the final name is what the system refuses.
+  std::optional<TrackOutput> output = TrackOutput::create(dir / (std::string(300, 'n') + ".wav"));
+  ASSERT_TRUE(output);
+  EXPECT_EQ(fs::path(output->temporary_path()).filename().string().rfind(".tfold-", 0), 0u);
+  EXPECT_FALSE(output->commit());
+  EXPECT_EQ(log.warnings().size(), 1u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 0);
+}
+
+TEST(TrackOutput, RenameOntoAFolderFailsAndCleansUp) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "track.wav");
+  fs::create_directory(dir.path() / "track.wav" / "inside");
+  LogCapture log;
+  std::optional<TrackOutput> output = TrackOutput::create(dir / "track.wav");
+  ASSERT_TRUE(output);
+  EXPECT_FALSE(output->commit());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(TrackOutputDeathTest, InterruptRemovesTheTemporaryFile) {
+  TempDir dir;
+  const std::string final_path = dir / "track.wav";
+  write_text(final_path, "old");
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    EXPECT_EXIT(
+        {
+          std::optional<TrackOutput> output = TrackOutput::create(final_path);
+          if (!output) std::exit(3);
+          write_text(output->temporary_path(), "half a track");
+          std::raise(signal_number);
+          std::exit(4);
+        },
+        ::testing::KilledBySignal(signal_number), "");
+    EXPECT_EQ(read_text(final_path), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  }
+}
+
+}  // namespace
