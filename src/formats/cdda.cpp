@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/output_file.h"
+
 namespace {
 
 constexpr SampleInfo CD_FORMAT = {2, 44100, 176400, 4, 16, 0, 2352};
@@ -26,33 +28,6 @@ void report(WriteProgressFunc progress, void* user_data, double fraction) {
   if (progress != nullptr) progress(user_data, fraction);
 }
 
-// An output file that is removed unless the copy into it completed.
-class TrackFile {
- public:
-  explicit TrackFile(const std::string& path) : path_(path), fp_(std::fopen(path.c_str(), "wb")) {}
-  TrackFile(const TrackFile&) = delete;
-  TrackFile& operator=(const TrackFile&) = delete;
-  ~TrackFile() {
-    if (kept_) return;
-    const bool created = fp_ != nullptr;
-    fp_.reset();
-    if (created) std::remove(path_.c_str());
-  }
-
-  std::FILE* get() const { return fp_.get(); }
-  // Closing is the last write: a stream that cannot be flushed was not written.
-  bool close_and_keep() {
-    if (std::fclose(fp_.release()) != 0) return false;
-    kept_ = true;
-    return true;
-  }
-
- private:
-  std::string path_;
-  FilePtr fp_;
-  bool kept_ = false;
-};
-
 std::optional<std::uint64_t> file_length(std::FILE* fp) {
   if (fseeko(fp, 0, SEEK_END) != 0) return std::nullopt;
   const off_t position = ftello(fp);
@@ -61,7 +36,7 @@ std::optional<std::uint64_t> file_length(std::FILE* fp) {
 }
 
 // Copies from the input's current position until end or the end of the file. 0 or -1.
-int copy_bytes(CddaAudioFile& file, TrackFile& out, const std::string& out_path,
+int copy_bytes(CddaAudioFile& file, OutputFile& out, const std::string& out_path,
                std::uint64_t start, std::uint64_t end, WriteProgressFunc progress,
                void* user_data) {
   std::vector<std::uint8_t> buffer(COPY_BUFFER_SIZE);
@@ -139,7 +114,7 @@ int cdda_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
   if (start > file.raw_size) return -1;
   if (fseeko(file.fp.get(), static_cast<off_t>(start), SEEK_SET) != 0) return -1;
 
-  TrackFile out(out_path);
+  OutputFile out(out_path);
   if (out.get() == nullptr) {
     g_warning("Error opening %s for writing", out_path.c_str());
     return -1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/mpeg.h"
+#include "formats/output_file.h"
 
 namespace {
 
@@ -64,25 +65,6 @@ void log_gaps(const MpegFrameIndex& index, const FrameSpan& span) {
               gap.bytes);
   }
 }
-
-// The output file until it is complete: removed unless kept.
-struct OutputFile {
-  std::string path;
-  FilePtr fp;
-  bool keep = false;
-
-  ~OutputFile() {
-    if (keep) return;
-    fp.reset();
-    // Only a file of our own making goes: an output path may name a device.
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(path, ignored)) std::remove(path.c_str());
-  }
-  bool close() {
-    std::FILE* raw = fp.release();
-    return std::fclose(raw) == 0;
-  }
-};
 
 class FrameCopier {
  public:
@@ -199,22 +181,20 @@ int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
   if (index == nullptr || refuse_uncuttable(file, *index)) return -1;
   const FrameSpan span = frames_for(file, *index, start, end);
 
-  OutputFile out{out_path, FilePtr(std::fopen(out_path.c_str(), "wb"))};
-  if (!out.fp) {
-    out.keep = true;  // nothing of ours to remove
+  OutputFile out(out_path);
+  if (!out.is_open()) {
     g_warning("Could not open '%s' for writing", out_path.c_str());
     return -1;
   }
   report(progress, user_data, 0.0);
   log_gaps(*index, span);
-  FrameCopier copier(file.fp.get(), out.fp.get(), std::max<std::uint64_t>(1, span_bytes(*index, span)),
+  FrameCopier copier(file.fp.get(), out.get(), std::max<std::uint64_t>(1, span_bytes(*index, span)),
                      progress, user_data);
   if (!copy_frames(*index, span, copier)) return -1;
-  if (!out.close()) {
+  if (!out.close_and_keep()) {
     g_warning("Failed to write %s", out_path.c_str());
     return -1;
   }
-  out.keep = true;
   if (span.past_truncated) g_warning("Tried to read over the end of the input file");
   report(progress, user_data, 1.0);
   return 0;

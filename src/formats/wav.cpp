@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/output_file.h"
+
 namespace {
 
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
@@ -177,40 +179,6 @@ bool read_riff_header(WavAudioFile& file, ErrorText* error) {
   return true;
 }
 
-struct OutputFile {
-  std::string path;
-  FilePtr fp;
-  bool keep = false;
-
-  // A track that could not be written completely must not stay behind looking like one.
-  ~OutputFile() {
-    if (keep) return;
-    fp.reset();
-    if (!path.empty()) std::remove(path.c_str());
-  }
-  // Closing is the last write: a stream that cannot be flushed was not written.
-  bool close() {
-    std::FILE* raw = fp.release();
-    return std::fclose(raw) == 0;
-  }
-};
-
-// fopen "wb", except that an empty file is not truncated again: on ext4, truncating a file
-// to zero makes its close force the allocation of every block written since, which costs as
-// much as the copy itself (and the split hands us freshly created, empty files).
-FilePtr open_for_writing(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && st.st_size > 0 && ftruncate(fd, 0) != 0)) {
-    close(fd);
-    return nullptr;
-  }
-  std::FILE* fp = fdopen(fd, "wb");
-  if (fp == nullptr) close(fd);
-  return FilePtr(fp);
-}
-
 // The source ended early (truncated while we read it): the header must not promise more.
 bool fix_header_length(std::FILE* out, const SampleInfo& si, std::uint64_t copied,
                        const std::string& out_path) {
@@ -290,19 +258,18 @@ int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
   const std::uint64_t stop = (end == 0 || end > file.data_size) ? file.data_size : end;
   const std::uint64_t length = stop > start ? stop - start : 0;
 
-  OutputFile out{out_path, open_for_writing(out_path)};
-  if (!out.fp) {
-    out.path.clear();  // nothing of ours to remove
+  OutputFile out(out_path);
+  if (!out.is_open()) {
     g_warning("Error opening %s for writing", out_path.c_str());
     return -1;
   }
-  if (wav_write_header(out.fp.get(), file.si, length) != 0) {
+  if (wav_write_header(out.get(), file.si, length) != 0) {
     g_message("Could not write WAV header to %s", out_path.c_str());
     return -1;
   }
   report(progress, user_data, 0.0);
   const std::int64_t kernel_copied =
-      copy_in_kernel(file, out.fp.get(), file.data_offset + start, length, progress, user_data);
+      copy_in_kernel(file, out.get(), file.data_offset + start, length, progress, user_data);
   if (kernel_copied < 0) {
     g_message("Error writing to file %s", out_path.c_str());
     return -1;
@@ -321,19 +288,18 @@ int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, length - copied));
     const std::size_t got = std::fread(buffer.data(), 1, wanted, file.fp.get());
     if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out.fp.get()) != got) {
+    if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
       g_message("Error writing to file %s", out_path.c_str());
       return -1;
     }
     copied += got;
     report(progress, user_data, static_cast<double>(copied) / static_cast<double>(length));
   }
-  if (copied != length && !fix_header_length(out.fp.get(), file.si, copied, out_path)) return -1;
-  if (!out.close()) {
+  if (copied != length && !fix_header_length(out.get(), file.si, copied, out_path)) return -1;
+  if (!out.close_and_keep()) {
     g_message("Error writing to file %s", out_path.c_str());
     return -1;
   }
-  out.keep = true;
   report(progress, user_data, 1.0);
   return 0;
 }
