@@ -1,8 +1,39 @@
 #include <cstdio>
+#include <string>
 
+#include "breaks/break_file.h"
+#include "breaks/track_break_list.h"
+#include "cli/break_rows.h"
 #include "cli/commands.h"
 
-int tfold_list(int /*argc*/, char** argv) {
-  std::printf("%s: not available yet\n", argv[0]);
-  return 1;
+namespace {
+
+// The list file's path up to its last '.', wherever that lies; the directory part stays, so
+// the generated names show where a split beside the list would put its files.
+std::string base_name_of(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  return dot == std::string::npos ? path : path.substr(0, dot);
+}
+
+}  // namespace
+
+int tfold_list(int argc, char** argv) {
+  if (argc < 2) {
+    std::printf("Usage: %s [filename.txt|filename.cue|filename.toc] ...\n", argv[0]);
+    return 1;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string path = argv[i];
+    TrackBreakListPtr list = track_break_list_new(base_name_of(path));
+    // A break list alone does not tell how long the recording is.
+    track_break_list_set_length(*list, NO_END);
+    if (track_break_list_read(path, *list) == 0) {
+      std::printf("Could not parse file\n");
+      return 2;
+    }
+    std::printf("== %s ==\n", path.c_str());
+    track_break_list_foreach(*list, print_break_row, nullptr);
+    std::printf("\n");
+  }
+  return 0;
 }

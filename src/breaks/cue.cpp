@@ -1,0 +1,227 @@
+// CUE sheets: one FILE, then TRACK entries whose INDEX 01 marks where each audio track
+// begins. Sheets as ripping software writes them are read; the writer produces the plainest
+// form: a FILE line, then TRACK and INDEX 01 lines without indentation.
+#include <glib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+#include "breaks/break_file.h"
+#include "breaks/printf_string.h"
+#include "breaks/text_file.h"
+#include "breaks/time_code.h"
+
+namespace {
+
+struct CueLine {
+  int number = 0;  // 1-based line number, for messages
+  std::string keyword;
+  std::vector<std::string> args;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string upper(std::string_view word) {
+  std::string result(word);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+// Words separated by blanks; a quoted value is one word without its quotes.
+std::vector<std::string> split_words(std::string_view line) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (is_blank(line[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = 0;
+    if (line[i] == '"') {
+      end = line.find('"', i + 1);
+      if (end == std::string_view::npos) end = line.size();
+      words.emplace_back(line.substr(i + 1, end - i - 1));
+      i = end + 1;
+      continue;
+    }
+    end = i;
+    while (end < line.size() && !is_blank(line[end])) ++end;
+    words.emplace_back(line.substr(i, end - i));
+    i = end;
+  }
+  return words;
+}
+
+// Lines end in LF, CRLF or CR; a UTF-8 byte-order mark before the first line is dropped.
+std::vector<CueLine> split_lines(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  std::vector<CueLine> lines;
+  int number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find_first_of("\r\n");
+    ++number;
+    std::vector<std::string> words = split_words(text.substr(0, end));
+    if (!words.empty()) {
+      CueLine line;
+      line.number = number;
+      line.keyword = upper(words.front());
+      line.args.assign(words.begin() + 1, words.end());
+      lines.push_back(std::move(line));
+    }
+    if (end == std::string_view::npos) break;
+    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    text.remove_prefix(end + (crlf ? 2 : 1));
+  }
+  return lines;
+}
+
+bool all_digits(std::string_view word) {
+  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+// Three unsigned numbers separated by colons; seconds and frames are taken as written.
+bool is_cue_time(std::string_view word) {
+  const std::size_t first = word.find(':');
+  if (first == std::string_view::npos) return false;
+  const std::size_t second = word.find(':', first + 1);
+  if (second == std::string_view::npos) return false;
+  return all_digits(word.substr(0, first)) &&
+         all_digits(word.substr(first + 1, second - first - 1)) &&
+         all_digits(word.substr(second + 1));
+}
+
+bool is_cue_sheet(const std::vector<CueLine>& lines) {
+  return std::any_of(lines.begin(), lines.end(), [](const CueLine& line) {
+    return line.keyword == "FILE" || line.keyword == "TRACK" || line.keyword == "INDEX";
+  });
+}
+
+class CueParser {
+ public:
+  CueParser(const std::string& path, TrackBreakList& list) : path_(path), list_(list) {}
+
+  ReadOutcome parse(const std::vector<CueLine>& lines) {
+    for (const CueLine& line : lines) {
+      if (!take(line)) return ReadOutcome::Refused;
+    }
+    return finish_track(lines.empty() ? 0 : lines.back().number) ? ReadOutcome::Read
+                                                                 : ReadOutcome::Refused;
+  }
+
+ private:
+  bool refuse(int line_number, const char* reason) {
+    g_warning("Cannot use cue sheet %s, line %d: %s", path_.c_str(), line_number, reason);
+    return false;
+  }
+
+  bool take(const CueLine& line) {
+    if (line.keyword == "FILE") return take_file(line);
+    if (line.keyword == "TRACK") return take_track(line);
+    if (line.keyword == "INDEX") return take_index(line);
+    // REM, TITLE, PERFORMER, FLAGS, ISRC, PREGAP, POSTGAP and the rest say nothing about
+    // where a track starts in the recording.
+    return true;
+  }
+
+  bool take_file(const CueLine& line) {
+    if (line.args.empty()) return refuse(line.number, "FILE without a file name");
+    // Breaks are positions in one recording; a second file's positions could only be
+    // mapped onto it with the first file's length, which the sheet does not give.
+    if (++files_ > 1) return refuse(line.number, "more than one FILE");
+    return true;
+  }
+
+  bool take_track(const CueLine& line) {
+    if (files_ == 0) return refuse(line.number, "TRACK before FILE");
+    if (line.args.size() < 2 || !all_digits(line.args[0])) {
+      return refuse(line.number, "TRACK needs a number and a type");
+    }
+    if (!finish_track(line.number)) return false;
+    const long number = std::strtol(line.args[0].c_str(), nullptr, 10);
+    if (in_track_ && number <= track_number_) {
+      return refuse(line.number, "track numbers must increase");
+    }
+    in_track_ = true;
+    track_number_ = number;
+    audio_ = upper(line.args[1]) == "AUDIO";
+    has_start_ = false;
+    return true;
+  }
+
+  bool take_index(const CueLine& line) {
+    if (!in_track_) return refuse(line.number, "INDEX outside a TRACK");
+    if (line.args.size() < 2 || !all_digits(line.args[0])) {
+      return refuse(line.number, "INDEX needs a number and a time");
+    }
+    if (!is_cue_time(line.args[1])) return refuse(line.number, "malformed INDEX time");
+    // INDEX 00 is the pregap, which stays with the track before; INDEX 02 and up are
+    // points inside the track.
+    if (std::strtol(line.args[0].c_str(), nullptr, 10) != 1) return true;
+    if (has_start_) return refuse(line.number, "second INDEX 01 in one TRACK");
+    has_start_ = true;
+    if (!audio_) return true;
+    const auto blocks = static_cast<std::uint32_t>(parse_time_code(line.args[1].c_str()));
+    track_break_list_add(list_, 1, blocks, std::nullopt);
+    return true;
+  }
+
+  bool finish_track(int line_number) {
+    if (in_track_ && audio_ && !has_start_) {
+      return refuse(line_number, "an audio TRACK without INDEX 01");
+    }
+    return true;
+  }
+
+  const std::string& path_;
+  TrackBreakList& list_;
+  int files_ = 0;
+  bool in_track_ = false;
+  long track_number_ = 0;
+  bool audio_ = false;
+  bool has_start_ = false;
+};
+
+struct CueWriter {
+  std::string text;
+};
+
+void write_cue_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t start,
+                     std::uint64_t /*end*/, const std::string& /*name*/, void* user_data) {
+  auto& writer = *static_cast<CueWriter*>(user_data);
+  writer.text += printf_string("TRACK %02d AUDIO\nINDEX 01 %s\n", index + 1,
+                               format_time_code(start, true).c_str());
+}
+
+}  // namespace
+
+ReadOutcome read_cue_sheet(const std::string& path, TrackBreakList& list) {
+  FilePtr fp(std::fopen(path.c_str(), "rb"));
+  if (!fp) return ReadOutcome::NotThisFormat;
+  track_break_list_clear(list);
+  const std::optional<std::string> text = read_rest_of_file(fp.get());
+  if (!text) return ReadOutcome::NotThisFormat;
+  const std::vector<CueLine> lines = split_lines(*text);
+  if (!is_cue_sheet(lines)) return ReadOutcome::NotThisFormat;
+  return CueParser(path, list).parse(lines);
+}
+
+int track_break_list_read_cue(const std::string& path, TrackBreakList& list) {
+  return read_cue_sheet(path, list) == ReadOutcome::Read ? 1 : 0;
+}
+
+int track_break_list_write_cue(const std::string& path, const std::string& audio_filename,
+                               const TrackBreakList& list) {
+  FilePtr fp = open_for_writing(path);
+  if (!fp) {
+    g_warning("Error opening %s.", path.c_str());
+    return 0;
+  }
+  CueWriter writer;
+  writer.text = printf_string("FILE \"%s\" WAVE\n", audio_filename.c_str());
+  track_break_list_foreach(list, write_cue_track, &writer);
+  return write_and_close(std::move(fp), path, writer.text);
+}

@@ -1,0 +1,262 @@
+// TOC files as cdrdao writes them: per TRACK, the audio data's place in a file (FILE or
+// AUDIOFILE with a start and a length), silence that is not in the file (SILENCE, PREGAP)
+// and the START of the track proper behind its pregap.
+#include <glib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "breaks/break_file.h"
+#include "breaks/printf_string.h"
+#include "breaks/text_file.h"
+#include "breaks/time_code.h"
+
+namespace {
+
+constexpr std::uint64_t SAMPLES_PER_BLOCK = 44100 / 75;
+
+struct TocToken {
+  std::string text;
+  bool quoted = false;
+  int line = 0;
+};
+
+bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Reads a quoted string from text[i] (the opening quote); backslash escapes one character.
+std::size_t quoted_end(std::string_view text, std::size_t i, std::string& value) {
+  for (++i; i < text.size() && text[i] != '"'; ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) ++i;
+    value += text[i];
+  }
+  return i + 1;
+}
+
+// Words, quoted strings and braces; "//" comments are dropped.
+std::vector<TocToken> tokenize(std::string_view text) {
+  std::vector<TocToken> tokens;
+  int line = 1;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++line;
+    if (is_space(c)) {
+      ++i;
+    } else if (text.substr(i).starts_with("//")) {
+      i = std::min(text.find_first_of("\r\n", i), text.size());
+    } else if (c == '"') {
+      TocToken token{std::string(), true, line};
+      i = quoted_end(text, i, token.text);
+      tokens.push_back(std::move(token));
+    } else if (c == '{' || c == '}') {
+      tokens.push_back(TocToken{std::string(1, c), false, line});
+      ++i;
+    } else {
+      std::size_t end = i;
+      while (end < text.size() && !is_space(text[end]) && text[end] != '"' && text[end] != '{' &&
+             text[end] != '}' && !text.substr(end).starts_with("//")) {
+        ++end;
+      }
+      tokens.push_back(TocToken{std::string(text.substr(i, end - i)), false, line});
+      i = end;
+    }
+  }
+  return tokens;
+}
+
+bool all_digits(std::string_view word) {
+  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+// A position or length: MM:SS:FF, or a count of samples (588 to the block).
+std::optional<std::uint64_t> toc_blocks(const TocToken& token) {
+  if (token.quoted) return std::nullopt;
+  std::string_view word = token.text;
+  if (all_digits(word)) return std::strtoull(token.text.c_str(), nullptr, 10) / SAMPLES_PER_BLOCK;
+  const std::size_t first = word.find(':');
+  const std::size_t second = first == std::string_view::npos ? first : word.find(':', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  if (!all_digits(word.substr(0, first)) ||
+      !all_digits(word.substr(first + 1, second - first - 1)) ||
+      !all_digits(word.substr(second + 1))) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(parse_time_code(token.text.c_str()));
+}
+
+bool is_toc_file(const std::vector<TocToken>& tokens) {
+  return std::any_of(tokens.begin(), tokens.end(), [](const TocToken& token) {
+    return !token.quoted && (token.text == "CD_DA" || token.text == "CD_ROM" ||
+                             token.text == "CD_ROM_XA" || token.text == "TRACK");
+  });
+}
+
+struct TocTrack {
+  bool audio = false;
+  std::uint64_t position = 0;                // track data so far, silence included
+  std::optional<std::uint64_t> file_start;   // where the track's first file data begins
+  std::uint64_t silence_before_file = 0;     // track data before that file data
+  std::optional<std::uint64_t> start;        // START: where the track proper begins
+};
+
+class TocParser {
+ public:
+  TocParser(const std::string& path, TrackBreakList& list, std::vector<TocToken> tokens)
+      : path_(path), list_(list), tokens_(std::move(tokens)) {}
+
+  ReadOutcome parse() {
+    while (next_ < tokens_.size()) {
+      if (!statement(tokens_[next_++])) return ReadOutcome::Refused;
+    }
+    finish_track();
+    return ReadOutcome::Read;
+  }
+
+ private:
+  bool refuse(int line, const char* reason) {
+    g_warning("Cannot use TOC file %s, line %d: %s", path_.c_str(), line, reason);
+    return false;
+  }
+
+  const TocToken* peek() const { return next_ < tokens_.size() ? &tokens_[next_] : nullptr; }
+
+  std::optional<std::uint64_t> optional_blocks() {
+    const TocToken* token = peek();
+    if (token == nullptr) return std::nullopt;
+    std::optional<std::uint64_t> blocks = toc_blocks(*token);
+    if (blocks) ++next_;
+    return blocks;
+  }
+
+  bool statement(const TocToken& token) {
+    if (token.quoted) return true;
+    if (token.text == "{") return skip_block();
+    if (token.text == "TRACK") return start_track();
+    if (token.text == "FILE" || token.text == "AUDIOFILE") return file_data(token);
+    if (token.text == "SILENCE" || token.text == "PREGAP" || token.text == "ZERO") {
+      return silence(token);
+    }
+    if (token.text == "START") {
+      track_.start = optional_blocks().value_or(track_.position);
+      return true;
+    }
+    // CD_TEXT blocks, flags, ISRC, INDEX and the like do not move a track's start.
+    return true;
+  }
+
+  bool skip_block() {
+    for (int depth = 1; depth > 0 && next_ < tokens_.size(); ++next_) {
+      const TocToken& token = tokens_[next_];
+      if (token.quoted) continue;
+      if (token.text == "{") ++depth;
+      if (token.text == "}") --depth;
+    }
+    return true;
+  }
+
+  bool start_track() {
+    finish_track();
+    track_ = TocTrack{};
+    in_track_ = true;
+    const TocToken* mode = peek();
+    track_.audio = mode != nullptr && !mode->quoted && mode->text == "AUDIO";
+    return true;
+  }
+
+  bool silence(const TocToken& token) {
+    // ZERO may name a data mode before its length.
+    while (token.text == "ZERO" && peek() != nullptr && !toc_blocks(*peek()) &&
+           !peek()->quoted && peek()->text != "TRACK") {
+      ++next_;
+    }
+    const std::optional<std::uint64_t> length = optional_blocks();
+    if (!length) return refuse(token.line, "missing or malformed length");
+    track_.position += *length;
+    return true;
+  }
+
+  bool file_data(const TocToken& token) {
+    if (!in_track_) return refuse(token.line, "FILE before TRACK");
+    const TocToken* name = peek();
+    if (name == nullptr || !name->quoted) return refuse(token.line, "FILE without a file name");
+    ++next_;
+    if (!filename_) {
+      filename_ = name->text;
+    } else if (*filename_ != name->text) {
+      // Breaks are positions in one recording; another file's positions cannot be placed in it.
+      return refuse(token.line, "more than one audio file");
+    }
+    if (peek() != nullptr && !peek()->quoted && peek()->text.starts_with("#")) ++next_;
+    const std::optional<std::uint64_t> start = optional_blocks();
+    if (!start) return refuse(token.line, "missing or malformed start");
+    if (!track_.file_start) {
+      track_.file_start = *start;
+      track_.silence_before_file = track_.position;
+    }
+    track_.position += optional_blocks().value_or(0);
+    return true;
+  }
+
+  void finish_track() {
+    if (!in_track_ || !track_.audio || !track_.file_start) return;
+    // START counts from the beginning of the track's data, silence included, which the
+    // file does not hold; a START inside that silence leaves the break at the file data.
+    const std::uint64_t start = track_.start.value_or(track_.silence_before_file);
+    const std::uint64_t into_file =
+        start > track_.silence_before_file ? start - track_.silence_before_file : 0;
+    track_break_list_add(list_, 1, *track_.file_start + into_file, std::nullopt);
+  }
+
+  const std::string& path_;
+  TrackBreakList& list_;
+  std::vector<TocToken> tokens_;
+  std::size_t next_ = 0;
+  bool in_track_ = false;
+  TocTrack track_;
+  std::optional<std::string> filename_;
+};
+
+struct TocWriter {
+  std::string audio_filename;
+  std::string text;
+};
+
+void write_toc_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t start,
+                     std::uint64_t end, const std::string& /*name*/, void* user_data) {
+  auto& writer = *static_cast<TocWriter*>(user_data);
+  writer.text += printf_string("\n// track %02d\nTRACK AUDIO\nFILE \"%s\" %s %s\n", index,
+                               writer.audio_filename.c_str(),
+                               format_time_code(start, true).c_str(),
+                               format_time_code(end - start, true).c_str());
+}
+
+}  // namespace
+
+ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list) {
+  FilePtr fp(std::fopen(path.c_str(), "rb"));
+  if (!fp) return ReadOutcome::NotThisFormat;
+  track_break_list_clear(list);
+  const std::optional<std::string> text = read_rest_of_file(fp.get());
+  if (!text) return ReadOutcome::NotThisFormat;
+  std::vector<TocToken> tokens = tokenize(*text);
+  if (!is_toc_file(tokens)) return ReadOutcome::NotThisFormat;
+  return TocParser(path, list, std::move(tokens)).parse();
+}
+
+int track_break_list_read_toc(const std::string& path, TrackBreakList& list) {
+  return read_toc_file(path, list) == ReadOutcome::Read ? 1 : 0;
+}
+
+int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,
+                               const TrackBreakList& list) {
+  FilePtr fp = open_for_writing(path);
+  if (!fp) return 0;
+  TocWriter writer{audio_filename, "// Generated with trackfold\n\nCD_DA\n"};
+  track_break_list_foreach(list, write_toc_track, &writer);
+  return write_and_close(std::move(fp), path, writer.text);
+}

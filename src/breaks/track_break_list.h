@@ -1,0 +1,62 @@
+// The track-break list: where each track of one recording begins, in blocks of 1/75 second,
+// in strictly ascending order, together with the recording's length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The list length that means "no known end": every offset is accepted, and the last track
+// ends at this value.
+inline constexpr std::uint64_t NO_END = std::numeric_limits<std::uint64_t>::max();
+
+struct TrackBreak {
+  std::int32_t write = 0;               // 1: the track starting here is written by a split
+  std::uint64_t offset = 0;             // start of the track, in blocks
+  std::optional<std::string> filename;  // explicit output name; nullopt: a generated one
+};
+
+struct TrackBreakList {
+  std::string basename;            // base of the generated output names
+  std::vector<TrackBreak> breaks;  // strictly ascending offsets, no duplicates
+  std::uint64_t length = 0;        // recording length in blocks, or NO_END
+};
+using TrackBreakListPtr = std::unique_ptr<TrackBreakList>;
+
+// Visitor of track_break_list_foreach: the break's 0-based index, its write flag, its start
+// and end in blocks (end: the next break's offset, or the list's length for the last one),
+// its output name (valid only during the call) and the user data handed to foreach.
+using TrackBreakFunc = void (*)(std::int32_t index, std::int32_t write, std::uint64_t start,
+                                std::uint64_t end, const std::string& name, void* user_data);
+
+// A new list holding its own copy of basename, with no breaks and length 0.
+TrackBreakListPtr track_break_list_new(std::string_view basename);
+// Releases the list with its breaks (the unique_ptr does the same when it goes out of scope).
+void track_break_list_free(TrackBreakListPtr list);
+// Removes every break; base name and length stay.
+void track_break_list_clear(TrackBreakList& list);
+// Sets the length; breaks already in the list are not checked against it.
+void track_break_list_set_length(TrackBreakList& list, std::uint64_t length);
+// Returns the break at offset: the existing one unchanged, or a new one inserted in order
+// (filename: nullopt for none; an empty text is stored as an empty name). Returns nullptr,
+// with the warning "Offset out of range", when offset > length. The pointer stays valid until
+// the list is next changed.
+TrackBreak* track_break_list_add(TrackBreakList& list, std::int32_t write, std::uint64_t offset,
+                                 std::optional<std::string_view> filename);
+// Removes the break at 0-based position n; n must be smaller than the number of breaks.
+void track_break_list_remove_nth(TrackBreakList& list, std::size_t n);
+// Stores a copy of filename; nullopt or an empty text leaves the break without file name.
+void track_break_set_filename(TrackBreak& brk, std::optional<std::string_view> filename);
+// Every break of the list loses its explicit file name.
+void track_break_list_clear_filenames(TrackBreakList& list);
+// -1, 0 or 1 as a's offset is smaller than, equal to or greater than b's.
+int track_break_compare(const TrackBreak& a, const TrackBreak& b);
+// Calls visitor once per break in list order, skipped breaks included, with the output name
+// that track_break_get_filename gives. The visitor must not change the list.
+void track_break_list_foreach(const TrackBreakList& list, TrackBreakFunc visitor,
+                              void* user_data);

@@ -1,0 +1,95 @@
+// The own TXT format: one break per line, "offset=name" for a written track and a bare
+// offset for a skipped one; ";" starts a comment.
+#include <glib.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <string_view>
+
+#include "breaks/break_file.h"
+#include "breaks/printf_string.h"
+#include "breaks/text_file.h"
+#include "project.h"
+
+namespace {
+
+// Lines live in a buffer of 1024 bytes with its terminating NUL.
+constexpr std::size_t MAX_LINE_CHARS = 1023;
+
+std::uint64_t offset_of(std::string_view text) {
+  // atol's rules, with a defined result on overflow; negative values wrap as the offset type.
+  return static_cast<std::uint64_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
+}
+
+void add_line(std::string_view line, TrackBreakList& list) {
+  // A line is a C text: anything after a NUL byte is not part of it.
+  line = line.substr(0, line.find('\0'));
+  if (line.empty() || line.front() == ';') return;
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) {
+    track_break_list_add(list, 0, offset_of(line), std::nullopt);
+    return;
+  }
+  std::string_view name = line.substr(equals + 1);
+  name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
+  track_break_list_add(list, 1, offset_of(line.substr(0, equals)), name);
+}
+
+// 1 when every line was taken, 0 when a line is longer than the buffer holds.
+int parse_txt(std::string_view text, const std::string& path, TrackBreakList& list) {
+  while (!text.empty()) {
+    const std::size_t newline = text.find('\n');
+    const std::string_view line = text.substr(0, newline);
+    if (line.size() > MAX_LINE_CHARS) {
+      g_warning("Error parsing file %s", path.c_str());
+      return 0;
+    }
+    // Editors often leave out the final newline; that last line still counts.
+    add_line(line, list);
+    if (newline == std::string_view::npos) break;
+    text.remove_prefix(newline + 1);
+  }
+  return 1;
+}
+
+struct TxtWriter {
+  std::string text;
+};
+
+void write_txt_line(std::int32_t /*index*/, std::int32_t write, std::uint64_t start,
+                    std::uint64_t /*end*/, const std::string& name, void* user_data) {
+  auto& writer = *static_cast<TxtWriter*>(user_data);
+  writer.text += write != 0 ? printf_string("%" PRIu64 "=%s\n", start, name.c_str())
+                            : printf_string("%" PRIu64 "\n", start);
+}
+
+}  // namespace
+
+int track_break_list_read_txt(const std::string& path, TrackBreakList& list) {
+  FilePtr fp(std::fopen(path.c_str(), "rb"));
+  if (!fp) {
+    g_warning("Cannot open %s: %s", path.c_str(), g_strerror(errno));
+    return 0;
+  }
+  track_break_list_clear(list);
+  // A read error ends the file as its end would.
+  const std::string text = read_rest_of_file(fp.get()).value_or(std::string());
+  return parse_txt(text, path, list);
+}
+
+int track_break_list_write_txt(const std::string& path, const std::string& audio_filename,
+                               const TrackBreakList& list) {
+  FilePtr fp = open_for_writing(path);
+  if (!fp) {
+    g_warning("Could not open %s for writing: %s", path.c_str(), g_strerror(errno));
+    return 0;
+  }
+  TxtWriter writer;
+  writer.text = printf_string("\n; Created by trackfold %s\n; %s/2006/trackfold/tb-file-format.txt\n\n",
+                              TFOLD_VERSION, TFOLD_WEB_HOST);
+  track_break_list_foreach(list, write_txt_line, &writer);
+  writer.text += printf_string("\n; Total breaks: %d\n; Original file: %s\n\n",
+                               static_cast<int>(list.breaks.size()), audio_filename.c_str());
+  return write_and_close(std::move(fp), path, writer.text);
+}

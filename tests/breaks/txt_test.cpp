@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "breaks/break_file.h"
+#include "breaks/log_capture.h"
+#include "breaks/read_result.h"
+#include "support/harness.h"
+
+namespace {
+
+using tfold_test::Break;
+
+TEST(TxtReader, ReadsLinesByTheFormatRules) {
+  struct Case {
+    const char* what;
+    std::string content;
+    int result;
+    std::vector<Break> breaks;
+    const char* warning;  // the log lines, with PATH for the file's path
+  };
+  const std::string line_1023 = "0=" + std::string(1021, 'x');
+  const std::string line_1024 = "4500=" + std::string(1019, 'x');
+  const Case cases[] = {
+      {"written, skipped, blanks after =", "0=Intro\n4500\n9000=  Finale\n", 1,
+       {{1, 0, "Intro"}, {0, 4500, std::nullopt}, {1, 9000, "Finale"}}, ""},
+      {"blank before =", "4500 = Intro\n", 1, {{1, 4500, "Intro"}}, ""},
+      {"empty name", "1234=\n", 1, {{1, 1234, ""}}, ""},
+      {"tab after = stays in the name", "10=\tA \n", 1, {{1, 10, "\tA "}}, ""},
+      {"comment only at the first character", " ;no comment\n", 1,
+       {{0, 0, std::nullopt}}, ""},
+      {"blanks only", "   \n", 1, {{0, 0, std::nullopt}}, ""},
+      {"letters give offset 0", "FILE \"x.wav\" WAVE\n", 1, {{0, 0, std::nullopt}}, ""},
+      {"carriage returns stay in names", "0=Intro\r\n4500=Next\r\n", 1,
+       {{1, 0, "Intro\r"}, {1, 4500, "Next\r"}}, ""},
+      {"empty file", "", 1, {}, ""},
+      {"comments and empty lines", "; one\n\n;two\n", 1, {}, ""},
+      {"last line without newline", "0=A\n4500=B", 1, {{1, 0, "A"}, {1, 4500, "B"}}, ""},
+      {"duplicates collapse into the first", "100=First\n100=Second\n", 1,
+       {{1, 100, "First"}}, ""},
+      {"beyond the length is dropped", "0\n200000=Far\n", 1, {{0, 0, std::nullopt}},
+       "Offset out of range\n"},
+      {"line of 1023 characters", line_1023 + "\n", 1, {{1, 0, std::string(1021, 'x')}}, ""},
+      {"line of 1024 characters", "0=A\n" + line_1024 + "\n9000=C\n", 0, {{1, 0, "A"}},
+       "Error parsing file PATH\n"},
+  };
+  tfold_test::TempDir dir;
+  const std::string path = dir / "breaks.txt";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tfold_test::write_text(path, c.content);
+    TrackBreakListPtr list = track_break_list_new("show");
+    track_break_list_set_length(*list, 100000);
+    track_break_list_add(*list, 1, 77, "left over");
+    tfold_test::LogCapture log;
+    EXPECT_EQ(track_break_list_read_txt(path, *list), c.result);
+    EXPECT_EQ(tfold_test::breaks_of(*list), c.breaks);
+    std::string warning = c.warning;
+    if (auto at = warning.find("PATH"); at != std::string::npos) warning.replace(at, 4, path);
+    EXPECT_EQ(log.text(), warning);
+  }
+}
+
+TEST(TxtReader, MissingFileFailsAndLeavesTheListAlone) {
+  tfold_test::TempDir dir;
+  const std::string path = dir / "missing.txt";
+  TrackBreakListPtr list = track_break_list_new("show");
+  track_break_list_add(*list, 1, 0, "kept");
+  tfold_test::LogCapture log;
+  EXPECT_EQ(track_break_list_read_txt(path, *list), 0);
+  EXPECT_EQ(log.text(), "Cannot open " + path + ": No such file or directory\n");
+  EXPECT_EQ(tfold_test::breaks_of(*list), (std::vector<Break>{{1, 0, "kept"}}));
+}
+
+}  // namespace
