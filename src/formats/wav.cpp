@@ -280,9 +280,8 @@ int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
     return -1;
   }
 
-  const std::size_t piece = static_cast<std::size_t>(
-      std::max<std::uint64_t>(1, COPY_BUFFER_SIZE / std::max<std::uint64_t>(1, file.si.bufferSize)) *
-      std::max<std::uint64_t>(1, file.si.bufferSize));
+  // A header may claim any rate: the piece stays 1 MiB whatever one block holds.
+  const std::size_t piece = COPY_BUFFER_SIZE;
   std::vector<std::uint8_t> buffer(copied < length ? piece : 0);
   while (copied < length) {
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, length - copied));

@@ -1,0 +1,37 @@
+// Pieces shared by the fuzz targets: a scratch folder per process for the input files the
+// parsers open by path, quiet GLib logging, and the checks every break list must pass.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "breaks/track_break_list.h"
+
+namespace tfold_fuzz {
+
+// Stops the run with a message naming the failed condition; libFuzzer saves the input.
+[[noreturn]] void fail(const char* what, const char* file, int line);
+#define FUZZ_CHECK(condition) \
+  ((condition) ? static_cast<void>(0) : ::tfold_fuzz::fail(#condition, __FILE__, __LINE__))
+
+// A folder of this process, in /dev/shm where it exists so that the many small files cost no
+// disk; removed at a normal exit.
+const std::string& scratch_dir();
+// Writes the bytes to scratch_dir()/name (replacing it) and returns the path.
+std::string write_input(const char* name, const std::uint8_t* data, std::size_t size);
+
+// Bad input makes the code under test warn, which is expected and only slows the run down;
+// a critical is a misuse of a GLib function and ends the run as a crash.
+void quiet_glib_logging();
+
+// Names every break of the list the way split does, under each naming style (plain, track
+// number first, disc and track with the given disc length), checking the visitor's view of
+// the list: every break once, in order, each ending where the next begins.
+void name_every_break(const TrackBreakList& list);
+
+// The offsets of the list's breaks, in order.
+std::vector<std::uint64_t> offsets_of(const TrackBreakList& list);
+
+}  // namespace tfold_fuzz

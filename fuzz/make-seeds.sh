@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Writes the seed inputs of the fuzz targets: OUTDIR/<target>/ for each fuzz/<target>_fuzz.cpp
+# (wav, txt, cue, toc, settings). Every seed is small and written here byte by byte, so the
+# corpus is the same on every machine.
+# Usage: make-seeds.sh OUTDIR
+set -euo pipefail
+out=${1:?usage: make-seeds.sh OUTDIR}
+mkdir -p "$out"/{wav,txt,cue,toc,settings}
+
+# --- WAV: little-endian fields and chunks ------------------------------------------------
+le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))"; }
+le32() { le16 $(($1 & 65535)); le16 $((($1 >> 16) & 65535)); }
+# pcm_fields TAG CHANNELS RATE BITS: the 16 bytes every format chunk starts with.
+pcm_fields() {
+  local tag=$1 channels=$2 rate=$3 bits=$4
+  local align=$((channels * bits / 8))
+  le16 "$tag"; le16 "$channels"; le32 "$rate"; le32 $((rate * align)); le16 "$align"; le16 "$bits"
+}
+chunk() { printf '%s' "$1"; le32 "$2"; }  # id and declared size
+samples() { head -c "$1" /dev/zero | tr '\0' '\021'; }
+riff() { printf 'RIFF'; le32 "$1"; printf 'WAVE'; }
+
+{ riff 136; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk data 100; samples 100; } >"$out/wav/canonical.wav"
+{ riff 109; chunk 'fmt ' 16; pcm_fields 1 1 8000 8; chunk data 73; samples 73; printf '\0'; } >"$out/wav/mono8-odd.wav"
+{ riff 156; chunk 'fmt ' 18; pcm_fields 1 2 48000 24; le16 0; chunk data 120; samples 120; } >"$out/wav/fmt18-24bit.wav"
+{
+  riff 200; chunk 'fmt ' 40; pcm_fields 0xFFFE 2 44100 16; le16 22; le16 16; le32 3
+  le16 1; printf '\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71'
+  chunk data 96; samples 96
+} >"$out/wav/extensible.wav"
+{
+  riff 170; chunk LIST 26; printf 'INFO'; chunk INAM 14; printf 'Opening act\0\0\0'
+  chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk fact 4; le32 25; chunk data 100; samples 100
+} >"$out/wav/list-and-fact-first.wav"
+{
+  riff 160; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk data 64; samples 64
+  chunk LIST 16; printf 'INFOICMT'; le32 4; printf 'note'
+} >"$out/wav/list-after-data.wav"
+{ riff 0xFFFFFFFF; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk data 0xFFFFFFFF; samples 64; } >"$out/wav/unknown-length.wav"
+{ riff 1036; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk data 1000; samples 40; } >"$out/wav/truncated-data.wav"
+{ riff 36; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk data 0; } >"$out/wav/empty-data.wav"
+{ riff 80; chunk 'fmt ' 16; pcm_fields 3 1 44100 32; chunk data 44; samples 44; } >"$out/wav/float.wav"
+{ riff 60; chunk 'fmt ' 16; pcm_fields 1 0 0 0; chunk data 16; samples 16; } >"$out/wav/zero-format.wav"
+{ riff 44; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; } >"$out/wav/no-data-chunk.wav"
+
+# --- TXT break lists, as the program writes them and as people type them --------------------
+cat >"$out/txt/written.txt" <<'TXT'
+
+; Created by trackfold 0.16
+; https://trackfold.org/2006/trackfold/tb-file-format.txt
+
+0=concert-01
+13500=concert-02
+27000
+40512=Encore: the long one
+
+; Total breaks: 4
+; Original file: concert.wav
+
+TXT
+printf '0=Intro\r\n4500=Track two\r\n9000\r\n' >"$out/txt/crlf.txt"
+printf '0=a\n   7=  spaced name\n-1=negative\n99999999999999999999=huge\n7=duplicate' >"$out/txt/odd-numbers.txt"
+printf '; only a comment\n\n;0=not a break\n' >"$out/txt/comments-only.txt"
+printf '0=name with \0 nul\n150=%%s%%n%%d\n' >"$out/txt/nul-and-percent.txt"
+
+# --- CUE sheets in the styles ripping and mixing software writes --------------------------
+cat >"$out/cue/ripper.cue" <<'CUE'
+REM GENRE Rock
+REM DATE 1994
+REM DISCID 8A0B2C0D
+REM COMMENT "ExactAudioCopy v1.6"
+PERFORMER "The Band"
+TITLE "Live at the Hall"
+FILE "Live at the Hall.wav" WAVE
+  TRACK 01 AUDIO
+    TITLE "Opening"
+    PERFORMER "The Band"
+    FLAGS DCP
+    ISRC GBAYE9400001
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    TITLE "Second Song"
+    INDEX 00 04:58:40
+    INDEX 01 05:00:12
+  TRACK 03 AUDIO
+    TITLE "Closing"
+    PREGAP 00:02:00
+    INDEX 01 09:41:70
+    INDEX 02 12:00:00
+    POSTGAP 00:01:00
+CUE
+printf '\xEF\xBB\xBFPERFORMER "Artist"\r\nTITLE "Mix"\r\nFILE "mix.flac" WAVE\r\n  TRACK 1 AUDIO\r\n    INDEX 01 0:00:00\r\n  TRACK 2 AUDIO\r\n    INDEX 01 123:45:67\r\n' >"$out/cue/bom-crlf.cue"
+cat >"$out/cue/data-track.cue" <<'CUE'
+FILE "disc.bin" BINARY
+  TRACK 01 MODE1/2352
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    PREGAP 00:02:00
+    INDEX 01 18:30:15
+  track 03 audio
+    index 01 25:00:00
+CUE
+printf 'FILE "a.wav" WAVE\rTRACK 01 AUDIO\rINDEX 01 00:00:00\rTRACK 02 AUDIO\rINDEX 01 99:59:74\r' >"$out/cue/cr-only.cue"
+printf 'FILE "one.wav" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE "two.wav" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n' >"$out/cue/two-files.cue"
+printf '0=not a cue sheet\n4500=second\n' >"$out/cue/plain-list.cue"
+
+# --- TOC files as disc-at-once writers produce them ---------------------------------------
+cat >"$out/toc/cd-text.toc" <<'TOC'
+CD_DA
+
+CD_TEXT {
+  LANGUAGE_MAP {
+    0 : EN
+  }
+  LANGUAGE 0 {
+    TITLE "Live at the Hall"
+    PERFORMER "The Band"
+  }
+}
+
+// Track 1
+TRACK AUDIO
+NO COPY
+NO PRE_EMPHASIS
+TWO_CHANNEL_AUDIO
+CD_TEXT {
+  LANGUAGE 0 {
+    TITLE "Opening"
+  }
+}
+FILE "concert.wav" 0 04:58:40
+
+// Track 2
+TRACK AUDIO
+TWO_CHANNEL_AUDIO
+ISRC "GBAYE9400002"
+FILE "concert.wav" 04:58:40 04:43:30
+START 00:01:47
+
+// Track 3
+TRACK AUDIO
+SILENCE 00:02:00
+FILE "concert.wav" 09:42:70 02:10:05
+START 00:02:00
+INDEX 00:30:00
+TOC
+cat >"$out/toc/samples-and-pregap.toc" <<'TOC'
+CD_DA
+TRACK AUDIO
+AUDIOFILE "take.wav" #0 0 1411200
+TRACK AUDIO
+PREGAP 0:2:0
+AUDIOFILE "take.wav" 1411200 2822400
+TRACK AUDIO
+ZERO AUDIO 00:01:00
+DATAFILE "take.wav" 00:20:00
+TOC
+cat >"$out/toc/data-first.toc" <<'TOC'
+CD_ROM
+TRACK MODE1
+DATAFILE "data.bin" 10:00:00
+TRACK AUDIO
+FILE "audio.wav" 0
+TRACK AUDIO
+FILE "other.wav" 0 1:0:0
+TOC
+printf 'CD_DA\r\nTRACK AUDIO\r\nFILE "x.wav" 0 // comment "quoted"\r\nTRACK AUDIO FILE "x.wav" 1:2:3\r\n' >"$out/toc/crlf-comments.toc"
+
+# --- settings files --------------------------------------------------------------------
+cat >"$out/settings/saved.conf" <<'CONF'
+[trackfold]
+config_file_version=2
+use_outputdir=false
+outputdir=/home/user/music
+use_etree_filename_suffix=true
+etree_filename_suffix=-
+etree_cd_length=80
+prepend_file_number=false
+main_window_xpos=-1
+main_window_ypos=-1
+main_window_width=-1
+main_window_height=-1
+vpane1_position=-1
+vpane2_position=-1
+silence_percentage=2
+show_moodbar=true
+CONF
+cat >"$out/settings/translations.conf" <<'CONF'
+# settings edited by hand
+[trackfold]
+outputdir=/tmp/out
+outputdir[de]=/tmp/ausgabe
+etree_filename_suffix=\s_\t
+etree_cd_length=74
+use_etree_filename_suffix=1
+silence_percentage=abc
+show_moodbar=maybe
+
+[other]
+key=value
+CONF
+printf '[trackfold]\nprepend_file_number=true\netree_cd_length=99999999999999999999\nmain_window_width=2147483648\n' >"$out/settings/big-numbers.conf"
+printf 'not a key file at all\n\0\xff\n' >"$out/settings/garbage.conf"
