@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Writes the seed inputs of the fuzz targets: OUTDIR/<target>/ for each fuzz/<target>_fuzz.cpp
-# (wav, txt, cue, toc, settings). Every seed is small and written here byte by byte, so the
+# (wav, txt, cue, toc, settings, mpeg). Every seed is small and written here byte by byte, so the
 # corpus is the same on every machine.
 # Usage: make-seeds.sh OUTDIR
 set -euo pipefail
 out=${1:?usage: make-seeds.sh OUTDIR}
-mkdir -p "$out"/{wav,txt,cue,toc,settings}
+mkdir -p "$out"/{wav,txt,cue,toc,settings,mpeg}
 
 # --- WAV: little-endian fields and chunks ------------------------------------------------
 le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))"; }
@@ -201,3 +201,21 @@ key=value
 CONF
 printf '[trackfold]\nprepend_file_number=true\netree_cd_length=99999999999999999999\nmain_window_width=2147483648\n' >"$out/settings/big-numbers.conf"
 printf 'not a key file at all\n\0\xff\n' >"$out/settings/garbage.conf"
+
+# --- MPEG audio: frame headers followed by empty frame bodies ----------------------------
+# frames HEADER_HEX BYTES COUNT: COUNT frames of BYTES bytes that begin with the 4-byte header.
+frames() {
+  local i
+  for ((i = 0; i < $3; i++)); do printf "$1"; head -c $(($2 - 4)) /dev/zero; done
+}
+frames '\xff\xfb\x90\x64' 417 6 >"$out/mpeg/mpeg1-layer3-128k.mp3"                 # 44.1 kHz
+{ frames '\xff\xfb\x92\x64' 418 2; frames '\xff\xfb\x90\x64' 417 2; } >"$out/mpeg/padding.mp3"
+frames '\xff\xfd\xa4\x04' 576 4 >"$out/mpeg/mpeg1-layer2.mp2"                       # 192 kbps 48 kHz
+frames '\xff\xf3\x60\xc4' 156 5 >"$out/mpeg/mpeg2-layer3-mono.mp3"                  # 48 kbps 22.05 kHz
+frames '\xff\xe3\x28\xc4' 144 5 >"$out/mpeg/mpeg25-layer3.mp3"                      # 16 kbps 8 kHz
+frames '\xff\xff\x40\x64' 136 4 >"$out/mpeg/mpeg1-layer1.mp3"                       # 128 kbps 44.1 kHz
+frames '\xff\xfb\x00\x64' 417 3 >"$out/mpeg/free-format.mp3"
+{ printf 'ID3\x04\x00\x00\x00\x00\x02\x00'; head -c 256 /dev/zero | tr '\0' '\377'
+  frames '\xff\xfb\x90\x64' 417 3; printf 'TAG'; head -c 125 /dev/zero; } >"$out/mpeg/id3-tags.mp3"
+{ head -c 1000 /dev/zero | tr '\0' 'J'; frames '\xff\xfb\x90\x64' 417 3; } >"$out/mpeg/junk-first.mp3"
+{ frames '\xff\xfb\x90\x64' 417 3; printf '\xff\xfb\x90\x64'; head -c 100 /dev/zero; } >"$out/mpeg/truncated.mp3"
