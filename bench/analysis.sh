@@ -3,6 +3,7 @@
 # its peak memory on 6 and 60 minutes.
 # Usage: bench/analysis.sh [RUNS]. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 runs=${1:-7}
 

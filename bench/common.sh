@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the benchmarks: an optimised build, the test recordings (made once into
 # bench/cache/, which git ignores) and the timing helpers. Source it from bash.
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

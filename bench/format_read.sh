@@ -3,6 +3,7 @@
 # Usage: bench/format_read.sh. Makes a Release build in bench/cache/build.
 # CD audio: 10 minutes (about 106 MB); Ogg Vorbis: 5 minutes of stereo at 44.1 kHz.
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

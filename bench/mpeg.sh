@@ -4,6 +4,7 @@
 # wall time minus analyze's analysis time) is compared with cp of the file (target: 2x).
 # Usage: bench/mpeg.sh [TFOLD_BINARY] (default: a Release build in bench/cache/build)
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 if [ $# -ge 1 ]; then tfold=$1; else bench_build tfold; fi
 runs=3

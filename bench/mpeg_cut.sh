@@ -4,6 +4,7 @@
 # without the opening scan, against cp of the whole file.
 # Usage: bench/mpeg_cut.sh. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 runs=5
 

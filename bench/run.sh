@@ -6,6 +6,7 @@
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] (default 5)
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 rounds=${1:-5}
 started=$EPOCHREALTIME

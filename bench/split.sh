@@ -4,6 +4,7 @@
 # time of the same command with an empty break list (open, analysis, polling, no tracks).
 # Usage: bench/split.sh [RUNS]. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 runs=${1:-9}
 

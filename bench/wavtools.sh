@@ -4,6 +4,7 @@
 # Usage: bench/wavtools.sh [ROUNDS] [MERGE_INPUT_MB]
 # TFOLD=path/to/tfold picks the binary; by default a Release build in bench/cache/build is made.
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 rounds=${1:-7}
 input_mb=${2:-256}
