@@ -2,33 +2,25 @@
 # tfold on a 60-minute 128 kbps MP3: analyze's own timing line against a full decode by
 # mpg123 -t (target: within 1.1x), and a split into 20 tracks, whose cutting time (split
 # wall time minus analyze's analysis time) is compared with cp of the file (target: 2x).
-# Usage: bench/mpeg.sh [TFOLD_BINARY]
+# Usage: bench/mpeg.sh [TFOLD_BINARY] (default: a Release build in bench/cache/build)
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
-tfold=${1:-$repo_dir/build/tfold}
+if [ $# -ge 1 ]; then tfold=$1; else bench_build tfold; fi
 runs=3
 
 mp3=$(bench_mp3)
+breaks=$(bench_list 60 20)
+out="$cache/split_out"
+export HOME
+HOME=$(bench_home)
 cat "$mp3" >/dev/null
-
-# The analysis seconds from "N sample blocks analyzed in S seconds = R blocks/sec".
-analysis_seconds() {
-  "$tfold" analyze "$mp3" 2>/dev/null </dev/null |
-    sed -n 's/.* analyzed in \([0-9.]*\) seconds.*/\1/p' || true
-
-}
-
-breaks="$cache/bench60.txt"
-{
-  total=$((60 * 60 * 75))
-  for k in $(seq 0 19); do echo "$((total * k / 20))=track$(printf %02d $((k + 1)))"; done
-} >"$breaks"
 
 analysis=() decode=() split=() copy=()
 for _ in $(seq $runs); do
-  analysis+=("$(analysis_seconds)")
+  analysis+=("$(bench_analysis_seconds "$mp3")")
   decode+=("$(wall mpg123 -q -t "$mp3")")
-  out="$cache/split_out"; rm -rf "$out"; mkdir -p "$out"
+  rm -rf "$out"; mkdir -p "$out"
   split+=("$(wall "$tfold" split "$mp3" "$breaks" "$out")")
   rm -rf "$out"; mkdir -p "$out"
   copy+=("$(wall cp "$mp3" "$out/copy.mp3")")
@@ -43,6 +35,6 @@ if [ -z "$a" ]; then
   echo "tfold analyze printed no timing line (is the analyze command built?)" >&2
   exit 1
 fi
-ratio() { echo "$1 / $2" | bc -l | awk '{ printf "%.2f\n", $1 }'; }
+cutting=$(awk -v s="$s" -v a="$a" 'BEGIN { print s - a }')
 echo "analysis:  ${a}s; mpg123 -t: ${d}s; ratio $(ratio "$a" "$d")x (target: at most 1.1x)"
-echo "split:     ${s}s; cutting ${s} - ${a}; cp: ${c}s; ratio $(ratio "($s - $a)" "$c")x (target: at most 2x)"
+echo "split:     ${s}s; cutting ${s} - ${a}; cp: ${c}s; ratio $(ratio "$cutting" "$c")x (target: at most 2x)"

@@ -1,20 +1,15 @@
 #!/usr/bin/env bash
 # The MPEG frame cutter against cp: a 60-minute 128 kbps MP3 cut into 20 tracks by the
 # module's write_range (frame index built by the first cut, reused by the others), timed
-# without the opening scan, against cp of the whole file. Builds an optimised library of its
-# own in bench/cache/build.
-# Usage: bench/mpeg_cut.sh
+# without the opening scan, against cp of the whole file.
+# Usage: bench/mpeg_cut.sh. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
-build="$cache/build"
 runs=5
 
-cmake -S "$repo_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTFOLD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target tfold_core >/dev/null
-driver="$cache/mpeg_cut_driver"
-g++ -std=c++20 -O2 -I "$repo_dir/src" "$bench_dir/mpeg_cut_driver.cpp" "$build/libtfold_core.a" \
-  $(pkg-config --cflags --libs glib-2.0 libmpg123 ao vorbisfile) -lm -pthread -o "$driver"
-
+bench_build tfold_core
+driver=$(bench_driver mpeg_cut_driver)
 mp3=$(bench_mp3)
 out="$cache/mpeg_cut_out"
 cat "$mp3" >/dev/null  # both sides start from a warm page cache
@@ -33,4 +28,4 @@ copy=$(printf '%s\n' "${cp_times[@]}" | median)
 echo "file:           $mp3 ($(stat -c %s "$mp3") bytes)"
 echo "cut, 20 tracks: ${cut}s (median of $runs)"
 echo "cp:             ${copy}s (median of $runs)"
-echo "ratio:          $(echo "$cut / $copy" | bc -l | awk '{ printf "%.2f\n", $1 }')x cp (target: at most 2x)"
+echo "ratio:          $(ratio "$cut" "$copy")x cp (target: at most 2x)"

@@ -4,37 +4,24 @@
 # time of the same command with an empty break list (open, analysis, polling, no tracks).
 # Usage: bench/split.sh [RUNS]. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 runs=${1:-9}
-root=$(cd "$(dirname "$0")/.." && pwd)
-cache=$root/bench/cache
-build=$cache/build-release
-mkdir -p "$cache"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTFOLD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target tfold >/dev/null
-tfold=$build/tfold
-
-hour=$cache/hour.wav
-tenth=$cache/six-minutes.wav
-[ -s "$hour" ] || sox -n -r 44100 -c 2 -b 16 "$hour" synth 3600 sine 440 vol 0.5
-[ -s "$tenth" ] || sox -n -r 44100 -c 2 -b 16 "$tenth" synth 360 sine 440 vol 0.5
-
-# Twenty tracks of three minutes (13500 blocks each).
-list=$cache/hour.txt
-: >"$list"
-for i in $(seq 0 19); do printf '%d=track%02d\n' $((i * 13500)) $((i + 1)) >>"$list"; done
+bench_build tfold
+hour=$(bench_wav)
+tenth=$(bench_wav6)
+list=$(bench_list 60 20)  # twenty tracks of three minutes
+tenth_list=$(bench_list 6 20)
 empty=$cache/empty.txt
 echo "; no tracks" >"$empty"
-tenth_list=$cache/six-minutes.txt
-: >"$tenth_list"
-for i in $(seq 0 19); do printf '%d=track%02d\n' $((i * 1350)) $((i + 1)) >>"$tenth_list"; done
 
 out=$cache/split-out
 copy=$cache/cp-out.wav
-export HOME=$cache/home
-mkdir -p "$HOME" "$out"
+export HOME
+HOME=$(bench_home)
+mkdir -p "$out"
 
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 measure() {  # measure COMMAND...: "wall cpu" seconds of the command (cpu: user + system)
   /usr/bin/time -f '%e %U %S' -o "$cache/time.txt" "$@" >/dev/null 2>&1
   awk '{print $1, $2 + $3}' "$cache/time.txt"
@@ -60,7 +47,6 @@ split_median=$(column_median split 2) split_cpu=$(column_median split 3)
 empty_median=$(column_median empty 2) empty_cpu=$(column_median empty 3)
 copy_phase=$(echo "$split_median - $empty_median" | bc -l)
 copy_cpu=$(echo "$split_cpu - $empty_cpu" | bc -l)
-ratio() { echo "$1 / $2" | bc -l; }
 printf 'file:        %s (%s bytes), 20 tracks, medians of %d interleaved runs\n' "$hour" \
   "$(stat -c %s "$hour")" "$runs"
 printf '             wall      CPU (user+sys)\n'

@@ -2,16 +2,16 @@
 # Times `tfold gen` and `tfold merge` against `cp` of the same bytes, warm cache, and prints
 # the median of interleaved runs with the ratio to cp.
 # Usage: bench/wavtools.sh [ROUNDS] [MERGE_INPUT_MB]
-# TFOLD=path/to/tfold picks the binary; by default a Release build in build-release is made.
+# TFOLD=path/to/tfold picks the binary; by default a Release build in bench/cache/build is made.
 set -euo pipefail
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 rounds=${1:-7}
 input_mb=${2:-256}
-root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ -z "${TFOLD:-}" ]; then
-  cmake -S "$root" -B "$root/build-release" -DCMAKE_BUILD_TYPE=Release -DTFOLD_TESTS=OFF >/dev/null
-  cmake --build "$root/build-release" --target tfold >/dev/null
-  TFOLD=$root/build-release/tfold
+  bench_build tfold
+  TFOLD=$tfold
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tfold-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -27,7 +27,6 @@ time_ms() {
   end=$(now_ns)
   echo $(( (end - start) / 1000000 ))
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 report() {
   local name=$1 tool_file=$2 cp_file=$3 bytes=$4
   local tool_ms cp_ms

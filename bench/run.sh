@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# The benchmarks in one command: builds tfold in Release (bench/cache/build), makes the test
+# recordings once (bench/cache/), then times each job in interleaved warm-cache rounds against
+# its baseline (cp, cat or mpg123 -t) and the peer tools that are installed, and prints one
+# Markdown table of medians and ratios, then the peak memory of split on 6 and 60 minutes.
+# Peers are optional: a missing one shows as "—".
+# Usage: bench/run.sh [ROUNDS] (default 5)
+set -euo pipefail
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+rounds=${1:-5}
+started=$EPOCHREALTIME
+
+have() { command -v "$1" >/dev/null 2>&1; }
+for tool in cmake sox lame awk; do
+  have "$tool" || { echo "bench/run.sh needs $tool" >&2; exit 1; }
+done
+
+echo "Building tfold (Release) and the test recordings..." >&2
+bench_build tfold
+wav=$(bench_wav)
+wav6=$(bench_wav6)
+mp3=$(bench_mp3)
+list=$(bench_list 60 20)
+list6=$(bench_list 6 20)
+HOME=$(bench_home)
+export HOME XDG_CONFIG_HOME="$HOME/.config"
+out="$cache/run-out"
+tracks=20 track_seconds=180
+
+# The same twenty tracks for the peers: shnsplit's split points (m:ss.ff), mp3splt's times
+# (min.sec), and start seconds for the tools run once a track.
+points="$cache/split-points.txt"
+for k in $(seq 1 $((tracks - 1))); do echo "$((k * track_seconds / 60)):00.00"; done >"$points"
+mp3splt_times=()
+for k in $(seq 0 $((tracks - 1))); do mp3splt_times+=("$((k * track_seconds / 60)).00"); done
+mp3splt_times+=(EOF)
+
+# gen is compared with copying the eight files it writes.
+gen_src="$cache/gen-src"
+rm -rf "$gen_src" && mkdir -p "$gen_src"
+(cd "$gen_src" && "$tfold" gen >/dev/null)
+
+# Every timed command starts from an empty output folder and no writes pending from the
+# one before.
+fresh() { rm -rf "$out"; mkdir -p "$out"; sync; }
+in_out() { (cd "$out" && "$@"); }
+sox_tracks() {
+  local k
+  for k in $(seq 0 $((tracks - 1))); do
+    sox "$1" "$out/$k.${1##*.}" trim $((k * track_seconds)) $track_seconds
+  done
+}
+ffmpeg_tracks() {
+  local k
+  for k in $(seq 0 $((tracks - 1))); do
+    ffmpeg -v error -nostdin -y -ss $((k * track_seconds)) -to $(((k + 1) * track_seconds)) \
+      -i "$1" -c copy "$out/$k.${1##*.}"
+  done
+}
+
+# One function per job and contender, printing seconds: time_JOB_WHO.
+time_split_wav_tfold() { fresh; wall "$tfold" split "$wav" "$list" "$out"; }
+time_split_wav_cp() { fresh; wall cp "$wav" "$out/"; }
+time_split_wav_shnsplit() {
+  fresh; wall shnsplit -q -O always -P none -o wav -d "$out" -f "$points" "$wav"
+}
+time_split_wav_sox() { fresh; wall sox_tracks "$wav"; }
+time_split_wav_ffmpeg() { fresh; wall ffmpeg_tracks "$wav"; }
+time_split_mp3_tfold() { fresh; wall "$tfold" split "$mp3" "$list" "$out"; }
+time_split_mp3_cp() { fresh; wall cp "$mp3" "$out/"; }
+time_split_mp3_mp3splt() { fresh; wall mp3splt -Q -d "$out" "$mp3" "${mp3splt_times[@]}"; }
+time_split_mp3_ffmpeg() { fresh; wall ffmpeg_tracks "$mp3"; }
+time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
+time_analyze_wav_cat() { wall cat "$wav"; }
+time_analyze_wav_sox() { wall sox "$wav" -n stat; }
+time_analyze_mp3_tfold() { bench_analysis_seconds "$mp3"; }
+time_analyze_mp3_mpg123() { wall mpg123 -q -t "$mp3"; }
+time_merge_tfold() { fresh; wall "$tfold" merge -o "$out/merged.wav" "$wav" "$wav6"; }
+time_merge_cp() { fresh; wall cp "$wav" "$wav6" "$out/"; }
+time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
+time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
+time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
+
+jobs=(split_wav split_mp3 analyze_wav analyze_mp3 merge gen)
+peer_columns=(shnsplit mp3splt ffmpeg sox)
+declare -A label baseline baseline_label peers
+label[split_wav]="split WAV, 60 min → 20 tracks"
+label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
+label[analyze_wav]="analysis of the 60-min WAV"
+label[analyze_mp3]="analysis of the 60-min MP3"
+label[merge]="merge WAVs of 60 + 6 min"
+label[gen]="gen (8 example WAVs)"
+baseline=([split_wav]=cp [split_mp3]=cp [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+baseline_label=([split_wav]=cp [split_mp3]=cp [analyze_wav]=cat [analyze_mp3]="mpg123 -t"
+  [merge]=cp [gen]=cp)
+peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [analyze_wav]=sox
+  [analyze_mp3]="" [merge]=sox [gen]="")
+
+# A wrong result would make every figure meaningless: check the tracks once, untimed.
+fresh
+"$tfold" split "$wav" "$list" "$out" </dev/null >/dev/null 2>&1
+[ "$(find "$out" -name '*.wav' | wc -l)" -eq $tracks ] ||
+  { echo "tfold split did not write $tracks WAV tracks" >&2; exit 1; }
+[ -n "$(bench_analysis_seconds "$wav6")" ] ||
+  { echo "tfold analyze printed no timing line" >&2; exit 1; }
+
+times="$cache/run-times.txt"
+: >"$times"
+cat "$wav" "$wav6" "$mp3" >/dev/null  # warm the page cache
+for round in $(seq "$rounds"); do
+  echo "Round $round of $rounds..." >&2
+  for job in "${jobs[@]}"; do
+    for who in tfold "${baseline[$job]}" ${peers[$job]}; do
+      [ "$who" = tfold ] || have "$who" || continue
+      echo "$job $who $("time_${job}_$who")" >>"$times"
+    done
+  done
+done
+rm -rf "$out"
+
+seconds_of() { awk -v j="$1" -v w="$2" '$1 == j && $2 == w { print $3 }' "$times" | median; }
+# "ratio (seconds s)" of tfold against WHO, or "—" when WHO was not measured.
+cell() {
+  local job=$1 who=$2 theirs
+  theirs=$(seconds_of "$job" "$who")
+  if [ -z "$theirs" ]; then echo "—"; return; fi
+  printf '%s (%.2f s)' "$(ratio "$(seconds_of "$job" tfold)" "$theirs")" "$theirs"
+}
+
+echo
+echo "tfold $("$tfold" version | head -n 1 | awk '{ print $2 }'), medians of $rounds" \
+  "interleaved warm-cache rounds. A ratio is tfold's time ÷ the other's (below 1: tfold is" \
+  "faster); a peer's own time is in brackets. tfold's analysis times are its own timing line."
+echo
+header="| job | tfold | baseline | ÷ baseline" rule="|---|---:|---:|---:"
+for peer in "${peer_columns[@]}"; do header+=" | $peer"; rule+="|---:"; done
+echo "$header |"
+echo "$rule|"
+for job in "${jobs[@]}"; do
+  row="| ${label[$job]} | $(printf '%.2f s' "$(seconds_of "$job" tfold)")"
+  base=$(seconds_of "$job" "${baseline[$job]}")
+  if [ -n "$base" ]; then
+    row+=" | $(printf '%s %.2f s | %s' "${baseline_label[$job]}" "$base" "$(ratio "$(seconds_of "$job" tfold)" "$base")")"
+  else
+    row+=" | ${baseline_label[$job]} — | —"
+  fi
+  for peer in "${peer_columns[@]}"; do
+    if [[ " ${peers[$job]} " == *" $peer "* ]]; then row+=" | $(cell "$job" "$peer")"; else row+=" | "; fi
+  done
+  echo "$row |"
+done
+
+# Memory stays flat with the length: apart from the analysis graph (8 bytes a block of 1/75
+# second), a 60-minute split needs what a 6-minute one does.
+if [ -x /usr/bin/time ]; then
+  peak_rss() {  # peak_rss AUDIO LIST: KiB
+    fresh
+    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" split "$1" "$2" "$out" </dev/null >/dev/null 2>&1
+    cat "$cache/rss.txt"
+  }
+  rss6=$(peak_rss "$wav6" "$list6")
+  rss60=$(peak_rss "$wav" "$list")
+  rm -rf "$out"
+  graph6=$(($(stat -c %s "$wav6") / 2352 * 8 / 1024))
+  graph60=$(($(stat -c %s "$wav") / 2352 * 8 / 1024))
+  echo
+  printf 'Peak RSS of tfold split into 20 tracks: 6-min WAV %d KiB, 60-min WAV %d KiB' "$rss6" "$rss60"
+  printf ' (%d and %d KiB without the analysis graph).\n' $((rss6 - graph6)) $((rss60 - graph60))
+fi
+awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "\nTook %.0f s.\n", b - a }' >&2
