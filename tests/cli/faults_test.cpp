@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -125,6 +126,25 @@ TEST(FullDisk, SplitReportsTheTracksThatDoNotFitAndKeepsTheOldFile) {
   }
 }
 
+TEST(FullDisk, MergeAndGenLeaveNoTemporaryFile) {
+  Tfold t;
+  write_file(t / "big.wav", canonical_wav(2, 44100, 16, counting_bytes(300 * BLOCK)));
+  RunResult merge, gen;
+  {
+    const FileSizeLimit limit(1000000);
+    merge = t.run({"merge", "big.wav", "big.wav"});
+    gen = t.run({"gen"});
+  }
+  EXPECT_EQ(merge.status, 1);
+  EXPECT_EQ(merge.out, "error writing to file merged.wav\n");
+  EXPECT_EQ(gen.status, 0);
+  EXPECT_EQ(std::count(gen.out.begin(), gen.out.end(), '\n'), 8);
+  EXPECT_EQ(gen.out.find("wav_gen_2ch_44100hz_16bit.wav ... FAIL\n"), 0u) << gen.out;
+  // Only the two rows small enough for the limit.
+  EXPECT_EQ(listing(t.dir()), (std::set<std::string>{".config", ".home", "big.wav", "wav_gen_1ch_11025hz_8bit.wav",
+                                     "wav_oneliner_1ch_8000hz_8bit.wav"}));
+}
+
 // ---- Interruptions ---------------------------------------------------------------------------
 
 // The one temporary file in folder that has received more than a header, if any.
@@ -180,6 +200,24 @@ TEST(Interrupt, MergeLeavesNoOutputAndNoTemporaryFile) {
   EXPECT_EQ(r.signal, SIGINT) << r.out << r.err;
   EXPECT_FALSE(fs::exists(t / "merged.wav"));
   EXPECT_EQ(listing(t.dir()), (std::set<std::string>{".config", ".home", "long.wav"}));
+}
+
+TEST(Interrupt, GenLeavesNoPartialFile) {
+  Tfold t;
+  RunOptions options;
+  options.timeout = std::chrono::seconds(300);
+  RunningTfold gen = t.start({"gen"}, options);
+  ASSERT_TRUE(gen.wait_until([&] { return growing_temporary(t.dir()).has_value(); })) << gen.so_far().out;
+  gen.signal(SIGTERM);
+  const RunResult r = gen.finish();
+  EXPECT_EQ(r.signal, SIGTERM) << r.out << r.err;
+  for (const auto& name : listing(t.dir())) {
+    EXPECT_FALSE(contains(name, ".tfold-")) << name;
+    // Whatever is there under a final name is complete.
+    if (contains(name, "wav_")) {
+      EXPECT_TRUE(contains(r.out, name + " ... OK\n")) << name;
+    }
+  }
 }
 
 // ---- Inputs that are folders, unreadable, or missing -----------------------------------------
@@ -359,6 +397,28 @@ TEST(ChangedUnderSplit, SourceTruncatedWhileItIsAnalysed) {
     EXPECT_EQ(fs::file_size(t / "out/a.wav"), 44 + 1000 * BLOCK);
     EXPECT_EQ(fs::file_size(t / "out/b.wav"), 44 + 500 * BLOCK);
   }
+}
+
+TEST(ChangedUnderSplit, SourceTruncatedWhileATrackIsCopied) {
+  Tfold t;
+  const std::uint64_t data_size = std::uint64_t{600} << 20;
+  const std::string audio = t / "long.wav";
+  make_sparse(audio, 44 + data_size);
+  write_at(audio, 0, wav_header(static_cast<std::uint32_t>(data_size)));
+  write_text(t / "long.txt", "0=a\n");
+  fs::create_directory(t / "out");
+  RunOptions options;
+  options.timeout = std::chrono::seconds(300);
+  RunningTfold split = t.start({"split", audio, t / "long.txt", t / "out"}, options);
+  ASSERT_TRUE(split.wait_until([&] { return growing_temporary(t / "out").has_value(); }));
+  fs::resize_file(audio, 44 + 1000 * BLOCK);
+  const RunResult r = split.finish();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "Split finished.\n"));
+  // Either the copy had passed the new end (and holds what it copied) or it stopped there.
+  EXPECT_EQ(listing(t / "out"), std::set<std::string>{"a.wav"});
+  expect_honest_wav(t.dir() / "out/a.wav");
+  EXPECT_GE(fs::file_size(t / "out/a.wav"), 44 + 1000 * BLOCK);
 }
 
 // ---- Paths over the system's limits ------------------------------------------------------------
