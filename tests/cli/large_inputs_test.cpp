@@ -68,6 +68,8 @@ struct BigCase {
   const char* blocks_line;
 };
 
+void PrintTo(const BigCase& c, std::ostream* os) { *os << c.extension; }
+
 class BeyondFourGiB : public testing::TestWithParam<BigCase> {};
 
 TEST_P(BeyondFourGiB, TracksHoldTheirBytes) {
@@ -137,8 +139,8 @@ TEST(TenThousandBreaks, ListNamesEveryTrack) {
   write_text(t / "many.cue", ten_thousand_tracks());
   const RunResult r = t.run({"list", "many.cue"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, 82),
-            "== many.cue ==\n 1. [x]    0:00.00 -    0:00.01 \"many-01\" (duration: 0:00.01)\n");
+  const std::string first_row = "== many.cue ==\n 1. [x]    0:00.00 -    0:00.01 \"many-01\" (duration: 0:00.01)\n";
+  EXPECT_EQ(r.out.substr(0, first_row.size()), first_row);
   EXPECT_NE(r.out.find("\n9999. [x]    2:13.23 -    2:13.24 \"many-9999\" (duration: 0:00.01)\n"),
             std::string::npos);
   const std::string last_row = "\n10000. [x]    2:13.24 -      (end) \"many-10000\"\n\n";
