@@ -277,11 +277,9 @@ bool RunningTfold::wait_until(const std::function<bool()>& condition) {
     for (int fd : {out_fd_, err_fd_}) {
       if (fd >= 0) fds[count++] = {fd, POLLIN, 0};
     }
-    if (count > 0 && poll(fds, count, 10) > 0) {
-      read_some();
-    } else if (count == 0) {
-      usleep(10000);
-    }
+    // Both pipes closed: the process has ended, and with it any chance of the condition.
+    if (count == 0) return condition();
+    if (poll(fds, count, 10) > 0) read_some();
   }
   return true;
 }

@@ -87,7 +87,8 @@ class RunningTfold {
   // Reads the output until text has appeared on standard output (or standard error); false
   // when the output ended or time ran out first.
   bool wait_for_output(const std::string& text, bool on_stderr = false);
-  // Polls condition while draining the output; false when time ran out first.
+  // Polls condition while draining the output; false when time ran out or the process ended
+  // first.
   bool wait_until(const std::function<bool()>& condition);
   void send(const std::string& input);
   void signal(int signal_number) const;
