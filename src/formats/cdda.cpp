@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,11 @@ int copy_bytes(CddaAudioFile& file, OutputFile& out, const std::string& out_path
     position += got;
     report(progress, user_data,
            static_cast<double>(position - start) / static_cast<double>(end - start));
+  }
+  // A read that failed is no end of the source: the track would pass for complete.
+  if (std::ferror(file.fp.get())) {
+    g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+    return -1;
   }
   return 0;
 }
