@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "formats/output_file.h"
+#include "formats/temporary_output.h"
 #include "formats/wav.h"
 
 namespace {
@@ -35,22 +37,17 @@ struct MergeInput {
   std::int64_t data_offset = 0;
 };
 
-// The output as long as it is not complete: removed on every failure, so a half-written
-// file is never mistaken for a merge that worked (and never blocks the next attempt).
+// The output as long as it is not complete: written under a temporary name beside its final
+// path and moved there only once whole, so neither a failure nor an interruption leaves a
+// half-written file that passes for a merge that worked (and blocks the next attempt).
 struct MergeOutput {
-  std::string path;
-  FilePtr fp;
-  bool keep = false;
+  std::string path;  // the final path, for messages
+  TemporaryOutput temporary;
+  OutputFile file;
 
-  MergeOutput() = default;
-  MergeOutput(const MergeOutput&) = delete;
-  MergeOutput& operator=(const MergeOutput&) = delete;
-  ~MergeOutput() {
-    if (keep) return;
-    fp.reset();
-    if (!path.empty()) std::remove(path.c_str());
-  }
-  bool close() { return std::fclose(fp.release()) == 0; }
+  MergeOutput(std::string final_path, TemporaryOutput&& output)
+      : path(std::move(final_path)), temporary(std::move(output)), file(temporary.temporary_path()) {}
+  std::FILE* fp() const { return file.get(); }
 };
 
 bool read_input_headers(std::span<const std::string> paths, std::vector<MergeInput>& inputs) {
@@ -133,7 +130,7 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   if (fseeko(in.get(), static_cast<off_t>(input.data_offset), SEEK_SET) != 0) return -1;
 
   const std::uint64_t length = input.si.numBytes;
-  const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.fp.get(), length, status);
+  const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.fp(), length, status);
   if (kernel_copied < 0) {
     std::printf("error writing to file %s\n", out.path.c_str());
     return -1;
@@ -143,7 +140,7 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - copied));
     const std::size_t got = std::fread(buffer.data(), 1, wanted, in.get());
     if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out.fp.get()) != got) {
+    if (std::fwrite(buffer.data(), 1, got, out.fp()) != got) {
       std::printf("error writing to file %s\n", out.path.c_str());
       return -1;
     }
@@ -160,7 +157,7 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   // (swapped channels, garbled 16-bit words): keep whole frames only and write over the rest.
   const std::uint64_t frame = input.si.blockAlign;
   const std::uint64_t partial = frame > 1 ? copied % frame : 0;
-  if (partial != 0 && fseeko(out.fp.get(), -static_cast<off_t>(partial), SEEK_CUR) != 0) {
+  if (partial != 0 && fseeko(out.fp(), -static_cast<off_t>(partial), SEEK_CUR) != 0) {
     std::printf("error writing to file %s\n", out.path.c_str());
     return -1;
   }
@@ -172,7 +169,7 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
 
 // After a short input the header must describe what the file really holds.
 bool correct_header(MergeOutput& out, const SampleInfo& si, std::uint64_t data_length) {
-  std::FILE* fp = out.fp.get();
+  std::FILE* fp = out.fp();
   const auto file_length = static_cast<off_t>(CANONICAL_HEADER_SIZE + data_length);
   if (std::fflush(fp) != 0 || ftruncate(fileno(fp), file_length) != 0 ||
       fseeko(fp, 0, SEEK_SET) != 0 || wav_write_header(fp, si, data_length) != 0) {
@@ -230,6 +227,14 @@ bool path_taken(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+bool open_output(const std::string& out_path, std::optional<MergeOutput>& out) {
+  if (path_taken(out_path)) return false;
+  std::optional<TemporaryOutput> temporary = TemporaryOutput::create(out_path);
+  if (!temporary) return false;
+  out.emplace(out_path, std::move(*temporary));
+  return out->file.is_open();
+}
+
 }  // namespace
 
 int merge_wav_files(const std::string& out_path, std::span<const std::string> paths,
@@ -249,21 +254,22 @@ int merge_wav_files(const std::string& out_path, std::span<const std::string> pa
     return -1;
   }
 
-  MergeOutput out;
-  // Exclusive creation: an entry that appeared since the caller looked is never overwritten.
-  out.fp.reset(std::fopen(out_path.c_str(), "wbx"));
-  if (!out.fp) {
+  std::optional<MergeOutput> out;
+  if (!open_output(out_path, out)) {
     std::printf("error opening %s for writing\n", out_path.c_str());
     return -1;
   }
-  out.path = out_path;
-  if (wav_write_header(out.fp.get(), inputs.front().si, *total) != 0) return -1;
-  if (copy_all(out, inputs, *total, status) != 0) return -1;
-  if (!out.close()) {
+  if (wav_write_header(out->fp(), inputs.front().si, *total) != 0) return -1;
+  if (copy_all(*out, inputs, *total, status) != 0) return -1;
+  if (!out->file.close_and_keep()) {
     std::printf("error writing to file %s\n", out_path.c_str());
     return -1;
   }
-  out.keep = true;
+  // Never over an entry that appeared since the caller looked.
+  if (!out->temporary.commit_new()) {
+    std::printf("error opening %s for writing\n", out_path.c_str());
+    return -1;
+  }
   finish_status(status);
   return 0;
 }

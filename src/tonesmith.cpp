@@ -7,10 +7,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "formats/output_file.h"
+#include "formats/temporary_output.h"
 #include "formats/wav.h"
 
 namespace {
@@ -55,34 +58,20 @@ void put_frame(ChunkedWriter& sink, const SampleInfo& si, float s) {
   }
 }
 
-struct GenOutput {
-  std::string path;
-  FilePtr fp;
-  bool keep = false;
-
-  GenOutput() = default;
-  GenOutput(const GenOutput&) = delete;
-  GenOutput& operator=(const GenOutput&) = delete;
-  // A partial file would pass for a good one, and the next run would call it "EXISTS".
-  ~GenOutput() {
-    if (keep) return;
-    fp.reset();
-    if (!path.empty()) std::remove(path.c_str());
-  }
-};
-
+// The file appears under its name only once it is whole: a partial file would pass for a good
+// one, and the next run would call it "EXISTS".
 const char* write_gen_file(const std::string& path, const GenRow& row, const SampleInfo& si) {
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return "EXISTS";
-  GenOutput out;
-  out.fp.reset(std::fopen(path.c_str(), "wbx"));
-  if (!out.fp) return "FAIL";
-  out.path = path;
-  if (wav_write_header(out.fp.get(), si, si.numBytes) != 0) return "FAIL";
-  if (!row.writer(out.fp.get(), &si, row.signal)) return "FAIL";
-  if (std::fclose(out.fp.release()) != 0) return "FAIL";
-  out.keep = true;
-  return "OK";
+  std::optional<TemporaryOutput> temporary = TemporaryOutput::create(path);
+  if (!temporary) return "FAIL";
+  OutputFile out(temporary->temporary_path());
+  if (!out.is_open()) return "FAIL";
+  if (wav_write_header(out.get(), si, si.numBytes) != 0) return "FAIL";
+  if (!row.writer(out.get(), &si, row.signal)) return "FAIL";
+  if (!out.close_and_keep()) return "FAIL";
+  // An entry that appeared meanwhile is left alone.
+  return temporary->commit_new() ? "OK" : "FAIL";
 }
 
 std::string gen_file_name(const GenRow& row) {

@@ -9,7 +9,7 @@
 
 #include "breaks/naming_walk.h"
 #include "document/audio_document.h"
-#include "document/track_output.h"
+#include "formats/temporary_output.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ std::string source_extension(const std::string& source_path, const FormatModule&
 int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std::uint64_t end) {
   AudioFile& file = *job.document->audio_file;
   if (file.module->write_range == nullptr) return -1;
-  std::optional<TrackOutput> output = TrackOutput::create(path);
+  std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
   if (!output) return -1;
   if (format_write_range(file, output->temporary_path(), start, end, split_progress_relay,
                          &job.callbacks) == -1) {

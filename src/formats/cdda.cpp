@@ -4,8 +4,10 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -18,10 +20,19 @@ constexpr SampleInfo CD_FORMAT = {2, 44100, 176400, 4, 16, 0, 2352};
 constexpr std::size_t COPY_BUFFER_SIZE = 2352 * 446;
 
 // Big-endian to little-endian: swap the bytes of every sample in the complete stereo frames.
-// A trailing partial frame stays as read.
+// A trailing partial frame stays as read. Eight bytes at a time: every byte of a recording
+// passes through here, and a byte-pair loop costs more than the disk in unoptimised builds.
 void swap_complete_frames(std::span<std::uint8_t> bytes) {
+  constexpr std::uint64_t EVEN_BYTES = 0x00FF00FF00FF00FFu;
   const std::size_t swapped = bytes.size() / 4 * 4;
-  for (std::size_t i = 0; i < swapped; i += 2) std::swap(bytes[i], bytes[i + 1]);
+  std::size_t i = 0;
+  for (; i + 8 <= swapped; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    word = (word & EVEN_BYTES) << 8 | (word >> 8 & EVEN_BYTES);
+    std::memcpy(bytes.data() + i, &word, 8);
+  }
+  for (; i < swapped; i += 2) std::swap(bytes[i], bytes[i + 1]);
 }
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
@@ -53,6 +64,11 @@ int copy_bytes(CddaAudioFile& file, OutputFile& out, const std::string& out_path
     position += got;
     report(progress, user_data,
            static_cast<double>(position - start) / static_cast<double>(end - start));
+  }
+  // A read that failed is no end of the source: the track would pass for complete.
+  if (std::ferror(file.fp.get())) {
+    g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+    return -1;
   }
   return 0;
 }

@@ -125,6 +125,11 @@ int format_open_common(const FormatModule& module, AudioFile& file, const std::s
     set_error_message(error, "Could not stat %s: %s", path.c_str(), g_strerror(errno));
     return 0;
   }
+  // A folder opens for reading, and its size would pass for audio bytes.
+  if (S_ISDIR(st.st_mode)) {
+    set_error_message(error, "Could not open file %s: %s", path.c_str(), g_strerror(EISDIR));
+    return 0;
+  }
   FilePtr fp(std::fopen(path.c_str(), "rb"));
   if (!fp) {
     set_error_message(error, "Could not open file %s: %s", path.c_str(), g_strerror(errno));

@@ -294,6 +294,11 @@ int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
     copied += got;
     report(progress, user_data, static_cast<double>(copied) / static_cast<double>(length));
   }
+  // A read that failed is no end of the source: the track would pass for complete.
+  if (std::ferror(file.fp.get())) {
+    g_message("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+    return -1;
+  }
   if (copied != length && !fix_header_length(out.get(), file.si, copied, out_path)) return -1;
   if (!out.close_and_keep()) {
     g_message("Error writing to file %s", out_path.c_str());

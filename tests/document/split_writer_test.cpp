@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <condition_variable>
-#include <csignal>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -12,7 +11,6 @@
 
 #include "document/document_fixtures.h"
 #include "document/split_writer.h"
-#include "document/track_output.h"
 #include "formats/cdda.h"
 #include "formats/wav.h"
 #include "support/log_capture.h"
@@ -367,75 +365,6 @@ TEST(SplitOutputPath, LongPathsAreNotCut) {
   const std::string folder(2000, 'd');
   const std::string path = split_output_path(folder, std::string(300, 'n'), "x.wav", *wav_module());
   EXPECT_EQ(path, folder + "/" + std::string(300, 'n') + ".wav");
-}
-
-TEST(TrackOutput, CommitMovesOverTheFinalPathAndDiscardRemoves) {
-  TempDir dir;
-  const std::string final_path = dir / "track.wav";
-  write_text(final_path, "old");
-  {
-    std::optional<TrackOutput> output = TrackOutput::create(final_path);
-    ASSERT_TRUE(output);
-    write_text(output->temporary_path(), "new but dropped");
-  }
-  EXPECT_EQ(read_text(final_path), "old");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-  std::optional<TrackOutput> output = TrackOutput::create(final_path);
-  ASSERT_TRUE(output);
-  write_text(output->temporary_path(), "new");
-  EXPECT_TRUE(output->commit());
-  EXPECT_EQ(read_text(final_path), "new");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-}
-
-TEST(TrackOutput, RefusedWhereNoFileCanBeMade) {
-  TempDir dir;
-  LogCapture log;
-  EXPECT_FALSE(TrackOutput::create(dir / "missing/track.wav"));
-  EXPECT_EQ(log.warnings().size(), 1u);
-}
-
-TEST(TrackOutput, NameTooLongForTheSystemFailsAtTheEnd) {
-  TempDir dir;
-  LogCapture log;
-  // The temporary file falls back to a short name; the final name is what the system refuses.
-  std::optional<TrackOutput> output = TrackOutput::create(dir / (std::string(300, 'n') + ".wav"));
-  ASSERT_TRUE(output);
-  EXPECT_EQ(fs::path(output->temporary_path()).filename().string().rfind(".tfold-", 0), 0u);
-  EXPECT_FALSE(output->commit());
-  EXPECT_EQ(log.warnings().size(), 1u);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 0);
-}
-
-TEST(TrackOutput, RenameOntoAFolderFailsAndCleansUp) {
-  TempDir dir;
-  fs::create_directory(dir.path() / "track.wav");
-  fs::create_directory(dir.path() / "track.wav" / "inside");
-  LogCapture log;
-  std::optional<TrackOutput> output = TrackOutput::create(dir / "track.wav");
-  ASSERT_TRUE(output);
-  EXPECT_FALSE(output->commit());
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-}
-
-TEST(TrackOutputDeathTest, InterruptRemovesTheTemporaryFile) {
-  TempDir dir;
-  const std::string final_path = dir / "track.wav";
-  write_text(final_path, "old");
-  for (const int signal_number : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal_number);
-    EXPECT_EXIT(
-        {
-          std::optional<TrackOutput> output = TrackOutput::create(final_path);
-          if (!output) std::exit(3);
-          write_text(output->temporary_path(), "half a track");
-          std::raise(signal_number);
-          std::exit(4);
-        },
-        ::testing::KilledBySignal(signal_number), "");
-    EXPECT_EQ(read_text(final_path), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -147,11 +148,20 @@ bool pump(int in_fd, int out_fd, int err_fd, const std::string& input, RunResult
 
 }  // namespace
 
-RunResult Tfold::run(const std::vector<std::string>& args, const RunOptions& options) const {
-  const fs::path cwd = options.cwd.value_or(dir());
+namespace {
+
+struct Child {
+  pid_t pid = -1;
+  int in_fd = -1;  // -1 when standard input is closed
+  int out_fd = -1;
+  int err_fd = -1;
+};
+
+Child spawn(const Tfold& sandbox, const std::vector<std::string>& args, const RunOptions& options) {
+  const fs::path cwd = options.cwd.value_or(sandbox.dir());
   std::vector<std::string> argv_texts{options.invoke_by_name ? "tfold" : binary_path()};
   argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-  std::vector<std::string> env_texts = build_environment(*this, options, cwd);
+  std::vector<std::string> env_texts = build_environment(sandbox, options, cwd);
   std::vector<char*> argv = c_strings(argv_texts);
   std::vector<char*> envp = c_strings(env_texts);
 
@@ -181,19 +191,128 @@ RunResult Tfold::run(const std::vector<std::string>& args, const RunOptions& opt
   if (options.input) close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
+  return {pid, options.input ? in_pipe[1] : -1, out_pipe[0], err_pipe[0]};
+}
 
-  RunResult result;
-  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-  if (!pump(options.input ? in_pipe[1] : -1, out_pipe[0], err_pipe[0], options.input.value_or(""),
-            result, deadline)) {
-    result.timed_out = true;
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
-  }
+void reap(pid_t pid, RunResult& result) {
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+}
+
+}  // namespace
+
+RunResult Tfold::run(const std::vector<std::string>& args, const RunOptions& options) const {
+  const Child child = spawn(*this, args, options);
+  RunResult result;
+  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  if (!pump(child.in_fd, child.out_fd, child.err_fd, options.input.value_or(""), result, deadline)) {
+    result.timed_out = true;
+    kill(-child.pid, SIGKILL);
+    kill(child.pid, SIGKILL);
+  }
+  reap(child.pid, result);
   return result;
+}
+
+RunningTfold Tfold::start(const std::vector<std::string>& args, const RunOptions& options) const {
+  const Child child = spawn(*this, args, options);
+  return RunningTfold(child.pid, child.in_fd, child.out_fd, child.err_fd, options.timeout);
+}
+
+RunningTfold::RunningTfold(int pid, int in_fd, int out_fd, int err_fd, std::chrono::seconds timeout)
+    : pid_(pid), in_fd_(in_fd), out_fd_(out_fd), err_fd_(err_fd),
+      deadline_(std::chrono::steady_clock::now() + timeout) {}
+
+RunningTfold::~RunningTfold() {
+  if (pid_ < 0) return;
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  for (int fd : {in_fd_, out_fd_, err_fd_}) {
+    if (fd >= 0) close(fd);
+  }
+  waitpid(pid_, nullptr, 0);
+}
+
+bool RunningTfold::read_some() {
+  pollfd fds[2];
+  nfds_t count = 0;
+  for (int fd : {out_fd_, err_fd_}) {
+    if (fd >= 0) fds[count++] = {fd, POLLIN, 0};
+  }
+  if (count == 0) return false;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return false;
+  if (poll(fds, count, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+  for (nfds_t i = 0; i < count; ++i) {
+    if (fds[i].revents == 0) continue;
+    char buffer[65536];
+    const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+    const bool is_out = fds[i].fd == out_fd_;
+    if (n > 0) {
+      (is_out ? result_.out : result_.err).append(buffer, static_cast<std::size_t>(n));
+    } else {
+      close(fds[i].fd);
+      (is_out ? out_fd_ : err_fd_) = -1;
+    }
+  }
+  return true;
+}
+
+bool RunningTfold::wait_for_output(const std::string& text, bool on_stderr) {
+  const std::string& seen = on_stderr ? result_.err : result_.out;
+  while (seen.find(text) == std::string::npos) {
+    if (!read_some()) return false;
+  }
+  return true;
+}
+
+bool RunningTfold::wait_until(const std::function<bool()>& condition) {
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline_) return false;
+    // Keeps the pipes drained so the child never blocks on a full one meanwhile.
+    pollfd fds[2];
+    nfds_t count = 0;
+    for (int fd : {out_fd_, err_fd_}) {
+      if (fd >= 0) fds[count++] = {fd, POLLIN, 0};
+    }
+    // Both pipes closed: the process has ended, and with it any chance of the condition.
+    if (count == 0) return condition();
+    if (poll(fds, count, 10) > 0) read_some();
+  }
+  return true;
+}
+
+void RunningTfold::send(const std::string& input) {
+  if (in_fd_ < 0) return;
+  for (std::size_t written = 0; written < input.size();) {
+    const ssize_t n = write(in_fd_, input.data() + written, input.size() - written);
+    if (n <= 0) return;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void RunningTfold::signal(int signal_number) const { kill(pid_, signal_number); }
+
+RunResult RunningTfold::finish() {
+  if (in_fd_ >= 0) close(in_fd_);
+  in_fd_ = -1;
+  while (out_fd_ >= 0 || err_fd_ >= 0) {
+    if (!read_some()) {
+      result_.timed_out = true;
+      kill(-pid_, SIGKILL);
+      kill(pid_, SIGKILL);
+      break;
+    }
+  }
+  for (int* fd : {&out_fd_, &err_fd_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  reap(pid_, result_);
+  pid_ = -1;
+  return result_;
 }
 
 }  // namespace tfold_test

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ struct RunResult {
   std::string out;
   std::string err;
   int status = -1;      // exit status, or -1 when killed by a signal or the timeout
+  int signal = 0;       // the signal that ended the process, 0 when it exited
   bool timed_out = false;
 };
 
@@ -53,6 +55,8 @@ struct RunOptions {
 // Runs tfold in a temporary sandbox: HOME and XDG_CONFIG_HOME point into it, and
 // $HOME/.libao selects the null audio driver, so no test touches the user's files or a
 // sound card. The sandbox lives as long as the Tfold object.
+class RunningTfold;
+
 class Tfold {
  public:
   Tfold();
@@ -63,9 +67,44 @@ class Tfold {
   std::string operator/(const std::string& name) const { return (dir_.path() / name).string(); }
 
   RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+  // Starts tfold like run() and returns at once, for tests that act while it works (options.input
+  // is then only whether standard input is a pipe; its text is sent with send()).
+  RunningTfold start(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
  private:
   TempDir dir_;
+};
+
+// A tfold process started by Tfold::start; killed and reaped if the test leaves it running.
+// options.timeout bounds everything the test waits for.
+class RunningTfold {
+ public:
+  RunningTfold(int pid, int in_fd, int out_fd, int err_fd, std::chrono::seconds timeout);
+  ~RunningTfold();
+  RunningTfold(const RunningTfold&) = delete;
+  RunningTfold& operator=(const RunningTfold&) = delete;
+
+  // Reads the output until text has appeared on standard output (or standard error); false
+  // when the output ended or time ran out first.
+  bool wait_for_output(const std::string& text, bool on_stderr = false);
+  // Polls condition while draining the output; false when time ran out or the process ended
+  // first.
+  bool wait_until(const std::function<bool()>& condition);
+  void send(const std::string& input);
+  void signal(int signal_number) const;
+  // Closes standard input, reads the output to its end and waits for the process.
+  RunResult finish();
+  const RunResult& so_far() const { return result_; }
+
+ private:
+  bool read_some();
+
+  int pid_;
+  int in_fd_;
+  int out_fd_;
+  int err_fd_;
+  std::chrono::steady_clock::time_point deadline_;
+  RunResult result_;
 };
 
 std::string binary_path();

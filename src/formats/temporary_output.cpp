@@ -1,4 +1,4 @@
-#include "document/track_output.h"
+#include "formats/temporary_output.h"
 
 #include <fcntl.h>
 #include <glib.h>
@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -99,7 +100,7 @@ int create_exclusive(std::string& pattern) {
 
 }  // namespace
 
-std::optional<TrackOutput> TrackOutput::create(const std::string& final_path) {
+std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_path) {
   install_cleanup_handlers();
   const std::size_t slash = final_path.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
@@ -129,25 +130,46 @@ std::optional<TrackOutput> TrackOutput::create(const std::string& final_path) {
     fchmod(fd, existing.st_mode & 07777);
   }
   close(fd);
-  return TrackOutput(final_path, std::move(temporary));
+  return TemporaryOutput(final_path, std::move(temporary));
 }
 
-TrackOutput::TrackOutput(std::string final_path, std::string temporary_path)
+TemporaryOutput::TemporaryOutput(std::string final_path, std::string temporary_path)
     : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)) {}
 
-TrackOutput::TrackOutput(TrackOutput&& other) noexcept
+TemporaryOutput::TemporaryOutput(TemporaryOutput&& other) noexcept
     : final_path_(std::move(other.final_path_)),
       temporary_path_(std::exchange(other.temporary_path_, std::string())) {}
 
-TrackOutput::~TrackOutput() { discard(); }
+TemporaryOutput::~TemporaryOutput() { discard(); }
 
-bool TrackOutput::commit() {
+namespace {
+
+int replace_path(const char* from, const char* to) { return std::rename(from, to); }
+
+// Never replaces: where the file system cannot rename without replacing, a hard link
+// refuses an existing name just as well.
+int move_to_new_path(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (link(from, to) != 0) return -1;
+  unlink(from);
+  return 0;
+}
+
+}  // namespace
+
+bool TemporaryOutput::commit() { return finish(replace_path); }
+
+bool TemporaryOutput::commit_new() { return finish(move_to_new_path); }
+
+bool TemporaryOutput::finish(int (*move)(const char* from, const char* to)) {
   if (temporary_path_.empty()) return false;
-  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+  if (move(temporary_path_.c_str(), final_path_.c_str()) != 0) {
     const int error = errno;
     g_warning("Could not move %s to %s: %s", temporary_path_.c_str(), final_path_.c_str(),
               g_strerror(error));
     discard();
+    errno = error;
     return false;
   }
   forget_pending(temporary_path_);
@@ -155,7 +177,7 @@ bool TrackOutput::commit() {
   return true;
 }
 
-void TrackOutput::discard() {
+void TemporaryOutput::discard() {
   if (temporary_path_.empty()) return;
   // The module may have removed its failed output already.
   unlink(temporary_path_.c_str());

@@ -1,0 +1,171 @@
+// Inputs at the edges, through the binary: recordings beyond 4 GiB (sparse files: holes but
+// for marker bytes around every boundary) and break lists of ten thousand tracks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "support/harness.h"
+#include "support/wav_builder.h"
+
+namespace {
+
+using namespace tfold_test;
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t BLOCK = 2352;
+constexpr std::uint64_t FILE_SIZE = std::uint64_t{5} << 30;
+constexpr std::uint64_t FOUR_GIB = std::uint64_t{1} << 32;
+
+// Breaks in blocks: a track across the 4 GiB line (bytes 4294961328 to 4294970736), one wholly
+// beyond it (to 4294977792), and the last 1.4 MB of the file; the rest is not written.
+const std::string BREAKS = "0\n1826089=a\n1826093=b\n1826096\n2282000=c\n";
+constexpr std::uint64_t A_START = 1826089 * BLOCK;
+constexpr std::uint64_t B_START = 1826093 * BLOCK;
+constexpr std::uint64_t B_END = 1826096 * BLOCK;
+constexpr std::uint64_t C_START = 2282000 * BLOCK;
+
+struct Marker {
+  std::uint64_t offset;  // in the audio data
+  Bytes bytes;
+};
+
+// Sixteen distinct bytes across each boundary a track starts, ends or crosses.
+std::vector<Marker> boundary_markers(std::uint64_t data_end) {
+  std::vector<Marker> markers;
+  std::uint8_t value = 1;
+  for (const std::uint64_t boundary : {A_START, FOUR_GIB, B_START, B_END, C_START, data_end}) {
+    Marker marker{boundary - 8, {}};
+    for (int i = 0; i < 16 && marker.offset + marker.bytes.size() < data_end; ++i) marker.bytes.push_back(value++);
+    markers.push_back(marker);
+  }
+  return markers;
+}
+
+// The data bytes [from, to) of the sparse recording.
+Bytes expected_data(const std::vector<Marker>& markers, std::uint64_t from, std::uint64_t to) {
+  Bytes bytes(to - from, 0);
+  for (const Marker& marker : markers) {
+    for (std::size_t i = 0; i < marker.bytes.size(); ++i) {
+      const std::uint64_t at = marker.offset + i;
+      if (at >= from && at < to) bytes[at - from] = marker.bytes[i];
+    }
+  }
+  return bytes;
+}
+
+void write_at(const fs::path& path, std::uint64_t offset, const Bytes& bytes) {
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(offset));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write into " + path.string());
+}
+
+struct BigCase {
+  const char* extension;
+  std::uint64_t header_size;  // bytes before the audio data
+  const char* blocks_line;
+};
+
+void PrintTo(const BigCase& c, std::ostream* os) { *os << c.extension; }
+
+class BeyondFourGiB : public testing::TestWithParam<BigCase> {};
+
+TEST_P(BeyondFourGiB, TracksHoldTheirBytes) {
+  const BigCase& c = GetParam();
+  Tfold t;
+  const fs::path audio = t.dir() / (std::string("big") + c.extension);
+  { std::ofstream create(audio, std::ios::binary); }
+  fs::resize_file(audio, FILE_SIZE);
+  if (c.header_size != 0) {
+    // The usual header of a recording too long for its 32-bit sizes: both say 0xFFFFFFFF.
+    Bytes header = canonical_wav(2, 44100, 16, {});
+    for (const std::size_t field : {4u, 40u}) std::fill_n(header.begin() + field, 4, 0xFF);
+    write_at(audio, 0, header);
+  }
+  const std::uint64_t data_end = FILE_SIZE - c.header_size;
+  const std::vector<Marker> markers = boundary_markers(data_end);
+  for (const Marker& marker : markers) write_at(audio, c.header_size + marker.offset, marker.bytes);
+  write_text(t / "big.txt", BREAKS);
+  fs::create_directory(t / "out");
+
+  RunOptions options;
+  options.timeout = std::chrono::seconds(600);
+  const RunResult r = t.run({"split", audio.string(), t / "big.txt", t / "out"}, options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find(c.blocks_line), std::string::npos) << r.out;
+  const std::string ext = c.extension;
+  EXPECT_EQ(std::set<fs::path>({t.dir() / "out" / ("a" + ext), t.dir() / "out" / ("b" + ext),
+                                t.dir() / "out" / ("c" + ext)}),
+            std::set<fs::path>(fs::directory_iterator(t.dir() / "out"), fs::directory_iterator()));
+  const struct {
+    const char* name;
+    std::uint64_t from, to;
+  } tracks[] = {{"a", A_START, B_START}, {"b", B_START, B_END}, {"c", C_START, data_end}};
+  for (const auto& track : tracks) {
+    SCOPED_TRACE(track.name);
+    const Bytes data = expected_data(markers, track.from, track.to);
+    const Bytes expected = c.header_size != 0 ? canonical_wav(2, 44100, 16, data) : data;
+    const Bytes got = read_file(t.dir() / "out" / (track.name + ext));
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SparseRecordings, BeyondFourGiB,
+                         testing::Values(BigCase{".wav", 44, "File analyzed, 2282615 blocks\n"},
+                                         BigCase{".cdda.raw", 0, "File analyzed, 2282615 blocks\n"}),
+                         [](const testing::TestParamInfo<BigCase>& info) {
+                           return std::string(info.param.header_size != 0 ? "Wav" : "CdAudio");
+                         });
+
+// ---- Ten thousand breaks ---------------------------------------------------------------------
+
+// A cue sheet of 10,000 untitled one-block tracks: every name is generated.
+std::string ten_thousand_tracks() {
+  std::string cue = "FILE \"many.wav\" WAVE\n";
+  char line[64];
+  for (int i = 0; i < 10000; ++i) {
+    std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n    INDEX 01 %02d:%02d:%02d\n", i + 1, i / 4500,
+                  i / 75 % 60, i % 75);
+    cue += line;
+  }
+  return cue;
+}
+
+TEST(TenThousandBreaks, ListNamesEveryTrack) {
+  Tfold t;
+  write_text(t / "many.cue", ten_thousand_tracks());
+  const RunResult r = t.run({"list", "many.cue"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string first_row = "== many.cue ==\n 1. [x]    0:00.00 -    0:00.01 \"many-01\" (duration: 0:00.01)\n";
+  EXPECT_EQ(r.out.substr(0, first_row.size()), first_row);
+  EXPECT_NE(r.out.find("\n9999. [x]    2:13.23 -    2:13.24 \"many-9999\" (duration: 0:00.01)\n"),
+            std::string::npos);
+  const std::string last_row = "\n10000. [x]    2:13.24 -      (end) \"many-10000\"\n\n";
+  EXPECT_EQ(r.out.substr(r.out.size() - last_row.size()), last_row);
+}
+
+TEST(TenThousandBreaks, SplitWritesEveryTrack) {
+  Tfold t;
+  const Bytes data = counting_bytes(10000 * BLOCK + 100);
+  write_file(t / "many.wav", canonical_wav(2, 44100, 16, data));
+  write_text(t / "many.cue", ten_thousand_tracks());
+  fs::create_directory(t / "out");
+  RunOptions options;
+  options.timeout = std::chrono::seconds(300);
+  const RunResult r = t.run({"split", "many.wav", "many.cue", "out"}, options);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Split 10000/10000: out/many-10000.wav\n"), std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(t / "out"), fs::directory_iterator()), 10000);
+  for (const std::uint64_t track : {1u, 99u, 100u, 5000u, 9999u}) {
+    SCOPED_TRACE(track);
+    const std::string name = "out/many-" + std::string(track < 10 ? "0" : "") + std::to_string(track) + ".wav";
+    EXPECT_EQ(read_file(t / name), canonical_wav(2, 44100, 16, slice(data, (track - 1) * BLOCK, BLOCK)));
+  }
+  EXPECT_EQ(read_file(t / "out/many-10000.wav"), canonical_wav(2, 44100, 16, slice(data, 9999 * BLOCK, BLOCK + 100)));
+}
+
+}  // namespace

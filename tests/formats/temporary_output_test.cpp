@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "formats/temporary_output.h"
+#include "support/harness.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using namespace tfold_test;
+namespace fs = std::filesystem;
+
+TEST(TemporaryOutput, CommitMovesOverTheFinalPathAndDiscardRemoves) {
+  TempDir dir;
+  const std::string final_path = dir / "track.wav";
+  write_text(final_path, "old");
+  {
+    std::optional<TemporaryOutput> output = TemporaryOutput::create(final_path);
+    ASSERT_TRUE(output);
+    write_text(output->temporary_path(), "new but dropped");
+  }
+  EXPECT_EQ(read_text(final_path), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  std::optional<TemporaryOutput> output = TemporaryOutput::create(final_path);
+  ASSERT_TRUE(output);
+  write_text(output->temporary_path(), "new");
+  EXPECT_TRUE(output->commit());
+  EXPECT_EQ(read_text(final_path), "new");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(TemporaryOutput, RefusedWhereNoFileCanBeMade) {
+  TempDir dir;
+  LogCapture log;
+  EXPECT_FALSE(TemporaryOutput::create(dir / "missing/track.wav"));
+  EXPECT_EQ(log.warnings().size(), 1u);
+}
+
+TEST(TemporaryOutput, NameTooLongForTheSystemFailsAtTheEnd) {
+  TempDir dir;
+  LogCapture log;
+  // The temporary file falls back to a short name; the final name is what the system refuses.
+  std::optional<TemporaryOutput> output = TemporaryOutput::create(dir / (std::string(300, 'n') + ".wav"));
+  ASSERT_TRUE(output);
+  EXPECT_EQ(fs::path(output->temporary_path()).filename().string().rfind(".tfold-", 0), 0u);
+  EXPECT_FALSE(output->commit());
+  EXPECT_EQ(log.warnings().size(), 1u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 0);
+}
+
+TEST(TemporaryOutput, RenameOntoAFolderFailsAndCleansUp) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "track.wav");
+  fs::create_directory(dir.path() / "track.wav" / "inside");
+  LogCapture log;
+  std::optional<TemporaryOutput> output = TemporaryOutput::create(dir / "track.wav");
+  ASSERT_TRUE(output);
+  EXPECT_FALSE(output->commit());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(TemporaryOutputDeathTest, InterruptRemovesTheTemporaryFile) {
+  TempDir dir;
+  const std::string final_path = dir / "track.wav";
+  write_text(final_path, "old");
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    EXPECT_EXIT(
+        {
+          std::optional<TemporaryOutput> output = TemporaryOutput::create(final_path);
+          if (!output) std::exit(3);
+          write_text(output->temporary_path(), "half a track");
+          std::raise(signal_number);
+          std::exit(4);
+        },
+        ::testing::KilledBySignal(signal_number), "");
+    EXPECT_EQ(read_text(final_path), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  }
+}
+
+}  // namespace
