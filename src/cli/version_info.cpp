@@ -8,7 +8,7 @@
 namespace {
 
 constexpr const char* LEGAL_NOTICE =
-    "This is free software under the GNU General Public License, version 3 or later.\n"
+    "This is free software under the MIT licence; see the LICENSE file.\n"
     "There is NO WARRANTY, to the extent permitted by law.";
 
 }  // namespace
