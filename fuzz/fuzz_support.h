@@ -34,4 +34,15 @@ void name_every_break(const TrackBreakList& list);
 // The offsets of the list's breaks, in order.
 std::vector<std::uint64_t> offsets_of(const TrackBreakList& list);
 
+using BreakListWriter = int (*)(const std::string& path, const std::string& audio_filename,
+                                const TrackBreakList& list);
+using BreakListReader = int (*)(const std::string& path, TrackBreakList& list);
+
+// One run of a time-coded format (CUE, TOC): the bytes are read as input_name through the
+// reader split uses (with its fallback to TXT), every break is named, and a list whose offsets
+// fit the formats' 32-bit time codes is written back with writer and read with reader, which
+// must give the same offsets.
+void fuzz_time_coded_list(const std::uint8_t* data, std::size_t size, const char* input_name,
+                          BreakListWriter writer, BreakListReader reader);
+
 }  // namespace tfold_fuzz
