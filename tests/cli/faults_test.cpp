@@ -371,17 +371,22 @@ TEST(ChangedUnderSplit, SourceTruncatedBeforeTheTracksAreWritten) {
   }
 }
 
-TEST(ChangedUnderSplit, SourceTruncatedWhileItIsAnalysed) {
-  Tfold t;
-  const std::uint64_t data_size = std::uint64_t{1} << 30;
+// Starts a split of long.wav, a sparse WAV of data_size bytes, by long.txt into out/.
+RunningTfold start_sparse_split(const Tfold& t, std::uint64_t data_size, const std::string& breaks) {
   const std::string audio = t / "long.wav";
   make_sparse(audio, 44 + data_size);
   write_at(audio, 0, wav_header(static_cast<std::uint32_t>(data_size)));
-  write_text(t / "long.txt", "0=a\n1000=b\n");
+  write_text(t / "long.txt", breaks);
   fs::create_directory(t / "out");
   RunOptions options;
   options.timeout = std::chrono::seconds(300);
-  RunningTfold split = t.start({"split", audio, t / "long.txt", t / "out"}, options);
+  return t.start({"split", audio, t / "long.txt", t / "out"}, options);
+}
+
+TEST(ChangedUnderSplit, SourceTruncatedWhileItIsAnalysed) {
+  Tfold t;
+  const std::string audio = t / "long.wav";
+  RunningTfold split = start_sparse_split(t, std::uint64_t{1} << 30, "0=a\n1000=b\n");
   ASSERT_TRUE(split.wait_for_output("Scanning audio file...\n")) << split.so_far().err;
   // Wherever the analysis is by now, the file ends in the middle of track b.
   fs::resize_file(audio, 44 + 1500 * BLOCK);
@@ -401,15 +406,8 @@ TEST(ChangedUnderSplit, SourceTruncatedWhileItIsAnalysed) {
 
 TEST(ChangedUnderSplit, SourceTruncatedWhileATrackIsCopied) {
   Tfold t;
-  const std::uint64_t data_size = std::uint64_t{600} << 20;
   const std::string audio = t / "long.wav";
-  make_sparse(audio, 44 + data_size);
-  write_at(audio, 0, wav_header(static_cast<std::uint32_t>(data_size)));
-  write_text(t / "long.txt", "0=a\n");
-  fs::create_directory(t / "out");
-  RunOptions options;
-  options.timeout = std::chrono::seconds(300);
-  RunningTfold split = t.start({"split", audio, t / "long.txt", t / "out"}, options);
+  RunningTfold split = start_sparse_split(t, std::uint64_t{600} << 20, "0=a\n");
   ASSERT_TRUE(split.wait_until([&] { return growing_temporary(t / "out").has_value(); }));
   fs::resize_file(audio, 44 + 1000 * BLOCK);
   const RunResult r = split.finish();

@@ -97,16 +97,18 @@ struct StreamCase {
   std::uint64_t samples_per_frame;
 };
 
+// Every kind of stream the fixtures hold.
+const std::vector<StreamCase> STREAMS = {
+    {"mpeg_cbr128_plain.mp3", false, 1152}, {"mpeg_cbr128.mp3", true, 1152},
+    {"mpeg_vbr.mp3", true, 1152},           {"mpeg_mono22.mp3", false, 576},
+    {"mpeg_8k.mp3", false, 576},            {"mpeg_layer2.mp2", false, 1152},
+};
+
 // Breaks at these blocks; the last track runs to the end.
 const std::vector<std::uint64_t> BREAKS = {0, 37, 100, 161};
 
 TEST(MpegCutter, ConsecutiveCutsRebuildTheAudioFrames) {
-  const std::vector<StreamCase> cases = {
-      {"mpeg_cbr128_plain.mp3", false, 1152}, {"mpeg_cbr128.mp3", true, 1152},
-      {"mpeg_vbr.mp3", true, 1152},           {"mpeg_mono22.mp3", false, 576},
-      {"mpeg_8k.mp3", false, 576},            {"mpeg_layer2.mp2", false, 1152},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : STREAMS) {
     SCOPED_TRACE(c.name);
     const Bytes source = read_file(fixture(c.name));
     auto file = open_audio(fixture(c.name));
@@ -138,12 +140,7 @@ std::uint64_t decoded_samples(const std::string& path) {
 }
 
 TEST(MpegCutter, TracksDecodeToTheirListedLengthWithinOneFrame) {
-  const std::vector<StreamCase> cases = {
-      {"mpeg_cbr128_plain.mp3", false, 1152}, {"mpeg_cbr128.mp3", true, 1152},
-      {"mpeg_vbr.mp3", true, 1152},           {"mpeg_mono22.mp3", false, 576},
-      {"mpeg_8k.mp3", false, 576},            {"mpeg_layer2.mp2", false, 1152},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : STREAMS) {
     SCOPED_TRACE(c.name);
     auto file = open_audio(fixture(c.name));
     ASSERT_TRUE(file);
