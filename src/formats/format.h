@@ -89,6 +89,13 @@ int format_has_extension(const FormatModule& module, std::string_view path,
 // Replaces the text in *error; does nothing when error is null.
 void set_error_message(ErrorText* error, const char* format, ...) G_GNUC_PRINTF(2, 3);
 
+// The first sample frame of block `block` (1/75 second): floor(block * rate / 75). Every
+// position a break list gives is turned into samples here, in every format and every layer.
+constexpr std::uint64_t format_block_sample(std::uint64_t block, std::uint32_t rate) {
+  // Split so that block * rate cannot overflow for any block a 64-bit sample count reaches.
+  return block / 75 * rate + block % 75 * rate / 75;
+}
+
 // 1 when the format can be measured in blocks and frames (no zero divisor anywhere),
 // otherwise 0 with a reason. Every layer that counts blocks relies on this check.
 int format_check_block_layout(const SampleInfo& si, ErrorText* error);
