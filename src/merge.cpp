@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "formats/output_file.h"
 #include "formats/temporary_output.h"
 #include "formats/wav.h"
@@ -208,6 +210,9 @@ int copy_all(MergeOutput& out, std::span<const MergeInput> inputs, std::uint64_t
   return 0;
 }
 
+constexpr const char* MERGE_SUMMARY =
+    "Joins WAV files of one PCM format into one WAV file, merged.wav unless -o names it.";
+
 struct MergePlan {
   std::string out_path;
   std::vector<std::string> inputs;
@@ -275,6 +280,11 @@ int merge_wav_files(const std::string& out_path, std::span<const std::string> pa
 }
 
 int tfold_merge(int argc, char** argv) {
+  // The command line predates the option parser and scripts rely on it: only an argument that
+  // is exactly "-o", in front, is the option, and "-oNAME" is an input. The parser answers --help.
+  if (argc > 1 && std::string_view(argv[1]) == "--help") {
+    return cli_parse_options(argc, argv, {"[-o OUTFILE] FILE FILE...", MERGE_SUMMARY}).value_or(0);
+  }
   const std::optional<MergePlan> plan =
       parse_merge_arguments(std::span<char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (!plan) {

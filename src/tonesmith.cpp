@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "formats/output_file.h"
 #include "formats/temporary_output.h"
 #include "formats/wav.h"
@@ -146,7 +147,9 @@ std::uint8_t oneliner_formula(std::uint32_t t) {
   return static_cast<std::uint8_t>(t * ((t >> 4) & ((t >> 8) | (t >> 12)) & 63));
 }
 
-int tfold_gen(int /*argc*/, char** /*argv*/) {
+int tfold_gen(int argc, char** argv) {
+  const SubcommandOptions options = {"", "Writes a set of example WAV files into the current folder."};
+  if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   for (const GenRow& row : gen_table) {
     const SampleInfo si = gen_sample_info(row);
     const std::string path = gen_file_name(row);

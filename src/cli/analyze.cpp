@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "document/audio_document.h"
 
 namespace {
@@ -47,6 +48,8 @@ void preview(AudioDocument& document) {
 }  // namespace
 
 int tfold_analyze(int argc, char** argv) {
+  const SubcommandOptions options = {"AUDIO", "Opens and analyses an audio file, then plays up to ten seconds of it."};
+  if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (argc != 2) {
     std::printf("Usage: %s [filename.wav]\n", argv[0]);
     return 1;

@@ -5,6 +5,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ std::string base_name_of(const std::string& path) {
 }  // namespace
 
 int tfold_list(int argc, char** argv) {
+  const SubcommandOptions options = {"FILE...",
+                                     "Prints each track-break list (TXT, CUE or TOC) as a numbered table."};
+  if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (argc < 2) {
     std::printf("Usage: %s [filename.txt|filename.cue|filename.toc] ...\n", argv[0]);
     return 1;

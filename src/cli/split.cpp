@@ -15,6 +15,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/split_console.h"
 #include "document/audio_document.h"
 #include "document/split_writer.h"
@@ -103,6 +104,9 @@ int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out
 }
 
 int tfold_split(int argc, char** argv) {
+  const SubcommandOptions options = {"AUDIO BREAKS OUTDIR",
+                                     "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR."};
+  if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
     return 1;

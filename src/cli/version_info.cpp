@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "formats/format.h"
 #include "project.h"
 
@@ -13,7 +14,9 @@ constexpr const char* LEGAL_NOTICE =
 
 }  // namespace
 
-int tfold_version(int /*argc*/, char** /*argv*/) {
+int tfold_version(int argc, char** argv) {
+  const SubcommandOptions options = {"", "Prints the version and the audio formats this build reads."};
+  if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   std::printf("tfold %s -- %s\n%s\n", TFOLD_VERSION, TFOLD_WEB_ADDRESS, LEGAL_NOTICE);
   std::printf("\n== Supported file formats ==\n\n");
   format_init();
@@ -22,6 +25,8 @@ int tfold_version(int /*argc*/, char** /*argv*/) {
 }
 
 int tfold_info(int argc, char** argv) {
+  const SubcommandOptions options = {"FILE...", "Prints the format of each audio file."};
+  if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (argc <= 1) {
     std::printf("Usage: %s [file1.wav] [...]\n", argv[0]);
     return 1;

@@ -100,3 +100,60 @@ TEST(Info, ZeroRatesInTheHeaderDoNotStopThePrint) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SubcommandOptions, EveryHandlerAnswersHelpAndRefusesUnknownOptions) {
+  const std::vector<std::string> subcommands = {"list", "analyze", "split", "gen",
+                                                "info", "merge",   "version"};
+  Tfold tfold;
+  for (const std::string& name : subcommands) {
+    SCOPED_TRACE(name);
+    const RunResult help = tfold.run({name, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage:\n  " + binary_path() + " " + name + " [OPTION", 0), 0u)
+        << help.out;
+    EXPECT_NE(help.out.find("  -h, --help"), std::string::npos) << help.out;
+    EXPECT_EQ(help.err, "");
+    if (name == "merge") continue;  // its arguments are names from the first on, "-o" aside
+    const RunResult unknown = tfold.run({name, "--no-such-option", "x"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.err, binary_path() + " " + name + ": Unknown option --no-such-option\n" +
+                               "Try '" + binary_path() + " " + name +
+                               " --help' for more information.\n");
+  }
+  // gen would write its files in the run's folder: its --help must not.
+  for (const auto& entry : std::filesystem::directory_iterator(tfold.dir())) {
+    EXPECT_NE(entry.path().extension(), ".wav") << entry.path();
+  }
+}
+
+TEST(SubcommandOptions, DoubleDashEndsOptionsAndLaterDashesAreNames) {
+  Tfold tfold;
+  // Files that open but that no module reads: only their names matter here.
+  for (const char* name : {"-x.wav", "--", "-y", "a.wav", "--help"}) {
+    write_file(tfold / name, Bytes{'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+  }
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {{"info", "--", "-x.wav"}, "Error opening -x.wav: File format unknown/not supported\n"},
+      {{"info", "--", "--", "-y"},
+       "Error opening --: File format unknown/not supported\n"
+       "Error opening -y: File format unknown/not supported\n"},
+      {{"info", "a.wav", "--help"},
+       "Error opening a.wav: File format unknown/not supported\n"
+       "Error opening --help: File format unknown/not supported\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunResult r = tfold.run(c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out);
+  }
+}
+
+}  // namespace
