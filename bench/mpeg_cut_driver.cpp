@@ -22,11 +22,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[1], error.value_or("").c_str());
     return 1;
   }
-  const std::uint64_t blocks = file->si.numBytes / file->si.bufferSize;
+  const SampleInfo& si = file->si;
+  const std::uint64_t blocks = format_block_count(si.numBytes / si.blockAlign, si.samplesPerSec) - 1;
   const auto started = std::chrono::steady_clock::now();
   for (int k = 0; k < tracks; ++k) {
-    const std::uint64_t start = blocks * k / tracks * file->si.bufferSize;
-    const std::uint64_t end = k + 1 < tracks ? blocks * (k + 1) / tracks * file->si.bufferSize : 0;
+    const std::uint64_t start = format_block_offset(blocks * k / tracks, si);
+    const std::uint64_t end = k + 1 < tracks ? format_block_offset(blocks * (k + 1) / tracks, si) : 0;
     char name[32];
     std::snprintf(name, sizeof name, "/%02d.mp3", k + 1);
     if (format_write_range(*file, out_dir + name, start, end, nullptr, nullptr) == -1) return 1;

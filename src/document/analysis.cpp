@@ -106,27 +106,35 @@ void record_block(GraphInfo& graph, std::uint64_t index, GraphPoint point) {
 
 // Analyses up to entries whole blocks; returns how many were analysed, or -1 when the
 // very first read failed. Stops at the first block that a read does not deliver whole,
-// exactly where reading one block at a time would have stopped.
+// exactly where reading one block at a time would have stopped. Blocks are not all of one
+// length: block b is the PCM from format_block_offset(b) to format_block_offset(b + 1).
 std::int64_t analyse_blocks(AudioDocument& document, GraphInfo& graph, std::uint64_t entries) {
   AudioFile& file = *document.audio_file;
   const SampleInfo& si = file.si;
-  const std::uint64_t block_size = si.bufferSize;
-  const std::uint64_t batch_blocks = std::max<std::uint64_t>(1, ANALYSIS_READ_SIZE / block_size);
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(batch_blocks * block_size));
+  // The longest block holds ceil(rate / 75) frames.
+  const std::uint64_t longest_block = (std::uint64_t{si.samplesPerSec} + 74) / 75 * si.blockAlign;
+  const std::uint64_t batch_blocks = std::max<std::uint64_t>(1, ANALYSIS_READ_SIZE / longest_block);
+  // A header may claim any rate and frame size: never hold more than the data and the
+  // partial block at its end (a decoder may deliver that one whole).
+  const std::uint64_t reachable = si.numBytes + std::min(longest_block, UINT64_MAX - si.numBytes);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(batch_blocks * longest_block, reachable)));
 
   std::uint64_t analysed = 0;
   while (analysed < entries) {
     const std::uint64_t wanted = std::min(batch_blocks, entries - analysed);
-    const std::int64_t got = format_read_data(
-        file, std::span(buffer.data(), static_cast<std::size_t>(wanted * block_size)),
-        analysed * block_size);
+    const std::uint64_t batch_start = format_block_offset(analysed, si);
+    const std::uint64_t batch_bytes = format_block_offset(analysed + wanted, si) - batch_start;
+    const std::uint64_t read_bytes = std::min<std::uint64_t>(batch_bytes, buffer.size());
+    const std::int64_t got =
+        format_read_data(file, std::span(buffer.data(), static_cast<std::size_t>(read_bytes)), batch_start);
     if (got < 0) return analysed == 0 ? -1 : static_cast<std::int64_t>(analysed);
-    const std::uint64_t whole = std::min(static_cast<std::uint64_t>(got) / block_size, wanted);
-    for (std::uint64_t k = 0; k < whole; ++k) {
-      const std::span<const std::uint8_t> block(buffer.data() + k * block_size,
-                                                static_cast<std::size_t>(block_size));
-      record_block(graph, analysed + k,
-                   analysis_block_extremes(block, si.bitsPerSample, si.channels));
+    std::uint64_t whole = 0;
+    for (; whole < wanted; ++whole) {
+      const std::uint64_t from = format_block_offset(analysed + whole, si) - batch_start;
+      const std::uint64_t to = format_block_offset(analysed + whole + 1, si) - batch_start;
+      if (to > static_cast<std::uint64_t>(got)) break;
+      const std::span<const std::uint8_t> block(buffer.data() + from, static_cast<std::size_t>(to - from));
+      record_block(graph, analysed + whole, analysis_block_extremes(block, si.bitsPerSample, si.channels));
     }
     analysed += whole;
     if (whole > 0 && !publish_progress(document, analysed - 1, entries)) break;
@@ -165,7 +173,9 @@ GraphPoint analysis_block_extremes(std::span<const std::uint8_t> block, std::uin
 void audio_document_analyze(AudioDocument& document) {
   pthread_setname_np(pthread_self(), "open file");
   const SampleInfo& si = document.audio_file->si;
-  const std::uint64_t count = si.numBytes / si.bufferSize;
+  // One entry per whole block and one for the partial block at the end.
+  const std::uint64_t entries = format_block_count(si.numBytes / si.blockAlign, si.samplesPerSec);
+  const std::uint64_t count = entries - 1;
 
   GraphInfo graph;
   graph.min_range = MIN_RANGE_START;
@@ -175,7 +185,6 @@ void audio_document_analyze(AudioDocument& document) {
     finish_analysis(document, std::move(graph), std::move(error));
     return;
   }
-  const std::uint64_t entries = count + 1;
   try {
     graph.graph_data.resize(static_cast<std::size_t>(entries));
   } catch (const std::bad_alloc&) {

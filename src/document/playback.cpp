@@ -58,7 +58,6 @@ void play_thread(AudioDocument* document_pointer) {
     return;
   }
 
-  const std::uint64_t block_size = file.si.bufferSize;
   std::int64_t got = format_read_data(file, buffer, start_offset);
   for (std::uint64_t k = 1; got >= 1 && got <= static_cast<std::int64_t>(PLAY_CHUNK); ++k) {
     // A failed chunk has reported itself; the preview goes on with the next one.
@@ -69,7 +68,8 @@ void play_thread(AudioDocument* document_pointer) {
     }
     got = format_read_data(file, buffer, start_offset + PLAY_CHUNK * k);
     // Every chunk counts as whole, so the last position may lie past the end of the data.
-    publish_position(document, (start_offset + PLAY_CHUNK * (k + 1)) / block_size);
+    const std::uint64_t played = start_offset + PLAY_CHUNK * (k + 1);
+    publish_position(document, format_sample_block(played / file.si.blockAlign, file.si.samplesPerSec));
   }
   end_playback(document);
 }
@@ -84,7 +84,7 @@ int audio_document_start_playback(AudioDocument& document, std::uint64_t start_b
   document.playing = 1;
   // A stop that came after the last playback's final check must not stop this one.
   document.stop_requested = 0;
-  document.play_start_offset = start_block * document.audio_file->si.bufferSize;
+  document.play_start_offset = format_block_offset(start_block, document.audio_file->si);
   document.play_position = start_block;
   document.play_thread_handle = std::thread(play_thread, &document);
   return 0;

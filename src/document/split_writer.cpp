@@ -55,7 +55,6 @@ void write_tracks(SplitJob& job) {
   const TrackBreakList& list = *job.break_list;
   const SplitCallbacks& callbacks = job.callbacks;
   const AudioFile& file = *job.document->audio_file;
-  const std::uint64_t block_bytes = file.si.bufferSize;
   const int count = static_cast<int>(std::count_if(
       list.breaks.begin(), list.breaks.end(), [](const TrackBreak& brk) { return brk.write != 0; }));
 
@@ -67,8 +66,9 @@ void write_tracks(SplitJob& job) {
     const TrackBreak& brk = list.breaks[i];
     if (brk.write == 0) continue;
     // The next break bounds the track whether it is written or not.
-    const std::uint64_t start = brk.offset * block_bytes;
-    const std::uint64_t end = i + 1 < list.breaks.size() ? list.breaks[i + 1].offset * block_bytes : 0;
+    const std::uint64_t start = format_block_offset(brk.offset, file.si);
+    const std::uint64_t end =
+        i + 1 < list.breaks.size() ? format_block_offset(list.breaks[i + 1].offset, file.si) : 0;
     const std::string path = split_output_path(job.output_folder, namer.name(i), file.path, *file.module);
 
     callbacks.file_started(index, count, path, callbacks.user_data);

@@ -157,7 +157,9 @@ int format_has_extension(const FormatModule& module, std::string_view path,
 }
 
 int format_check_block_layout(const SampleInfo& si, ErrorText* error) {
-  if (si.channels == 0 || si.bitsPerSample < 8 || si.blockAlign == 0 || si.bufferSize == 0) {
+  // Below 75 Hz a block would hold no sample frame at all.
+  if (si.channels == 0 || si.bitsPerSample < 8 || si.blockAlign == 0 || si.bufferSize == 0 ||
+      si.samplesPerSec < 75) {
     set_error_message(error,
                       "Unusable audio format (%u Hz, %u channels, %u bit, %u bytes/s, "
                       "block align %u): cannot measure it in blocks of 1/75 second",

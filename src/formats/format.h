@@ -21,7 +21,9 @@ struct SampleInfo {
   std::uint32_t blockAlign = 0;
   std::uint32_t bitsPerSample = 0;
   std::uint64_t numBytes = 0;
-  std::uint64_t bufferSize = 0;  // bytes of one block of 1/75 second
+  // Nominal bytes of one block of 1/75 second (avgBytesPerSec / 75). Not a position: block b
+  // starts at format_block_offset(b, si).
+  std::uint64_t bufferSize = 0;
 };
 
 struct FileCloser {
@@ -94,6 +96,27 @@ void set_error_message(ErrorText* error, const char* format, ...) G_GNUC_PRINTF(
 constexpr std::uint64_t format_block_sample(std::uint64_t block, std::uint32_t rate) {
   // Split so that block * rate cannot overflow for any block a 64-bit sample count reaches.
   return block / 75 * rate + block % 75 * rate / 75;
+}
+
+// The block that holds sample frame `sample`: the last block b with format_block_sample(b, rate)
+// <= sample. Turns a PCM position back into blocks (playback's position). rate 0 gives 0.
+constexpr std::uint64_t format_sample_block(std::uint64_t sample, std::uint32_t rate) {
+  if (rate == 0) return 0;
+  // floor((75 * sample + 74) / rate), split like format_block_sample so that it cannot overflow.
+  return sample / rate * 75 + (sample % rate * 75 + 74) / rate;
+}
+
+// The length in blocks of `frames` sample frames, as the analysis reports it and a break list
+// is bounded by: the whole blocks, plus one for the partial block at the end (also when there
+// is none). At a rate that is a multiple of 75 this is frames / (rate / 75) + 1.
+constexpr std::uint64_t format_block_count(std::uint64_t frames, std::uint32_t rate) {
+  return format_sample_block(frames, rate) + 1;
+}
+
+// The PCM byte offset of block `block`: its first sample frame times the frame size. The
+// offsets handed to write_range and read_data for a position in blocks come from here.
+constexpr std::uint64_t format_block_offset(std::uint64_t block, const SampleInfo& si) {
+  return format_block_sample(block, si.samplesPerSec) * si.blockAlign;
 }
 
 // 1 when the format can be measured in blocks and frames (no zero divisor anywhere),

@@ -29,9 +29,8 @@ struct FrameSpan {
   bool past_truncated = false;  // the range wants the incomplete frame at the end as well
 };
 
-std::uint64_t to_sample(const SampleInfo& si, std::uint64_t offset) {
-  return offset / si.bufferSize * si.samplesPerSec / 75;
-}
+// Offsets come from format_block_offset: whole frames of decoded PCM.
+std::uint64_t to_sample(const SampleInfo& si, std::uint64_t offset) { return offset / si.blockAlign; }
 
 // Samples are counted on the decoded timeline; the frames carry gapless_delay more at
 // their head. A frame belongs to the cut that holds its first sample, so each cut starts

@@ -131,8 +131,8 @@ TEST_F(AnalysisOfWav, EmptyAudioIsAnalysedWithOneEntry) {
 }
 
 TEST_F(AnalysisOfWav, ConstantEightBitSilenceHasNoRange) {
-  // 8000 Hz mono 8-bit: 8000 bytes/s, so a block is 106 bytes.
-  AudioDocumentPtr document = analyse(canonical_wav(1, 8000, 8, Bytes(106 * 5, 128)));
+  // 8000 Hz mono 8-bit: blocks of 106 or 107 frames; block 5 starts at frame 533.
+  AudioDocumentPtr document = analyse(canonical_wav(1, 8000, 8, Bytes(533, 128)));
   ASSERT_TRUE(document);
   const GraphInfo* graph = audio_document_get_graph(*document);
   ASSERT_NE(graph, nullptr);
@@ -144,6 +144,31 @@ TEST_F(AnalysisOfWav, ConstantEightBitSilenceHasNoRange) {
   EXPECT_EQ(graph->min_range, 0u);
   EXPECT_EQ(graph->max_range, 0u);
   EXPECT_EQ(graph->max_sample_value, 255u);
+}
+
+TEST_F(AnalysisOfWav, BlocksStartAtTheirFirstSampleAtEveryRate) {
+  // 32000 Hz mono 16-bit: blocks of 426 or 427 frames, starting at frames 0, 426, 853, 1280
+  // and 1706. Each block's first frame holds +1000 * (b + 1), its last frame the negative.
+  const std::size_t starts[] = {0, 426, 853, 1280, 1706};
+  Bytes data(2 * 1706 + 2 * 100, 0);
+  for (std::size_t b = 0; b < 4; ++b) {
+    const auto peak = static_cast<std::uint16_t>(1000 * (b + 1));
+    data[2 * starts[b]] = static_cast<std::uint8_t>(peak);
+    data[2 * starts[b] + 1] = static_cast<std::uint8_t>(peak >> 8);
+    const auto trough = static_cast<std::uint16_t>(-static_cast<int>(peak));
+    data[2 * (starts[b + 1] - 1)] = static_cast<std::uint8_t>(trough);
+    data[2 * (starts[b + 1] - 1) + 1] = static_cast<std::uint8_t>(trough >> 8);
+  }
+  AudioDocumentPtr document = analyse(canonical_wav(1, 32000, 16, data));
+  ASSERT_TRUE(document);
+  const GraphInfo* graph = audio_document_get_graph(*document);
+  ASSERT_NE(graph, nullptr);
+  EXPECT_EQ(graph->block_count, 5u);  // four whole blocks and the 100 frames after them
+  for (std::size_t b = 0; b < 4; ++b) {
+    SCOPED_TRACE(b);
+    EXPECT_EQ(graph->graph_data[b].max, 1000 * static_cast<int>(b + 1));
+    EXPECT_EQ(graph->graph_data[b].min, -1000 * static_cast<int>(b + 1));
+  }
 }
 
 TEST_F(AnalysisOfWav, SilentFirstChannelGivesFlatGraph) {

@@ -102,11 +102,50 @@ TEST(FormatCheckBlockLayout, RefusesEveryZeroDivisor) {
       {{0, 44100, 176400, 4, 16, 0, 2352}, 0},  // no channels
       {{2, 44100, 176400, 4, 4, 0, 2352}, 0},   // less than a byte per sample
       {{1, 10, 74, 1, 8, 0, 0}, 0},             // fewer than 75 bytes a second
+      {{2, 50, 200, 4, 16, 0, 2}, 0},           // fewer than 75 frames a second
+      {{2, 0, 176400, 4, 16, 0, 2352}, 0},      // no rate
   };
   for (const auto& c : cases) {
     ErrorText error;
     EXPECT_EQ(format_check_block_layout(c.si, &error), c.expected);
     EXPECT_EQ(error.has_value(), c.expected == 0);
+  }
+}
+
+TEST(BlockMapping, BlocksStartAtTheirFirstSampleFrame) {
+  const struct {
+    std::uint32_t rate;
+    std::uint64_t block, sample;
+  } cases[] = {
+      {44100, 1, 588},     {44100, 75, 44100},  {32000, 1, 426},    {32000, 2, 853},
+      {32000, 151, 64426}, {32000, 701, 299093}, {8000, 1, 106},    {8000, 2, 213},
+      {16000, 2, 426},     {11025, 1, 147},
+      // A position of days at the highest rates does not overflow.
+      {44100, 1ull << 40, 646512837132288ull}, {192000, 1ull << 40, 2814749767106560ull},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rate << " Hz, block " << c.block);
+    EXPECT_EQ(format_block_sample(c.block, c.rate), c.sample);
+    // The first sample of a block belongs to it, the one before to the block before.
+    EXPECT_EQ(format_sample_block(c.sample, c.rate), c.block);
+    EXPECT_EQ(format_sample_block(c.sample - 1, c.rate), c.block - 1);
+  }
+  const SampleInfo stereo32k{2, 32000, 128000, 4, 16, 0, 1706};
+  EXPECT_EQ(format_block_offset(151, stereo32k), 257704u);
+}
+
+TEST(BlockMapping, CountsWholeBlocksPlusOne) {
+  const struct {
+    std::uint32_t rate;
+    std::uint64_t frames, count;
+  } cases[] = {
+      {44100, 0, 1},    {44100, 5879, 10}, {44100, 5880, 11}, {32000, 1705, 4},
+      {32000, 1706, 5}, {32000, 96000, 226}, {8000, 532, 5},  {8000, 533, 6},
+      {44100, 1ull << 62, 7843003432699640ull},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.frames << " frames");
+    EXPECT_EQ(format_block_count(c.frames, c.rate), c.count);
   }
 }
 
