@@ -1,5 +1,5 @@
 // `merge`: joins WAV files of one PCM format into one file, copying each input's data chunk
-// as it is behind a fresh canonical header.
+// as it is behind a fresh header (canonical, or RF64 beyond 4 GiB).
 #include "merge.h"
 
 #include <glib.h>
@@ -25,7 +25,6 @@ namespace {
 constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{1} << 20;
 // Pieces of the in-kernel copy: small enough for a progress report now and then.
 constexpr std::uint64_t KERNEL_COPY_PIECE = std::uint64_t{64} << 20;
-constexpr std::uint64_t CANONICAL_HEADER_SIZE = 44;
 
 constexpr const char* FORMAT_MISMATCH_TEXT =
     "ERROR: The files are not of the same format.\n\n"
@@ -37,6 +36,7 @@ struct MergeInput {
   const std::string* path = nullptr;
   SampleInfo si;
   std::int64_t data_offset = 0;
+  std::uint64_t declared_size = 0;  // what the header promises; the copy tells what is there
 };
 
 // The output as long as it is not complete: written under a temporary name beside its final
@@ -46,6 +46,7 @@ struct MergeOutput {
   std::string path;  // the final path, for messages
   TemporaryOutput temporary;
   OutputFile file;
+  WavHeader header;  // as written in front of the data
 
   MergeOutput(std::string final_path, TemporaryOutput&& output)
       : path(std::move(final_path)), temporary(std::move(output)), file(temporary.temporary_path()) {}
@@ -62,7 +63,7 @@ bool read_input_headers(std::span<const std::string> paths, std::vector<MergeInp
       return false;
     }
     const auto& wav = static_cast<const WavAudioFile&>(*file);
-    inputs.push_back({&path, wav.si, wav.data_offset});
+    inputs.push_back({&path, wav.si, wav.data_offset, wav.declared_size});
     wav_close_file(module, std::move(file));
   }
   return true;
@@ -120,7 +121,7 @@ std::int64_t copy_in_kernel(std::FILE* in, std::FILE* out, std::uint64_t length,
 }
 
 // Copies the input's data behind what the output holds. Returns the bytes kept, which are
-// fewer than numBytes only when the input ends early, or -1 after reporting a failure.
+// fewer than its declared size only when the input ends early, or -1 after reporting a failure.
 std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
                              std::vector<std::uint8_t>& buffer, MergeStatus* status) {
   begin_input(status, input);
@@ -131,7 +132,7 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   }
   if (fseeko(in.get(), static_cast<off_t>(input.data_offset), SEEK_SET) != 0) return -1;
 
-  const std::uint64_t length = input.si.numBytes;
+  const std::uint64_t length = input.declared_size;
   const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.fp(), length, status);
   if (kernel_copied < 0) {
     std::printf("error writing to file %s\n", out.path.c_str());
@@ -169,12 +170,15 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   return static_cast<std::int64_t>(copied - partial);
 }
 
-// After a short input the header must describe what the file really holds.
-bool correct_header(MergeOutput& out, const SampleInfo& si, std::uint64_t data_length) {
+// After a short input the header must describe what the file really holds. It keeps its
+// layout, so the data behind it stays where it is.
+bool correct_header(MergeOutput& out, std::uint64_t data_length) {
   std::FILE* fp = out.fp();
-  const auto file_length = static_cast<off_t>(CANONICAL_HEADER_SIZE + data_length);
+  WavHeader header = out.header;
+  header.data_length = data_length;
+  const auto file_length = static_cast<off_t>(wav_header_size(header) + data_length);
   if (std::fflush(fp) != 0 || ftruncate(fileno(fp), file_length) != 0 ||
-      fseeko(fp, 0, SEEK_SET) != 0 || wav_write_header(fp, si, data_length) != 0) {
+      fseeko(fp, 0, SEEK_SET) != 0 || wav_write_header(fp, header) != 0) {
     std::printf("error writing to file %s\n", out.path.c_str());
     return false;
   }
@@ -206,7 +210,7 @@ int copy_all(MergeOutput& out, std::span<const MergeInput> inputs, std::uint64_t
     if (kept < 0) return -1;
     written += static_cast<std::uint64_t>(kept);
   }
-  if (written != declared && !correct_header(out, inputs.front().si, written)) return -1;
+  if (written != declared && !correct_header(out, written)) return -1;
   return 0;
 }
 
@@ -251,20 +255,14 @@ int merge_wav_files(const std::string& out_path, std::span<const std::string> pa
   if (!read_input_headers(paths, inputs)) return -1;
   const std::optional<std::uint64_t> total = check_formats(inputs);
   if (!total) return 1;
-  if (*total > WAV_MAX_DATA_LENGTH) {
-    // Never write a wrapped length: a player would believe the small number.
-    g_warning("Cannot merge into %s: the inputs hold %" PRIu64
-              " data bytes, but a WAV file holds at most %" PRIu64,
-              out_path.c_str(), *total, WAV_MAX_DATA_LENGTH);
-    return -1;
-  }
-
   std::optional<MergeOutput> out;
   if (!open_output(out_path, out)) {
     std::printf("error opening %s for writing\n", out_path.c_str());
     return -1;
   }
-  if (wav_write_header(out->fp(), inputs.front().si, *total) != 0) return -1;
+  // Beyond what a 32-bit RIFF size says, the output is RF64.
+  out->header = wav_plan_header(inputs.front().si, std::nullopt, *total);
+  if (wav_write_header(out->fp(), out->header) != 0) return -1;
   if (copy_all(*out, inputs, *total, status) != 0) return -1;
   if (!out->file.close_and_keep()) {
     std::printf("error writing to file %s\n", out_path.c_str());

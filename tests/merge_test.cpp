@@ -203,9 +203,11 @@ TEST_F(MergeCommand, RefusesFloatingPointInputWithReason) {
   EXPECT_FALSE(exists("merged.wav"));
 }
 
-TEST_F(MergeCommand, RefusesSumBeyondHeaderBeforeCreatingOutput) {
+TEST_F(MergeCommand, SumBeyondFourGibibytesIsWrittenNotRefused) {
   // Two sparse files (they cost no disk) that really hold the 2^31 - 1 data bytes their
-  // headers declare: each fits a header, their sum does not.
+  // headers declare: each fits a RIFF header, their sum only RF64. Writing 4 GiB is left to
+  // the one test that does (a split track); here a full disk stops the copy after 1 MB, so
+  // the merge is seen to get past its header instead of refusing.
   const std::uintmax_t file_size = 44 + 0x7FFFFFFFu;
   for (const char* name : {"big1.wav", "big2.wav"}) {
     tfold_test::write_file(t / name, short_cd_wav(0x7FFFFFFF, {}));
@@ -213,12 +215,14 @@ TEST_F(MergeCommand, RefusesSumBeyondHeaderBeforeCreatingOutput) {
     fs::resize_file(t / name, file_size, ec);
     if (ec) GTEST_SKIP() << "no sparse files here: " << ec.message();
   }
-  const auto r = t.run({"merge", "big1.wav", "big2.wav"});
+  tfold_test::RunResult r;
+  {
+    tfold_test::FileSizeLimit limit(1000000);
+    r = t.run({"merge", "big1.wav", "big2.wav"});
+  }
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(has_warning(r.err, "Cannot merge into merged.wav: the inputs hold 4294967294 data bytes, "
-                                 "but a WAV file holds at most 4294967259"))
-      << r.err;
+  EXPECT_EQ(r.out, "error writing to file merged.wav\n");
+  EXPECT_FALSE(contains(r.err, "Cannot merge")) << r.err;
   EXPECT_FALSE(exists("merged.wav"));
 }
 
