@@ -113,14 +113,13 @@ TEST(MpegCutter, ConsecutiveCutsRebuildTheAudioFrames) {
     const Bytes source = read_file(fixture(c.name));
     auto file = open_audio(fixture(c.name));
     ASSERT_TRUE(file);
-    const std::uint64_t block = file->si.bufferSize;
     tfold_test::TempDir dir;
     LogCapture log;
     Bytes joined;
     for (std::size_t k = 0; k < BREAKS.size(); ++k) {
-      const std::uint64_t end = k + 1 < BREAKS.size() ? BREAKS[k + 1] * block : 0;
+      const std::uint64_t end = k + 1 < BREAKS.size() ? format_block_offset(BREAKS[k + 1], file->si) : 0;
       const std::string out = dir / ("t" + std::to_string(k) + ".mp3");
-      ASSERT_EQ(cut(*file, out, BREAKS[k] * block, end), 0);
+      ASSERT_EQ(cut(*file, out, format_block_offset(BREAKS[k], file->si), end), 0);
       const Bytes track = read_file(out);
       joined.insert(joined.end(), track.begin(), track.end());
     }
@@ -164,8 +163,8 @@ TEST(MpegCutter, TracksDecodeToTheirListedLengthWithinOneFrame) {
       const std::uint64_t from = BREAKS[k] * rate / 75;
       const std::uint64_t to = last ? total : BREAKS[k + 1] * rate / 75;
       const std::string out = dir / ("t" + std::to_string(k) + ext);
-      ASSERT_EQ(cut(*file, out, BREAKS[k] * file->si.bufferSize,
-                    last ? 0 : BREAKS[k + 1] * file->si.bufferSize), 0);
+      ASSERT_EQ(cut(*file, out, format_block_offset(BREAKS[k], file->si),
+                    last ? 0 : format_block_offset(BREAKS[k + 1], file->si)), 0);
       const auto listed = static_cast<std::int64_t>(to - from + (k == 0 ? priming : 0) + (last ? padding : 0));
       const auto decoded = static_cast<std::int64_t>(decoded_samples(out));
       EXPECT_LT(std::llabs(decoded - listed), static_cast<std::int64_t>(c.samples_per_frame))
