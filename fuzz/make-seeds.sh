@@ -42,6 +42,29 @@ riff() { printf 'RIFF'; le32 "$1"; printf 'WAVE'; }
 { riff 80; chunk 'fmt ' 16; pcm_fields 3 1 44100 32; chunk data 44; samples 44; } >"$out/wav/float.wav"
 { riff 60; chunk 'fmt ' 16; pcm_fields 1 0 0 0; chunk data 16; samples 16; } >"$out/wav/zero-format.wav"
 { riff 44; chunk 'fmt ' 16; pcm_fields 1 2 44100 16; } >"$out/wav/no-data-chunk.wav"
+# Odd-sized chunks, each followed by its pad byte, before and after the format chunk.
+{
+  riff 140; chunk junk 3; printf 'abc\0'; chunk 'fmt ' 16; pcm_fields 1 2 44100 16
+  chunk iXML 5; printf '<x/>\n\0'; chunk data 64; samples 64; chunk LIST 5; printf 'INFO!\0'
+} >"$out/wav/odd-chunks.wav"
+{
+  riff 232; chunk bext 7; printf 'origin\0\0'; chunk 'fmt ' 40; pcm_fields 0xFFFE 6 48000 16; le16 22; le16 16
+  le32 63; le16 1; printf '\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71'
+  chunk 'cue ' 28; le32 1; le32 1; le32 0; printf 'data'; le32 0; le32 0; le32 0; chunk data 120; samples 120
+} >"$out/wav/extensible-5.1-bwf.wav"
+# le64 LOW HIGH: a 64-bit field from its two 32-bit halves.
+le64() { le32 "$1"; le32 "$2"; }
+# RF64: the sizes are in ds64, the 32-bit ones say 0xFFFFFFFF; a LIST chunk follows the data.
+{
+  printf 'RF64'; le32 0xFFFFFFFF; printf 'WAVE'; chunk ds64 28; le64 180 0; le64 96 0; le64 24 0; le32 0
+  chunk 'fmt ' 16; pcm_fields 1 2 44100 16; chunk data 0xFFFFFFFF; samples 96; chunk LIST 4; printf 'INFO'
+} >"$out/wav/rf64.wav"
+# BW64 whose ds64 table gives the size of a JUNK chunk, and a data size beyond the file.
+{
+  printf 'BW64'; le32 0xFFFFFFFF; printf 'WAVE'; chunk ds64 40; le64 148 0; le64 0 1; le64 0 0; le32 1
+  printf 'JUNK'; le64 6 0; chunk JUNK 0xFFFFFFFF; printf 'junk!!'
+  chunk 'fmt ' 16; pcm_fields 1 1 32000 16; chunk data 0xFFFFFFFF; samples 50
+} >"$out/wav/bw64-table.wav"
 
 # --- TXT break lists, as the program writes them and as people type them --------------------
 cat >"$out/txt/written.txt" <<'TXT'

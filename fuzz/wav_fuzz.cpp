@@ -40,6 +40,9 @@ void check_written_range(AudioFile& source, std::uint64_t start, std::uint64_t e
   FUZZ_CHECK(copy->si.blockAlign == source.si.blockAlign);
   FUZZ_CHECK(copy->si.bitsPerSample == source.si.bitsPerSample);
   FUZZ_CHECK(copy->si.numBytes == expected.size());
+  // An extensible source gives an extensible copy with the same layout.
+  FUZZ_CHECK(static_cast<const WavAudioFile&>(*copy).extensible ==
+             static_cast<const WavAudioFile&>(source).extensible);
   FUZZ_CHECK(read_at(*copy, 0, READ_SIZE) == expected);
   wav_close_file(*wav_module(), std::move(copy));
 }
