@@ -72,10 +72,10 @@ class Playback : public ::testing::Test {
     audio_device_set_backend(nullptr);
     output = nullptr;
   }
-  // A 16-bit stereo 44100 Hz document of the given data, analysed.
-  void open(const Bytes& data) {
+  // A 16-bit stereo document of the given data, analysed.
+  void open(const Bytes& data, std::uint32_t rate = 44100) {
     data_ = data;
-    write_file(dir_ / "preview.wav", canonical_wav(2, 44100, 16, data));
+    write_file(dir_ / "preview.wav", canonical_wav(2, rate, 16, data));
     document_ = open_document(dir_ / "preview.wav");
     ASSERT_TRUE(document_);
     wait_analyzed(*document_);
@@ -105,6 +105,17 @@ TEST_F(Playback, TenBlocksPlayToTheEndPublishingEachChunkEnd) {
   EXPECT_EQ(played(), data_);
   EXPECT_EQ(fake_.opens, 1);
   EXPECT_EQ(fake_.closes, 1);
+}
+
+TEST_F(Playback, StartsOnTheBlocksFirstFrameAtAnyRate) {
+  // 32000 Hz: block 1 starts at frame 426, byte 1704; the three blocks end at byte 5120.
+  open(counting_bytes(5120), 32000);
+  ASSERT_EQ(audio_document_start_playback(*document_, 1), 0);
+  wait_idle();
+  EXPECT_EQ(played(), slice(data_, 1704, 5120 - 1704));
+  EXPECT_EQ(fake_.positions_at_play, (std::vector<std::uint64_t>{1}));
+  // The read past the end counts a whole chunk: byte 9896 is frame 2474, in block 5.
+  EXPECT_EQ(audio_document_get_play_position(*document_), 5u);
 }
 
 TEST_F(Playback, StartAtBlock100PublishesItBeforeTheFirstChunk) {
