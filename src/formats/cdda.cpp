@@ -102,6 +102,8 @@ AudioFilePtr cdda_open_file(const FormatModule& module, const std::string& path,
   file->raw_size = static_cast<std::uint64_t>(st.st_size);
   file->si = CD_FORMAT;
   file->si.numBytes = file->raw_size;
+  // Every byte is audio.
+  file->exact_length = true;
   return file;
 }
 

@@ -43,6 +43,10 @@ struct AudioFile {
   SampleInfo si;
   std::optional<std::string> details;
   std::int64_t file_size = 0;
+  // True when si.numBytes is the exact count of PCM bytes that reading to the end yields,
+  // as the container states it (sizes, frame counts, granule positions): the length is
+  // then known without decoding. False when only a full read can tell.
+  bool exact_length = false;
 
   AudioFile() = default;
   AudioFile(const AudioFile&) = delete;

@@ -212,6 +212,9 @@ AudioFilePtr ogg_open_file(const FormatModule& module, const std::string& path, 
   }
   file->details = details_text(vf);
   file->si = sample_info(*info, static_cast<std::uint64_t>(frames));
+  // The last granule position counts the samples; a stream whose end cannot be sought
+  // was refused above.
+  file->exact_length = true;
   return file;
 }
 

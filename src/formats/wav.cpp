@@ -181,6 +181,8 @@ void settle_data_size(const ChunkWalk& walk, const ChunkHeader& data, WavAudioFi
   }
   file.declared_size = too_large_to_say ? file.data_size : declared;
   file.si.numBytes = file.data_size;
+  // Without a file size (a pipe) nothing tells whether the declared size holds.
+  file.exact_length = file_size != 0;
 }
 
 // Reads the 12-byte file header; rf64 tells whether the sizes are in a ds64 chunk.
