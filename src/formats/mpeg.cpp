@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "formats/mpeg_cutter.h"
@@ -28,7 +29,7 @@ std::string details_text(const mpg123_frameinfo2& info) {
   return result;
 }
 
-SampleInfo sample_info(const mpg123_frameinfo2& info, off_t length_in_samples) {
+SampleInfo sample_info(const mpg123_frameinfo2& info, std::uint64_t length_in_samples) {
   SampleInfo si;
   si.channels = info.mode == MPG123_M_MONO ? 1 : 2;
   si.samplesPerSec = static_cast<std::uint32_t>(info.rate);
@@ -36,27 +37,56 @@ SampleInfo sample_info(const mpg123_frameinfo2& info, off_t length_in_samples) {
   si.blockAlign = si.channels * 2;
   si.avgBytesPerSec = si.samplesPerSec * si.blockAlign;
   si.bufferSize = si.avgBytesPerSec / 75;
-  si.numBytes = length_in_samples > 0 ? static_cast<std::uint64_t>(length_in_samples) * si.blockAlign : 0;
+  si.numBytes = length_in_samples * si.blockAlign;
   return si;
 }
 
-// Samples that gapless decoding cuts from the head of the frames: the encoder delay of
-// the Info frame plus the decoder's own delay. 0 when nothing is cut.
-std::uint64_t gapless_delay(mpg123_handle* decoder) {
-  long flags = 0;
-  double unused = 0;
-  if (mpg123_getparam(decoder, MPG123_FLAGS, &flags, &unused) != MPG123_OK) return 0;
-  if ((flags & MPG123_GAPLESS) == 0) return 0;
-  long encoder_delay = -1;
-  long decoder_delay = -1;
-  if (mpg123_getstate(decoder, MPG123_ENC_DELAY, &encoder_delay, nullptr) != MPG123_OK) return 0;
-  if (mpg123_getstate(decoder, MPG123_DEC_DELAY, &decoder_delay, nullptr) != MPG123_OK) return 0;
-  if (encoder_delay < 0 || decoder_delay < 0) return 0;
-  return static_cast<std::uint64_t>(encoder_delay + decoder_delay);
+// -1 when the decoder does not know.
+long decoder_state(mpg123_handle* decoder, mpg123_state key) {
+  long value = -1;
+  if (mpg123_getstate(decoder, key, &value, nullptr) != MPG123_OK) return -1;
+  return value;
 }
 
-// Opens the decoder on the file and fills si, details and gapless_delay. nullptr on
-// success, else the reason.
+// The trim of gapless decoding, or nullopt when the decoder trims nothing.
+std::optional<MpegGapless> gapless_trim(mpg123_handle* decoder) {
+  long flags = 0;
+  double unused = 0;
+  if (mpg123_getparam(decoder, MPG123_FLAGS, &flags, &unused) != MPG123_OK) return std::nullopt;
+  if ((flags & MPG123_GAPLESS) == 0) return std::nullopt;
+  const long encoder_delay = decoder_state(decoder, MPG123_ENC_DELAY);
+  const long decoder_delay = decoder_state(decoder, MPG123_DEC_DELAY);
+  if (encoder_delay < 0 || decoder_delay < 0) return std::nullopt;
+  MpegGapless trim{static_cast<std::uint64_t>(encoder_delay), static_cast<std::uint64_t>(decoder_delay), {}};
+  if (const long padding = decoder_state(decoder, MPG123_ENC_PADDING); padding >= 0) {
+    trim.padding = static_cast<std::uint64_t>(padding);
+  }
+  return trim;
+}
+
+// The length from the frames, when they state it; the index is kept for the cuts.
+std::optional<std::uint64_t> stated_samples(MpegAudioFile& file,
+                                            const std::optional<MpegGapless>& gapless) {
+  std::string reason;
+  file.index = mpeg_index_frames(file.fp.get(), static_cast<std::uint64_t>(file.file_size), reason);
+  if (!file.index) {
+    g_debug("Could not index the MP3 frames: %s", reason.c_str());
+    return std::nullopt;
+  }
+  return mpeg_decoded_samples(*file.index, gapless);
+}
+
+// The length counted by the decoder itself, which reads every frame header once more.
+const char* scanned_samples(mpg123_handle* decoder, std::uint64_t& samples) {
+  g_debug("Scanning MP3 file...");
+  if (mpg123_scan(decoder) != MPG123_OK) return "Failed to scan MP3";
+  const off_t length = mpg123_length(decoder);
+  samples = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+  return nullptr;
+}
+
+// Opens the decoder on the file and fills si, details, gapless_delay, exact_length and,
+// where the stream can be indexed, index. nullptr on success, else the reason.
 const char* start_decoder(MpegAudioFile& file) {
   file.decoder.reset(mpg123_new(nullptr, nullptr));
   mpg123_handle* decoder = file.decoder.get();
@@ -71,15 +101,20 @@ const char* start_decoder(MpegAudioFile& file) {
   if (mpg123_getformat(decoder, &rate, &channels, &encoding) != MPG123_OK) {
     return "Could not get MP3 file format";
   }
-  g_debug("Scanning MP3 file...");
-  if (mpg123_scan(decoder) != MPG123_OK) return "Failed to scan MP3";
+  const std::optional<MpegGapless> gapless = gapless_trim(decoder);
+  std::optional<std::uint64_t> samples = stated_samples(file, gapless);
+  file.exact_length = samples.has_value();
+  if (!samples) {
+    samples = 0;
+    if (const char* reason = scanned_samples(decoder, *samples)) return reason;
+  }
   mpg123_frameinfo2 info{};
   if (mpg123_info2(decoder, &info) != MPG123_OK) return "Could not read MP3 frame information";
-  file.si = sample_info(info, mpg123_length(decoder));
+  file.si = sample_info(info, *samples);
   g_debug("Channels: %u, rate: %u, bits: %u, decoded size: %" PRIu64, file.si.channels,
           file.si.samplesPerSec, file.si.bitsPerSample, file.si.numBytes);
   file.details = details_text(info);
-  file.gapless_delay = gapless_delay(decoder);
+  file.gapless_delay = gapless ? gapless->encoder_delay + gapless->decoder_delay : 0;
   mpg123_format_none(decoder);
   const int channel_code = file.si.channels == 1 ? MPG123_MONO : MPG123_STEREO;
   if (mpg123_format(decoder, static_cast<long>(file.si.samplesPerSec), channel_code,
@@ -112,6 +147,24 @@ std::int64_t decode_into(MpegAudioFile& file, std::span<std::uint8_t> buffer) {
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
+                                                  const std::optional<MpegGapless>& gapless) {
+  if (index.free_format || index.frames.empty()) return std::nullopt;
+  const std::uint64_t frame_samples = index.frames.size() * std::uint64_t{index.samples_per_frame};
+  if (!gapless) return frame_samples;
+  if (!gapless->padding || !index.info_frame_count) return std::nullopt;
+  // The decoder drops the delays at the head. It ends the padding before the end of the
+  // frames the Info frame announces, or of all frames when more follow; a stream that ends
+  // earlier (a truncated file) is delivered to its last whole frame.
+  const std::uint64_t announced = *index.info_frame_count * index.samples_per_frame;
+  const std::uint64_t tail = std::max(frame_samples, announced);
+  const std::uint64_t head = gapless->encoder_delay + gapless->decoder_delay;
+  const std::uint64_t end = tail + gapless->decoder_delay > *gapless->padding
+                                ? std::min(frame_samples, tail + gapless->decoder_delay - *gapless->padding)
+                                : 0;
+  return end > head ? end - head : 0;
+}
 
 const FormatModule* mpeg_module_register() {
   static const FormatModule module = {"MPEG Audio Layer I/II/III", "libmpg123", ".mp3",

@@ -23,9 +23,22 @@ struct MpegAudioFile final : AudioFile {
   // Samples at the head of the frames that gapless decoding drops (encoder and decoder
   // delay announced by an Info frame); decoded sample s lies at frame sample s + this.
   std::uint64_t gapless_delay = 0;
-  // Built by the first cut and kept for the following ones.
+  // Built when the file is opened (else by the first cut) and kept for every cut.
   std::optional<MpegFrameIndex> index;
 };
+
+// What gapless decoding trims, as the decoder read it from an Info frame's encoder tag.
+struct MpegGapless {
+  std::uint64_t encoder_delay = 0;
+  std::uint64_t decoder_delay = 0;
+  std::optional<std::uint64_t> padding;  // samples the encoder added at the end
+};
+
+// The samples per channel that libmpg123 delivers from the indexed frames, with gapless
+// (nullopt: no gapless trim) as the decoder reports it. nullopt when the index cannot tell:
+// no frames, a free-format stream, or a gapless trim whose end the Info frame leaves open.
+std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
+                                                  const std::optional<MpegGapless>& gapless);
 
 // Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
 const FormatModule* mpeg_module_register();

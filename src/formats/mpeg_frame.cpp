@@ -54,6 +54,11 @@ std::uint32_t syncsafe28(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2] & 0x7F) << 7 | static_cast<std::uint32_t>(p[3] & 0x7F);
 }
 
+std::uint32_t be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
 std::uint32_t le32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -100,6 +105,17 @@ bool mpeg_is_info_frame(const MpegFrameHeader& header, std::span<const std::uint
   if (frame.size() < at + 4) return false;
   const auto* tag = frame.data() + at;
   return std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0;
+}
+
+std::optional<std::uint32_t> mpeg_info_frame_count(const MpegFrameHeader& header,
+                                                   std::span<const std::uint8_t> frame) {
+  if (!mpeg_is_info_frame(header, frame)) return std::nullopt;
+  // The tag is followed by big-endian flags; bit 0 announces the frame count after them.
+  const std::size_t flags_at = 4 + (header.protection ? 2 : 0) + side_info_bytes(header) + 4;
+  if (frame.size() < flags_at + 8) return std::nullopt;
+  const std::uint8_t* flags = frame.data() + flags_at;
+  if ((flags[3] & 0x01) == 0) return std::nullopt;
+  return be32(flags + 4);
 }
 
 std::uint64_t mpeg_id3v2_size(std::span<const std::uint8_t> bytes) {

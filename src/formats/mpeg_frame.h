@@ -33,6 +33,10 @@ std::optional<MpegFrameHeader> mpeg_parse_frame_header(std::span<const std::uint
 // True when the frame in bytes (starting with its header) is a Xing/Info frame: a layer III
 // frame that carries stream information instead of audio.
 bool mpeg_is_info_frame(const MpegFrameHeader& header, std::span<const std::uint8_t> frame);
+// The number of audio frames (the Info frame not counted) that a Xing/Info frame announces;
+// nullopt when frame is no such frame or its flags leave the count out.
+std::optional<std::uint32_t> mpeg_info_frame_count(const MpegFrameHeader& header,
+                                                   std::span<const std::uint8_t> frame);
 
 // Bytes of the ID3v2 tag at the start of bytes (header, body and footer), or 0 when there is
 // none. Needs the first 10 bytes.

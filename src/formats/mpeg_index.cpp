@@ -154,8 +154,10 @@ class Indexer {
     stream_ = header;
     if (first) {
       index_.samples_per_frame = header.samples;
-      if (mpeg_is_info_frame(header, reader_.at(pos, std::min<std::size_t>(header.frame_bytes, MAX_FRAME_BYTES)))) {
+      const auto frame = reader_.at(pos, std::min<std::size_t>(header.frame_bytes, MAX_FRAME_BYTES));
+      if (mpeg_is_info_frame(header, frame)) {
         index_.info_frame = true;
+        index_.info_frame_count = mpeg_info_frame_count(header, frame);
         return;
       }
     }

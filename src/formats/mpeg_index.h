@@ -23,6 +23,7 @@ struct MpegFrameIndex {
   std::uint32_t samples_per_frame = 0;
   std::vector<MpegGap> gaps;
   bool info_frame = false;   // a Xing/Info frame was found and left out of frames
+  std::optional<std::uint64_t> info_frame_count;  // the audio frames that Info frame announces
   bool free_format = false;  // the stream gives no frame lengths: it cannot be indexed
   std::optional<std::uint64_t> truncated_frame;  // a last frame that runs past the end of the file
 };
