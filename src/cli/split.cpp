@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr gulong SCAN_POLL_US = 100000;
-
 struct SplitWait {
   std::mutex mutex;
   std::condition_variable finished;
@@ -66,12 +64,6 @@ void keep_standard_input_apart() {
   if (fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF) return;
   const int fd = open("/dev/null", O_RDONLY);
   if (fd > STDIN_FILENO) close(fd);
-}
-
-void wait_for_scan(AudioDocument& document) {
-  do {
-    g_usleep(SCAN_POLL_US);
-  } while (!audio_document_is_analyzed(document));
 }
 
 void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder) {
@@ -123,7 +115,8 @@ int tfold_split(int argc, char** argv) {
 
   std::printf("Using audio file: %s\n", audio_path.c_str());
   ErrorText error;
-  AudioDocumentPtr document = audio_document_open(audio_path, &error);
+  // The split needs the length only: a file that states it exactly is not read through.
+  AudioDocumentPtr document = audio_document_open(audio_path, &error, DocumentAnalysis::length);
   if (!document) {
     std::printf("Could not open %s: %s\n", audio_path.c_str(), error.value_or("").c_str());
     return 2;
@@ -131,7 +124,7 @@ int tfold_split(int argc, char** argv) {
   audio_document_print_info(*document);
   std::printf("Scanning audio file...\n");
   std::fflush(stdout);
-  wait_for_scan(*document);
+  audio_document_wait_analyzed(*document);
   // A file whose audio could not be read has no length to split by.
   if (const ErrorText failure = audio_document_get_error(*document)) {
     std::printf("Could not analyze %s: %s\n", audio_path.c_str(), failure->c_str());

@@ -90,6 +90,39 @@ std::uint64_t full_scale(std::uint32_t bits) {
   }
 }
 
+// One entry per whole block and one for the partial block at the end. Every analysis takes
+// its length from here.
+std::uint64_t graph_entries(const SampleInfo& si) {
+  return format_block_count(si.numBytes / si.blockAlign, si.samplesPerSec);
+}
+
+// How many blocks one read asks for, and the buffer that holds them.
+struct BatchPlan {
+  std::uint64_t blocks = 1;
+  std::size_t buffer_bytes = 0;
+};
+
+BatchPlan batch_plan(const SampleInfo& si) {
+  // The longest block holds ceil(rate / 75) frames.
+  const std::uint64_t longest_block = (std::uint64_t{si.samplesPerSec} + 74) / 75 * si.blockAlign;
+  const std::uint64_t batch_blocks = std::max<std::uint64_t>(1, ANALYSIS_READ_SIZE / longest_block);
+  // A header may claim any rate and frame size: never hold more than the data and the
+  // partial block at its end (a decoder may deliver that one whole).
+  const std::uint64_t reachable = si.numBytes + std::min(longest_block, UINT64_MAX - si.numBytes);
+  return {batch_blocks, static_cast<std::size_t>(std::min(batch_blocks * longest_block, reachable))};
+}
+
+// Reads the blocks [first, first + wanted) into buffer, as far as it holds them: the bytes
+// delivered, or -1. Blocks are not all of one length: block b is the PCM from
+// format_block_offset(b) to format_block_offset(b + 1).
+std::int64_t read_batch(AudioFile& file, std::vector<std::uint8_t>& buffer, std::uint64_t first,
+                        std::uint64_t wanted) {
+  const std::uint64_t batch_start = format_block_offset(first, file.si);
+  const std::uint64_t batch_bytes = format_block_offset(first + wanted, file.si) - batch_start;
+  const std::uint64_t read_bytes = std::min<std::uint64_t>(batch_bytes, buffer.size());
+  return format_read_data(file, std::span(buffer.data(), static_cast<std::size_t>(read_bytes)), batch_start);
+}
+
 // Publishes how far the pass got; false when the document is being closed.
 bool publish_progress(AudioDocument& document, std::uint64_t last_block, std::uint64_t entries) {
   std::lock_guard lock(document.analysis_mutex);
@@ -106,27 +139,18 @@ void record_block(GraphInfo& graph, std::uint64_t index, GraphPoint point) {
 
 // Analyses up to entries whole blocks; returns how many were analysed, or -1 when the
 // very first read failed. Stops at the first block that a read does not deliver whole,
-// exactly where reading one block at a time would have stopped. Blocks are not all of one
-// length: block b is the PCM from format_block_offset(b) to format_block_offset(b + 1).
+// exactly where reading one block at a time would have stopped.
 std::int64_t analyse_blocks(AudioDocument& document, GraphInfo& graph, std::uint64_t entries) {
   AudioFile& file = *document.audio_file;
   const SampleInfo& si = file.si;
-  // The longest block holds ceil(rate / 75) frames.
-  const std::uint64_t longest_block = (std::uint64_t{si.samplesPerSec} + 74) / 75 * si.blockAlign;
-  const std::uint64_t batch_blocks = std::max<std::uint64_t>(1, ANALYSIS_READ_SIZE / longest_block);
-  // A header may claim any rate and frame size: never hold more than the data and the
-  // partial block at its end (a decoder may deliver that one whole).
-  const std::uint64_t reachable = si.numBytes + std::min(longest_block, UINT64_MAX - si.numBytes);
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(batch_blocks * longest_block, reachable)));
+  const BatchPlan plan = batch_plan(si);
+  std::vector<std::uint8_t> buffer(plan.buffer_bytes);
 
   std::uint64_t analysed = 0;
   while (analysed < entries) {
-    const std::uint64_t wanted = std::min(batch_blocks, entries - analysed);
+    const std::uint64_t wanted = std::min(plan.blocks, entries - analysed);
     const std::uint64_t batch_start = format_block_offset(analysed, si);
-    const std::uint64_t batch_bytes = format_block_offset(analysed + wanted, si) - batch_start;
-    const std::uint64_t read_bytes = std::min<std::uint64_t>(batch_bytes, buffer.size());
-    const std::int64_t got =
-        format_read_data(file, std::span(buffer.data(), static_cast<std::size_t>(read_bytes)), batch_start);
+    const std::int64_t got = read_batch(file, buffer, analysed, wanted);
     if (got < 0) return analysed == 0 ? -1 : static_cast<std::int64_t>(analysed);
     std::uint64_t whole = 0;
     for (; whole < wanted; ++whole) {
@@ -150,6 +174,34 @@ void finish_analysis(AudioDocument& document, GraphInfo graph, ErrorText error) 
   document.analysis_error = std::move(error);
   document.analysis_progress = 1.0;
   document.analysis_done = 1;
+  document.analysis_finished.notify_all();
+}
+
+ErrorText unreadable_error() {
+  ErrorText error;
+  set_error_message(&error, "%s", "The audio data could not be read");
+  return error;
+}
+
+// The length the file states, without a waveform. Only the first read of the full
+// analysis is made, since it alone decides whether the audio counts as unreadable: the
+// result is the one the full analysis would give.
+void measure_length(AudioDocument& document) {
+  AudioFile& file = *document.audio_file;
+  const SampleInfo& si = file.si;
+  const std::uint64_t entries = graph_entries(si);
+  const std::uint64_t count = entries - 1;
+  const BatchPlan plan = batch_plan(si);
+  std::vector<std::uint8_t> buffer(plan.buffer_bytes);
+  const std::int64_t got = read_batch(file, buffer, 0, std::min(plan.blocks, entries));
+  const bool unreadable =
+      got < 0 || (count > 0 && static_cast<std::uint64_t>(got) < format_block_offset(1, si));
+
+  GraphInfo graph;
+  graph.min_range = MIN_RANGE_START;
+  graph.block_count = entries;
+  graph.max_sample_value = full_scale(si.bitsPerSample);
+  finish_analysis(document, std::move(graph), unreadable ? unreadable_error() : ErrorText());
 }
 
 }  // namespace
@@ -172,9 +224,12 @@ GraphPoint analysis_block_extremes(std::span<const std::uint8_t> block, std::uin
 
 void audio_document_analyze(AudioDocument& document) {
   pthread_setname_np(pthread_self(), "open file");
+  if (document.analysis == DocumentAnalysis::length && document.audio_file->exact_length) {
+    measure_length(document);
+    return;
+  }
   const SampleInfo& si = document.audio_file->si;
-  // One entry per whole block and one for the partial block at the end.
-  const std::uint64_t entries = format_block_count(si.numBytes / si.blockAlign, si.samplesPerSec);
+  const std::uint64_t entries = graph_entries(si);
   const std::uint64_t count = entries - 1;
 
   GraphInfo graph;
@@ -196,9 +251,7 @@ void audio_document_analyze(AudioDocument& document) {
 
   const std::int64_t analysed = analyse_blocks(document, graph, entries);
   ErrorText error;
-  if (analysed < 0 || (analysed == 0 && count > 0)) {
-    set_error_message(&error, "%s", "The audio data could not be read");
-  }
+  if (analysed < 0 || (analysed == 0 && count > 0)) error = unreadable_error();
   graph.block_count = entries;
   graph.max_sample_value = full_scale(si.bitsPerSample);
   finish_analysis(document, std::move(graph), std::move(error));

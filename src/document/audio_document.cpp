@@ -46,7 +46,8 @@ std::string audio_document_make_stem(const FormatModule& module, const std::stri
   return dot == std::string::npos ? base_name : base_name.substr(0, dot);
 }
 
-AudioDocumentPtr audio_document_open(const std::string& path, ErrorText* error) {
+AudioDocumentPtr audio_document_open(const std::string& path, ErrorText* error,
+                                     DocumentAnalysis analysis) {
   ErrorText unused;
   if (error == nullptr) error = &unused;
   AudioFilePtr file = format_open_file(path, error);
@@ -55,10 +56,11 @@ AudioDocumentPtr audio_document_open(const std::string& path, ErrorText* error) 
               error->value_or("").c_str());
     return nullptr;
   }
-  return audio_document_open_file(std::move(file), error);
+  return audio_document_open_file(std::move(file), error, analysis);
 }
 
-AudioDocumentPtr audio_document_open_file(AudioFilePtr file, ErrorText* error) {
+AudioDocumentPtr audio_document_open_file(AudioFilePtr file, ErrorText* error,
+                                          DocumentAnalysis analysis) {
   ErrorText unused;
   if (error == nullptr) error = &unused;
   // Every position of the document is counted in blocks: a format without a usable block
@@ -73,6 +75,7 @@ AudioDocumentPtr audio_document_open_file(AudioFilePtr file, ErrorText* error) {
   document->base_name = path_base_name(file->path);
   document->stem = audio_document_make_stem(*file->module, document->base_name);
   document->audio_file = std::move(file);
+  document->analysis = analysis;
   document->analysis_thread = std::thread(audio_document_analyze, std::ref(*document));
   return document;
 }
@@ -86,6 +89,11 @@ void audio_document_print_info(const AudioDocument& document) {
 int audio_document_is_analyzed(AudioDocument& document) {
   std::lock_guard lock(document.analysis_mutex);
   return document.analysis_done;
+}
+
+void audio_document_wait_analyzed(AudioDocument& document) {
+  std::unique_lock lock(document.analysis_mutex);
+  document.analysis_finished.wait(lock, [&] { return document.analysis_done != 0; });
 }
 
 double audio_document_get_progress(AudioDocument& document) {

@@ -2,6 +2,7 @@
 // split writer.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,8 +25,13 @@ struct GraphInfo {
   std::uint64_t max_sample_value = 0;  // full scale of the bit depth (255, 32767, 8388607)
   std::uint64_t max_range = 0;
   std::uint64_t min_range = 0;
-  std::vector<GraphPoint> graph_data;  // block_count entries
+  std::vector<GraphPoint> graph_data;  // block_count entries; none when only the length was measured
 };
+
+// What the analysis of a document measures: the waveform of every block, or only the
+// length, which needs no pass over the audio when the file states its length exactly (a
+// file that does not is analysed in full either way).
+enum class DocumentAnalysis { waveform, length };
 
 struct AudioDocument {
   AudioFilePtr audio_file;
@@ -35,7 +41,9 @@ struct AudioDocument {
 
   // Analysis state. The graph is written by the analysis thread before it sets
   // analysis_done under the lock, and read by others only after they saw it set.
+  DocumentAnalysis analysis = DocumentAnalysis::waveform;
   std::mutex analysis_mutex;
+  std::condition_variable analysis_finished;  // signalled when analysis_done is set
   int analysis_done = 0;
   GraphInfo graph;
   double analysis_progress = 0.0;
@@ -69,14 +77,18 @@ using AudioDocumentPtr = std::unique_ptr<AudioDocument>;
 void audio_document_init();
 // Opens path and starts its analysis; nullptr with a reason in *error when no module opens
 // it or its format cannot be measured in blocks. error must not be null.
-AudioDocumentPtr audio_document_open(const std::string& path, ErrorText* error);
+AudioDocumentPtr audio_document_open(const std::string& path, ErrorText* error,
+                                     DocumentAnalysis analysis = DocumentAnalysis::waveform);
 // Takes an already opened file (the tests' way to bring their own module).
-AudioDocumentPtr audio_document_open_file(AudioFilePtr file, ErrorText* error);
+AudioDocumentPtr audio_document_open_file(AudioFilePtr file, ErrorText* error,
+                                          DocumentAnalysis analysis = DocumentAnalysis::waveform);
 // Ends the analysis and any playback, joins their threads and closes the file.
 void audio_document_close(AudioDocumentPtr document);
 
 void audio_document_print_info(const AudioDocument& document);
 int audio_document_is_analyzed(AudioDocument& document);
+// Returns as soon as the analysis has ended.
+void audio_document_wait_analyzed(AudioDocument& document);
 double audio_document_get_progress(AudioDocument& document);
 // Why an analysed document has no usable analysis (no graph memory, unreadable audio);
 // std::nullopt when the analysis succeeded or still runs.
