@@ -277,6 +277,86 @@ TEST(AnalysisOfStreams, GraphTooLargeForMemoryEndsWithAnError) {
   EXPECT_NE(audio_document_get_graph(*document), nullptr);
 }
 
+// Bytes handed out by counted_read, all files together.
+std::uint64_t bytes_read = 0;
+
+std::int64_t counted_read(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset) {
+  const std::int64_t got = memory_read(file, buffer, offset);
+  if (got > 0) bytes_read += static_cast<std::uint64_t>(got);
+  return got;
+}
+
+const FormatModule COUNTED_MODULE = {"counted", "test", ".mem", nullptr, memory_close,
+                                     counted_read, nullptr};
+
+struct Analysed {
+  std::uint64_t blocks = 0;
+  std::string error;
+  std::size_t graph_points = 0;
+  std::uint64_t bytes_read = 0;
+};
+
+Analysed analyse_memory(std::uint64_t num_bytes, std::uint64_t readable, bool fail,
+                        bool exact_length, DocumentAnalysis analysis) {
+  AudioFilePtr file = memory_file(cd_sample_info(num_bytes), counting_bytes(num_bytes), readable, fail);
+  file->module = &COUNTED_MODULE;
+  file->exact_length = exact_length;
+  bytes_read = 0;
+  AudioDocumentPtr document = audio_document_open_file(std::move(file), nullptr, analysis);
+  EXPECT_TRUE(document);
+  if (!document) return {};
+  audio_document_wait_analyzed(*document);
+  Analysed result;
+  result.blocks = audio_document_get_block_count(*document);
+  result.error = audio_document_get_error(*document).value_or("");
+  result.graph_points = audio_document_get_graph(*document)->graph_data.size();
+  result.bytes_read = bytes_read;
+  return result;
+}
+
+// The first read alone decides whether the audio counts as unreadable, in both analyses.
+TEST(AnalysisOfStatedLength, GivesWhatTheFullAnalysisGivesWithoutReadingThrough) {
+  const struct {
+    const char* what;
+    std::uint64_t num_bytes;
+    std::uint64_t readable;
+    bool fail;
+    std::uint64_t blocks;
+    const char* error;
+  } cases[] = {
+      {"a long stream", 1000 * CD_BLOCK + 17, 1000 * CD_BLOCK + 17, false, 1001, ""},
+      {"no audio", 0, 0, false, 1, ""},
+      {"less than one block", 100, 100, false, 1, ""},
+      {"ends inside its first block", 10 * CD_BLOCK, CD_BLOCK - 1, false, 11, "The audio data could not be read"},
+      {"ends after its first block", 10 * CD_BLOCK, CD_BLOCK, false, 11, ""},
+      {"no read succeeds", 10 * CD_BLOCK, 0, true, 11, "The audio data could not be read"},
+      {"no read succeeds, no audio", 0, 0, true, 1, "The audio data could not be read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Analysed full = analyse_memory(c.num_bytes, c.readable, c.fail, true, DocumentAnalysis::waveform);
+    const Analysed stated = analyse_memory(c.num_bytes, c.readable, c.fail, true, DocumentAnalysis::length);
+    EXPECT_EQ(full.blocks, c.blocks);
+    EXPECT_EQ(full.error, c.error);
+    EXPECT_EQ(full.graph_points, c.blocks);
+    EXPECT_EQ(stated.blocks, c.blocks);
+    EXPECT_EQ(stated.error, c.error);
+    EXPECT_EQ(stated.graph_points, 0u);
+  }
+  // One read of at most 256 KiB, where the full analysis reads everything.
+  const std::uint64_t size = 1000 * CD_BLOCK;
+  EXPECT_EQ(analyse_memory(size, size, false, true, DocumentAnalysis::waveform).bytes_read, size);
+  EXPECT_LE(analyse_memory(size, size, false, true, DocumentAnalysis::length).bytes_read, 1u << 18);
+}
+
+TEST(AnalysisOfStatedLength, LengthThatIsNotStatedIsAnalysedInFull) {
+  const Analysed analysed =
+      analyse_memory(10 * CD_BLOCK, 3 * CD_BLOCK, false, false, DocumentAnalysis::length);
+  EXPECT_EQ(analysed.blocks, 11u);
+  EXPECT_EQ(analysed.graph_points, 11u);
+  EXPECT_EQ(analysed.bytes_read, 3 * CD_BLOCK);
+}
+
 std::int64_t endless_silence(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset) {
   if (offset > file.si.numBytes) return -1;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a slow source

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -90,6 +92,36 @@ TEST(MpegFrameHeader, FindsTheInfoTagAfterTheSideInformation) {
     ASSERT_TRUE(header);
     EXPECT_EQ(mpeg_is_info_frame(*header, frame), c.info);
   }
+}
+
+TEST(MpegFrameHeader, InfoFrameAnnouncesItsFrameCountWhenFlagged) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> after_tag;  // flags and what follows them
+    std::size_t frame_bytes;
+    std::optional<std::uint32_t> count;
+  };
+  const std::vector<Case> cases = {
+      {"frames flag", {0, 0, 0, 0x0F, 0x00, 0x01, 0x02, 0x03}, 417, 0x010203},
+      {"frames flag alone", {0, 0, 0, 0x01, 0, 0, 0, 116}, 417, 116},
+      {"flags without frames", {0, 0, 0, 0x0E, 0, 0, 0, 116}, 417, std::nullopt},
+      {"count cut off by the frame end", {0, 0, 0, 0x01, 0, 0, 0, 116}, 36 + 4 + 7, std::nullopt},
+  };
+  const std::uint8_t header[] = {0xFF, 0xFB, 0x90, 0x64};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> frame(417, 0);
+    std::memcpy(frame.data(), header, 4);
+    std::memcpy(frame.data() + 36, "Info", 4);
+    std::copy(c.after_tag.begin(), c.after_tag.end(), frame.begin() + 40);
+    frame.resize(c.frame_bytes);
+    const auto parsed = mpeg_parse_frame_header(frame);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(mpeg_info_frame_count(*parsed, frame), c.count);
+  }
+  std::vector<std::uint8_t> audio(417, 0);
+  std::memcpy(audio.data(), header, 4);
+  EXPECT_EQ(mpeg_info_frame_count(*mpeg_parse_frame_header(audio), audio), std::nullopt);
 }
 
 TEST(MpegTags, Id3v2SizeIsSyncsafeAndCountsTheFooter) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "formats/mpeg_test_support.h"
 #include "support/harness.h"
@@ -55,6 +57,103 @@ TEST(MpegModule, LengthIsTheGaplessSampleCount) {
   auto plain = open_audio(fixture("mpeg_cbr128_plain.mp3"));
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->si.numBytes, 116u * 1152 * 4);
+}
+
+tfold_test::Bytes joined(const tfold_test::Bytes& a, const tfold_test::Bytes& b) {
+  tfold_test::Bytes out = a;
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+struct LengthCase {
+  const char* name;
+  tfold_test::Bytes bytes;
+  std::uint64_t samples;  // what libmpg123 decodes from it
+};
+
+// Whole and damaged streams; every count was taken from the decoder.
+std::vector<LengthCase> length_cases() {
+  using tfold_test::read_file;
+  using tfold_test::slice;
+  const auto cbr = read_file(fixture("mpeg_cbr128.mp3"));  // Info frame: delay 576, padding 756
+  const auto plain = read_file(fixture("mpeg_cbr128_plain.mp3"));
+  const auto vbr = read_file(fixture("mpeg_vbr.mp3"));
+  tfold_test::Bytes id3v2 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 100};
+  id3v2.resize(110, 0);
+  tfold_test::Bytes id3v1 = {'T', 'A', 'G'};
+  id3v1.resize(128, 0);
+  tfold_test::Bytes junk(1000);
+  for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<std::uint8_t>(i * 7 % 128);
+  return {
+      {"116 frames, 1105 samples of delay and 756 of padding dropped", cbr, 132300},
+      {"116 frames without an Info frame", plain, 116 * 1152},
+      {"VBR", vbr, 132300},
+      {"MPEG-2 layer III", read_file(fixture("mpeg_mono22.mp3")), 117 * 576},
+      {"MPEG-2.5 layer III", read_file(fixture("mpeg_8k.mp3")), 44 * 576},
+      {"layer II", read_file(fixture("mpeg_layer2.mp2")), 125 * 1152},
+      // The delay is still dropped; the padding lay in the lost frame.
+      {"last frame cut short", slice(cbr, 0, cbr.size() - 200), 115 * 1152 - 1105},
+      {"VBR cut short", slice(vbr, 0, vbr.size() - 3000), 122159},
+      {"last frame cut short, no Info frame", slice(plain, 0, plain.size() - 200), 115 * 1152},
+      {"junk in front", joined(junk, cbr), 132300},
+      {"tags at both ends", joined(joined(id3v2, cbr), id3v1), 132300},
+      // More frames than the Info frame announces: the padding comes off the real end.
+      {"two streams in a row", joined(cbr, cbr), 233 * 1152 - 576 - 756},
+  };
+}
+
+TEST(MpegLength, StatedLengthIsExactlyWhatTheDecoderDelivers) {
+  tfold_test::TempDir dir;
+  for (const auto& c : length_cases()) {
+    SCOPED_TRACE(c.name);
+    tfold_test::write_file(dir / "stream.mp3", c.bytes);
+    auto file = open_audio(dir / "stream.mp3");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->exact_length);
+    EXPECT_EQ(file->si.numBytes, c.samples * file->si.blockAlign);
+    EXPECT_EQ(mpeg_test::decode_all(*file).size(), c.samples * file->si.blockAlign);
+  }
+}
+
+TEST(MpegLength, FreeFormatStreamIsCountedByTheDecoder) {
+  auto file = open_audio(fixture("mpeg_free.mp3"));
+  ASSERT_TRUE(file);
+  EXPECT_FALSE(file->exact_length);
+  EXPECT_EQ(file->si.numBytes, 116u * 1152 * 4);
+}
+
+TEST(MpegLength, GaplessTrimFromTheFrameCounts) {
+  struct Case {
+    const char* what;
+    std::size_t frames;
+    std::optional<std::uint64_t> announced;
+    std::optional<MpegGapless> gapless;
+    std::optional<std::uint64_t> samples;
+  };
+  const MpegGapless lame{576, 529, 756};
+  // Padding shorter than the decoder's delay: the stream ends with its last frame.
+  const MpegGapless short_padding{576, 529, 100};
+  const MpegGapless long_padding{576, 529, 4000};
+  const std::vector<Case> cases = {
+      {"no gapless trim", 116, std::nullopt, std::nullopt, 116 * 1152},
+      {"as announced", 116, 116, lame, 132300},
+      {"short padding", 116, 116, short_padding, 132527},
+      {"short padding, one frame more", 117, 116, short_padding, 133679},
+      {"long padding, three frames lost", 113, 116, long_padding, 129056},
+      {"long padding, one frame lost", 115, 116, long_padding, 129056},
+      {"no frame count announced", 116, std::nullopt, lame, std::nullopt},
+      {"no padding known", 116, 116, MpegGapless{576, 529, std::nullopt}, std::nullopt},
+      {"no frames", 0, std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MpegFrameIndex index;
+    index.frames.resize(c.frames, MpegFrame{0, 417});
+    index.samples_per_frame = 1152;
+    index.info_frame = c.announced.has_value();
+    index.info_frame_count = c.announced;
+    EXPECT_EQ(mpeg_decoded_samples(index, c.gapless), c.samples);
+  }
 }
 
 TEST(MpegModule, ExtensionDecidesBeforeTheFileIsTouched) {
