@@ -47,14 +47,22 @@ bench_wav6() {
   echo "$wav"
 }
 
-bench_mp3() {
-  local mp3="$cache/bench60_128k.mp3"
+# bench_lame NAME WAV LAME_OPTIONS...: the MP3 encoded once into bench/cache/NAME.
+bench_lame() {
+  local mp3="$cache/$1" wav=$2
+  shift 2
   if [ ! -s "$mp3" ]; then
-    lame --quiet -b 128 "$(bench_wav)" "$mp3.tmp"
+    lame --quiet "$@" "$wav" "$mp3.tmp"
     mv "$mp3.tmp" "$mp3"
   fi
   echo "$mp3"
 }
+
+bench_mp3() { bench_lame bench60_128k.mp3 "$(bench_wav)" -b 128; }
+# Variable bit rate, with a Xing/LAME frame.
+bench_mp3_vbr() { bench_lame bench60_vbr.mp3 "$(bench_wav)" -V 2; }
+# The 6-minute recording at 128 kbps, for comparing memory use.
+bench_mp3_6() { bench_lame bench6_128k.mp3 "$(bench_wav6)" -b 128; }
 
 # A TXT break list of TRACKS equal tracks over MINUTES minutes, named trackNN; prints its path.
 bench_list() {

@@ -21,6 +21,8 @@ bench_build tfold
 wav=$(bench_wav)
 wav6=$(bench_wav6)
 mp3=$(bench_mp3)
+mp3_vbr=$(bench_mp3_vbr)
+mp3_6=$(bench_mp3_6)
 list=$(bench_list 60 20)
 list6=$(bench_list 6 20)
 HOME=$(bench_home)
@@ -69,8 +71,13 @@ time_split_wav_sox() { fresh; wall sox_tracks "$wav"; }
 time_split_wav_ffmpeg() { fresh; wall ffmpeg_tracks "$wav"; }
 time_split_mp3_tfold() { fresh; wall "$tfold" split "$mp3" "$list" "$out"; }
 time_split_mp3_cp() { fresh; wall cp "$mp3" "$out/"; }
-time_split_mp3_mp3splt() { fresh; wall mp3splt -Q -d "$out" "$mp3" "${mp3splt_times[@]}"; }
+# Frame mode: mp3splt walks every frame, as tfold does, and cuts exactly at frames.
+time_split_mp3_mp3splt() { fresh; wall mp3splt -f -Q -d "$out" "$mp3" "${mp3splt_times[@]}"; }
 time_split_mp3_ffmpeg() { fresh; wall ffmpeg_tracks "$mp3"; }
+time_split_mp3vbr_tfold() { fresh; wall "$tfold" split "$mp3_vbr" "$list" "$out"; }
+time_split_mp3vbr_cp() { fresh; wall cp "$mp3_vbr" "$out/"; }
+time_split_mp3vbr_mp3splt() { fresh; wall mp3splt -f -Q -d "$out" "$mp3_vbr" "${mp3splt_times[@]}"; }
+time_split_mp3vbr_ffmpeg() { fresh; wall ffmpeg_tracks "$mp3_vbr"; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -82,20 +89,23 @@ time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
 
-jobs=(split_wav split_mp3 analyze_wav analyze_mp3 merge gen)
+jobs=(split_wav split_mp3 split_mp3vbr analyze_wav analyze_mp3 merge gen)
 peer_columns=(shnsplit mp3splt ffmpeg sox)
-declare -A label baseline baseline_label peers
+declare -A label baseline baseline_label peers peer_label
+peer_label=([mp3splt]="mp3splt -f")
 label[split_wav]="split WAV, 60 min → 20 tracks"
 label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
+label[split_mp3vbr]="split MP3 VBR (-V 2), 60 min → 20 tracks"
 label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
-baseline=([split_wav]=cp [split_mp3]=cp [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
-baseline_label=([split_wav]=cp [split_mp3]=cp [analyze_wav]=cat [analyze_mp3]="mpg123 -t"
+baseline=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [analyze_wav]=cat [analyze_mp3]=mpg123
   [merge]=cp [gen]=cp)
-peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [analyze_wav]=sox
-  [analyze_mp3]="" [merge]=sox [gen]="")
+baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [analyze_wav]=cat
+  [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3vbr]="mp3splt ffmpeg"
+  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh
@@ -107,7 +117,7 @@ fresh
 
 times="$cache/run-times.txt"
 : >"$times"
-cat "$wav" "$wav6" "$mp3" >/dev/null  # warm the page cache
+cat "$wav" "$wav6" "$mp3" "$mp3_vbr" >/dev/null  # warm the page cache
 for round in $(seq "$rounds"); do
   echo "Round $round of $rounds..." >&2
   for job in "${jobs[@]}"; do
@@ -134,7 +144,7 @@ echo "tfold $("$tfold" version | head -n 1 | awk '{ print $2 }'), medians of $ro
   "faster); a peer's own time is in brackets. tfold's analysis times are its own timing line."
 echo
 header="| job | tfold | baseline | ÷ baseline" rule="|---|---:|---:|---:"
-for peer in "${peer_columns[@]}"; do header+=" | $peer"; rule+="|---:"; done
+for peer in "${peer_columns[@]}"; do header+=" | ${peer_label[$peer]:-$peer}"; rule+="|---:"; done
 echo "$header |"
 echo "$rule|"
 for job in "${jobs[@]}"; do
@@ -151,21 +161,18 @@ for job in "${jobs[@]}"; do
   echo "$row |"
 done
 
-# Memory stays flat with the length: apart from the analysis graph (8 bytes a block of 1/75
-# second), a 60-minute split needs what a 6-minute one does.
+# Memory stays flat with the length: a 60-minute split needs what a 6-minute one does.
 if [ -x /usr/bin/time ]; then
   peak_rss() {  # peak_rss AUDIO LIST: KiB
     fresh
     /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" split "$1" "$2" "$out" </dev/null >/dev/null 2>&1
     cat "$cache/rss.txt"
   }
-  rss6=$(peak_rss "$wav6" "$list6")
-  rss60=$(peak_rss "$wav" "$list")
-  rm -rf "$out"
-  graph6=$(($(stat -c %s "$wav6") / 2352 * 8 / 1024))
-  graph60=$(($(stat -c %s "$wav") / 2352 * 8 / 1024))
   echo
-  printf 'Peak RSS of tfold split into 20 tracks: 6-min WAV %d KiB, 60-min WAV %d KiB' "$rss6" "$rss60"
-  printf ' (%d and %d KiB without the analysis graph).\n' $((rss6 - graph6)) $((rss60 - graph60))
+  printf 'Peak RSS of tfold split into 20 tracks: 6-min WAV %d KiB, 60-min WAV %d KiB;' \
+    "$(peak_rss "$wav6" "$list6")" "$(peak_rss "$wav" "$list")"
+  printf ' 6-min MP3 %d KiB, 60-min MP3 %d KiB.\n' "$(peak_rss "$mp3_6" "$list6")" \
+    "$(peak_rss "$mp3" "$list")"
+  rm -rf "$out"
 fi
 awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "\nTook %.0f s.\n", b - a }' >&2
