@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <filesystem>
 #include <limits>
 #include <vector>
 
+#include "formats/kernel_copy.h"
 #include "formats/mpeg.h"
 #include "formats/output_file.h"
 
@@ -92,16 +92,12 @@ class FrameCopier {
 
  private:
   // Bytes copied (0 at the end of the source), or -1 after a warning. The kernel copies
-  // file to file without a trip through our memory where it can.
+  // file to file without a trip through our memory where it can; where it stops, the copy
+  // through our memory carries on and meets the reason itself.
   std::int64_t copy_piece(std::uint64_t offset, std::size_t piece) {
     if (in_kernel_) {
-      auto in_offset = static_cast<off_t>(offset);
-      const ssize_t copied = copy_file_range(source_, &in_offset, out_, nullptr, piece, 0);
-      if (copied >= 0) return copied;
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-        g_warning("Failed to write %zu bytes to output file", piece);
-        return -1;
-      }
+      const std::uint64_t copied = format_copy_in_kernel(source_, offset, out_, nullptr, piece);
+      if (copied > 0) return static_cast<std::int64_t>(copied);
       in_kernel_ = false;
     }
     buffer_.resize(COPY_BYTES);
@@ -187,8 +183,9 @@ int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
   }
   report(progress, user_data, 0.0);
   log_gaps(*index, span);
-  FrameCopier copier(file.fp.get(), out.get(), std::max<std::uint64_t>(1, span_bytes(*index, span)),
-                     progress, user_data);
+  const std::uint64_t bytes = span_bytes(*index, span);
+  format_reserve_space(fileno(out.get()), 0, bytes);
+  FrameCopier copier(file.fp.get(), out.get(), std::max<std::uint64_t>(1, bytes), progress, user_data);
   if (!copy_frames(*index, span, copier)) return -1;
   if (!out.close_and_keep()) {
     g_warning("Failed to write %s", out_path.c_str());

@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/kernel_copy.h"
 #include "formats/output_file.h"
 
 namespace {
@@ -200,8 +201,9 @@ bool read_riff_header(WavAudioFile& file, bool& rf64, ErrorText* error) {
   return true;
 }
 
-// The source ended early (truncated while we read it): the header must not promise more. It
-// keeps its layout (an RF64 header stays RF64), so the samples behind it stay where they are.
+// The source ended early (truncated while we read it): the header must not promise more,
+// nor the disk hold the space set aside for the rest. The header keeps its layout (an RF64
+// header stays RF64), so the samples behind it stay where they are.
 bool fix_header_length(std::FILE* out, WavHeader header, std::uint64_t copied,
                        const std::string& out_path) {
   g_warning("Source data ended early: %s holds %" PRIu64 " data bytes", out_path.c_str(), copied);
@@ -210,6 +212,7 @@ bool fix_header_length(std::FILE* out, WavHeader header, std::uint64_t copied,
     g_message("Could not write WAV header to %s", out_path.c_str());
     return false;
   }
+  if (std::fflush(out) == 0) format_release_reserved_space(fileno(out));
   return true;
 }
 
@@ -224,16 +227,18 @@ void report(WriteProgressFunc progress, void* user_data, double fraction) {
 std::int64_t copy_in_kernel(const WavAudioFile& file, std::FILE* out, std::uint64_t in_offset,
                             std::uint64_t length, WriteProgressFunc progress, void* user_data) {
   if (std::fflush(out) != 0) return -1;
-  auto in_pos = static_cast<off_t>(in_offset);
   off_t out_pos = ftello(out);
   if (out_pos < 0) return 0;
+  format_reserve_space(fileno(out), static_cast<std::uint64_t>(out_pos), length);
   std::uint64_t copied = 0;
   while (copied < length) {
-    const auto wanted = static_cast<std::size_t>(std::min(KERNEL_COPY_PIECE, length - copied));
-    const ssize_t moved = copy_file_range(fileno(file.fp.get()), &in_pos, fileno(out), &out_pos, wanted, 0);
-    if (moved <= 0) break;
-    copied += static_cast<std::uint64_t>(moved);
+    const std::uint64_t wanted = std::min(KERNEL_COPY_PIECE, length - copied);
+    const std::uint64_t moved =
+        format_copy_in_kernel(fileno(file.fp.get()), in_offset + copied, fileno(out), &out_pos, wanted);
+    if (moved == 0) break;
+    copied += moved;
     report(progress, user_data, static_cast<double>(copied) / static_cast<double>(length));
+    if (moved < wanted) break;
   }
   if (fseeko(out, out_pos, SEEK_SET) != 0) return -1;
   return static_cast<std::int64_t>(copied);
