@@ -129,11 +129,12 @@ class FrameCopier {
 
 // Frames that follow each other in the file are copied as one run.
 bool copy_frames(const MpegFrameIndex& index, const FrameSpan& span, FrameCopier& copier) {
+  auto frame = index.frames.at(span.first);
   std::size_t i = span.first;
   while (i < span.last) {
-    const std::uint64_t run_start = index.frames[i].offset;
-    std::uint64_t run_end = run_start + index.frames[i].bytes;
-    for (++i; i < span.last && index.frames[i].offset == run_end; ++i) run_end += index.frames[i].bytes;
+    const std::uint64_t run_start = (*frame).offset;
+    std::uint64_t run_end = run_start + (*frame).bytes;
+    for (++frame, ++i; i < span.last && (*frame).offset == run_end; ++frame, ++i) run_end += (*frame).bytes;
     if (!copier.copy(run_start, run_end - run_start)) return false;
   }
   return true;
@@ -141,7 +142,8 @@ bool copy_frames(const MpegFrameIndex& index, const FrameSpan& span, FrameCopier
 
 std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {
   std::uint64_t bytes = 0;
-  for (std::size_t i = span.first; i < span.last; ++i) bytes += index.frames[i].bytes;
+  auto frame = index.frames.at(span.first);
+  for (std::size_t i = span.first; i < span.last; ++i, ++frame) bytes += (*frame).bytes;
   return bytes;
 }
 

@@ -174,6 +174,39 @@ class Indexer {
 
 }  // namespace
 
+MpegFrameList::Iterator::Iterator(const MpegFrameList* list, std::size_t index)
+    : list_(list), index_(index) {
+  if (index >= list->size()) return;
+  const auto& anchors = list->anchors_;
+  // The last anchor at or before index: the first frame is always one.
+  const auto after = std::upper_bound(anchors.begin(), anchors.end(), index,
+                                      [](std::size_t i, const Anchor& a) { return i < a.frame; });
+  const auto& anchor = *(after - 1);
+  offset_ = anchor.offset;
+  for (std::size_t i = anchor.frame; i < index; ++i) offset_ += list->bytes_[i];
+  next_anchor_ = static_cast<std::size_t>(after - anchors.begin());
+}
+
+MpegFrameList::Iterator& MpegFrameList::Iterator::operator++() {
+  offset_ += list_->bytes_[index_];
+  ++index_;
+  const auto& anchors = list_->anchors_;
+  if (next_anchor_ < anchors.size() && anchors[next_anchor_].frame == index_) {
+    offset_ = anchors[next_anchor_].offset;
+    ++next_anchor_;
+  }
+  return *this;
+}
+
+void MpegFrameList::push_back(const MpegFrame& frame) {
+  constexpr std::size_t ANCHOR_EVERY = 64;
+  if (bytes_.size() % ANCHOR_EVERY == 0 || frame.offset != next_offset_) {
+    anchors_.push_back({bytes_.size(), frame.offset});
+  }
+  bytes_.push_back(static_cast<std::uint16_t>(frame.bytes));
+  next_offset_ = frame.offset + frame.bytes;
+}
+
 std::optional<MpegFrameIndex> mpeg_index_frames(std::FILE* fp, std::uint64_t file_size,
                                                 std::string& reason) {
   Indexer indexer(fp, file_size);

@@ -1,8 +1,11 @@
 // The frames of an MPEG audio file, found once and reused for every cut.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +15,62 @@ struct MpegFrame {
   std::uint32_t bytes = 0;
 };
 
+// The frames of a stream in file order, kept in little more than two bytes a frame (an hour
+// holds some 140,000 frames): the length of each, and the position of every 64th frame and
+// of every frame that does not directly follow the one before it.
+class MpegFrameList {
+  struct Anchor {
+    std::size_t frame = 0;
+    std::uint64_t offset = 0;
+  };
+
+ public:
+  // Reads the frames in order from a position on, one step at a time.
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = MpegFrame;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = MpegFrame;
+
+    Iterator() = default;
+    MpegFrame operator*() const { return {offset_, list_->bytes_[index_]}; }
+    Iterator& operator++();
+    Iterator operator++(int) {
+      Iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+   private:
+    friend class MpegFrameList;
+    Iterator(const MpegFrameList* list, std::size_t index);
+
+    const MpegFrameList* list_ = nullptr;
+    std::size_t index_ = 0;
+    std::uint64_t offset_ = 0;
+    std::size_t next_anchor_ = 0;  // the first anchor after index_
+  };
+
+  // Frames come in file order; a frame is at most 65535 bytes (MPEG's longest are 2881).
+  void push_back(const MpegFrame& frame);
+  std::size_t size() const { return bytes_.size(); }
+  bool empty() const { return bytes_.empty(); }
+  // Frame i in steps of up to 63 frames; use at() to walk many.
+  MpegFrame operator[](std::size_t i) const { return *at(i); }
+  MpegFrame back() const { return (*this)[size() - 1]; }
+  Iterator at(std::size_t i) const { return Iterator(this, i); }
+  Iterator begin() const { return at(0); }
+  Iterator end() const { return at(size()); }
+
+ private:
+  std::deque<std::uint16_t> bytes_;  // grows without copying or doubling
+  std::vector<Anchor> anchors_;
+  std::uint64_t next_offset_ = 0;  // where a frame directly following the last one starts
+};
+
 // Non-frame bytes between the start of the audio (after an ID3v2 tag) and a frame.
 struct MpegGap {
   std::uint64_t offset = 0;
@@ -19,7 +78,7 @@ struct MpegGap {
 };
 
 struct MpegFrameIndex {
-  std::vector<MpegFrame> frames;  // audio frames in file order; frame i starts at sample i × samples_per_frame
+  MpegFrameList frames;  // audio frames in file order; frame i starts at sample i × samples_per_frame
   std::uint32_t samples_per_frame = 0;
   std::vector<MpegGap> gaps;
   bool info_frame = false;   // a Xing/Info frame was found and left out of frames

@@ -148,7 +148,7 @@ TEST(MpegLength, GaplessTrimFromTheFrameCounts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     MpegFrameIndex index;
-    index.frames.resize(c.frames, MpegFrame{0, 417});
+    for (std::size_t k = 0; k < c.frames; ++k) index.frames.push_back({k * 417, 417});
     index.samples_per_frame = 1152;
     index.info_frame = c.announced.has_value();
     index.info_frame_count = c.announced;
