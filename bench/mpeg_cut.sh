@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The MPEG frame cutter against cp: a 60-minute 128 kbps MP3 cut into 20 tracks by the
-# module's write_range (frame index built by the first cut, reused by the others), timed
-# without the opening scan, against cp of the whole file.
+# module's write_range (frame index built when the file is opened, used by every cut), timed
+# without the opening, against cp of the whole file.
 # Usage: bench/mpeg_cut.sh. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
 # shellcheck source=bench/common.sh

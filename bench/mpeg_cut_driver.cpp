@@ -1,4 +1,4 @@
-// Times the MPEG frame cutter alone: opens an MP3 (which decodes and scans it), then cuts it
+// Times the MPEG frame cutter alone: opens an MP3 (which indexes its frames), then cuts it
 // into equal tracks through the module's write_range and reports the cutting's wall time.
 // Usage: mpeg_cut_driver FILE.mp3 OUTDIR TRACKS
 #include <chrono>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks tfold split on a 60-minute 44.1 kHz stereo WAV cut into 20 tracks, against cp of
 # the same file (warm cache), in interleaved runs. The copy phase is the split's time less the
-# time of the same command with an empty break list (open, analysis, polling, no tracks).
+# time of the same command with an empty break list (open and length, no tracks).
 # Usage: bench/split.sh [RUNS]. Makes a Release build and the test audio in bench/cache/.
 set -euo pipefail
 # shellcheck source=bench/common.sh
@@ -53,7 +53,7 @@ printf '             wall      CPU (user+sys)\n'
 printf 'cp:          %.3f s   %.3f s\n' "$cp_median" "$cp_cpu"
 printf 'split:       %.3f s   %.3f s   wall ratio %.2f (target: at most 1.80)\n' "$split_median" \
   "$split_cpu" "$(ratio "$split_median" "$cp_median")"
-printf 'empty list:  %.3f s   %.3f s   (open, analysis, polling)\n' "$empty_median" "$empty_cpu"
+printf 'empty list:  %.3f s   %.3f s   (open and length)\n' "$empty_median" "$empty_cpu"
 printf 'copy phase:  %.3f s   %.3f s   wall ratio %.2f (target: at most 1.10)\n' "$copy_phase" \
   "$copy_cpu" "$(ratio "$copy_phase" "$cp_median")"
 printf 'wall times of the single runs (the disk is shared, writes vary):\n'
@@ -61,8 +61,7 @@ for k in cp split empty; do
   printf '  %-6s %s\n' "$k" "$(awk -v k="$k" '$1 == k {printf "%.2f ", $2}' "$cache/runs.txt")"
 done
 
-# Memory: peak RSS of a 60-minute and a 6-minute split; apart from graph_data (8 bytes a
-# block) the two should match.
+# Memory: peak RSS of a 60-minute and a 6-minute split; the two should match.
 rss() {  # rss AUDIO LIST: peak RSS in KiB
   clean
   /usr/bin/time -v "$tfold" split "$1" "$2" "$out" 2>&1 >/dev/null |
@@ -71,8 +70,4 @@ rss() {  # rss AUDIO LIST: peak RSS in KiB
 hour_rss=$(rss "$hour" "$list")
 tenth_rss=$(rss "$tenth" "$tenth_list")
 clean
-hour_graph=$(( $(stat -c %s "$hour") / 2352 * 8 / 1024 ))
-tenth_graph=$(( $(stat -c %s "$tenth") / 2352 * 8 / 1024 ))
-printf 'peak RSS:    %d KiB (60 min, graph %d KiB), %d KiB (6 min, graph %d KiB)\n' \
-  "$hour_rss" "$hour_graph" "$tenth_rss" "$tenth_graph"
-printf 'without graph_data: %d KiB vs %d KiB\n' $((hour_rss - hour_graph)) $((tenth_rss - tenth_graph))
+printf 'peak RSS:    %d KiB (60 min), %d KiB (6 min)\n' "$hour_rss" "$tenth_rss"
