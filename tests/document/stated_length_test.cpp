@@ -114,6 +114,17 @@ Bytes wav_with_lying_header() {
   return wav;
 }
 
+// RF64: the data size is in the ds64 chunk, a LIST chunk follows the data.
+Bytes rf64_of_seconds(double seconds) {
+  const Bytes data = counting_bytes(static_cast<std::size_t>(seconds * 44100) * 4);
+  Bytes body;
+  append_chunk(body, "ds64", ds64_contents(4 + 36 + 24 + 8 + data.size() + 12, data.size(), data.size() / 4));
+  append_chunk(body, "fmt ", pcm_fmt(2, 44100, 16));
+  append_chunk_declared(body, "data", 0xFFFFFFFFu, data);
+  append_chunk(body, "LIST", Bytes(4, 'L'));
+  return rf64_wave(body);
+}
+
 Bytes joined(const Bytes& a, const Bytes& b) {
   Bytes out = a;
   out.insert(out.end(), b.begin(), b.end());
@@ -145,9 +156,11 @@ std::vector<FileCase> every_kind_of_file() {
       {"wav8k8bit.wav", wav_of_seconds(1, 8000, 8, 2.5), true},
       {"wav11k.wav", wav_of_seconds(2, 11025, 16, 2.5), true},
       {"wav22k.wav", wav_of_seconds(1, 22050, 16, 2.5), true},
+      {"wav32k.wav", wav_of_seconds(2, 32000, 16, 2.5), true},  // blocks of 426 and 427 frames
       {"wav44k.wav", wav_of_seconds(2, 44100, 16, 2.5), true},
       {"wav48k24bit.wav", wav_of_seconds(2, 48000, 24, 2.5), true},
       {"wav_lying_header.wav", wav_with_lying_header(), true},
+      {"rf64.wav", rf64_of_seconds(2.5), true},
       {"cd.cdda.raw", counting_bytes(200 * 2352 + 7), true},
       {"truncated_info.mp3", slice(cbr, 0, cbr.size() - 200), true},
       {"truncated_plain.mp3", slice(plain, 0, plain.size() - 200), true},
