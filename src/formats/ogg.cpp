@@ -57,6 +57,7 @@ struct OggAudioFile final : AudioFile {
   // that every track tells it without reading the file again.
   std::optional<OggPacketIndex> packet_index;
   ErrorText index_failure;
+  OggCutBuffers cut_buffers;
 };
 
 // One ov_read. A hole in the data is a notice that some audio is missing, not the end of
@@ -267,8 +268,8 @@ int ogg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
     return -1;
   }
   report(progress, user_data, 0.0);
-  if (ogg_cut(*index, file.fp.get(), file.path, first, stop, track_number, out.get(), out_path,
-              progress, user_data) != 0) {
+  if (ogg_cut(*index, file.cut_buffers, file.fp.get(), file.path, first, stop, track_number,
+              out.get(), out_path, progress, user_data) != 0) {
     return -1;
   }
   if (!out.close_and_keep()) {

@@ -13,8 +13,8 @@
 namespace {
 
 constexpr std::uint64_t HEADER_PACKETS = 3;
-constexpr std::size_t WINDOW_BYTES = 1 << 20;
-constexpr std::size_t OUTPUT_BYTES = 1 << 20;
+constexpr std::size_t WINDOW_BYTES = 256 << 10;
+constexpr std::size_t OUTPUT_BYTES = 256 << 10;
 constexpr std::size_t PAGE_HEADER_BYTES = 27;
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
@@ -79,10 +79,11 @@ std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std
 // Reads the source's pages a window at a time and reports the share read.
 class PageReader {
  public:
-  PageReader(std::FILE* source, std::uint64_t total_bytes, WriteProgressFunc progress,
-             void* user_data)
-      : fd_(fileno(source)), total_bytes_(std::max<std::uint64_t>(1, total_bytes)),
-        progress_(progress), user_data_(user_data) {}
+  PageReader(std::FILE* source, std::vector<unsigned char>& window, std::uint64_t total_bytes,
+             WriteProgressFunc progress, void* user_data)
+      : fd_(fileno(source)), window_(window),
+        total_bytes_(std::max<std::uint64_t>(1, total_bytes)), progress_(progress),
+        user_data_(user_data) {}
 
   // The page the index saw at entry; false when the file no longer holds it there.
   bool read(const OggIndexPage& entry, ogg_page& page) {
@@ -107,7 +108,9 @@ class PageReader {
       report(progress_, user_data_,
              std::min(1.0, static_cast<double>(read_bytes_) / static_cast<double>(total_bytes_)));
     }
-    window_.resize(std::max<std::size_t>(WINDOW_BYTES, entry.bytes));
+    if (window_.size() < std::max<std::size_t>(WINDOW_BYTES, entry.bytes)) {
+      window_.resize(std::max<std::size_t>(WINDOW_BYTES, entry.bytes));
+    }
     window_offset_ = entry.offset;
     window_bytes_ = 0;
     while (window_bytes_ < window_.size()) {
@@ -121,10 +124,10 @@ class PageReader {
   }
 
   int fd_;
+  std::vector<unsigned char>& window_;
   std::uint64_t total_bytes_;
   WriteProgressFunc progress_;
   void* user_data_;
-  std::vector<unsigned char> window_;
   std::uint64_t window_offset_ = 0;
   std::size_t window_bytes_ = 0;
   std::uint64_t read_bytes_ = 0;
@@ -133,7 +136,10 @@ class PageReader {
 // Collects finished pages and writes them to the output in large pieces.
 class PageWriter {
  public:
-  explicit PageWriter(std::FILE* out) : out_(out) { buffer_.reserve(OUTPUT_BYTES); }
+  PageWriter(std::FILE* out, std::vector<unsigned char>& buffer) : out_(out), buffer_(buffer) {
+    buffer_.clear();
+    buffer_.reserve(OUTPUT_BYTES);
+  }
 
   bool add(const ogg_page& page) {
     buffer_.insert(buffer_.end(), page.header, page.header + page.header_len);
@@ -149,7 +155,7 @@ class PageWriter {
 
  private:
   std::FILE* out_;
-  std::vector<unsigned char> buffer_;
+  std::vector<unsigned char>& buffer_;
 };
 
 // One logical stream of the output: packets in, pages built by libogg out.
@@ -314,7 +320,8 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
   return parts;
 }
 
-int ogg_cut(const OggPacketIndex& index, std::FILE* source, const std::string& source_path,
+int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
+            const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
             const std::string& out_name, WriteProgressFunc progress, void* user_data) {
   ErrorText reason;
@@ -331,8 +338,8 @@ int ogg_cut(const OggPacketIndex& index, std::FILE* source, const std::string& s
               "not follow",
               start, end, source_path.c_str());
   }
-  PageReader pages(source, span_bytes(index, *parts), progress, user_data);
-  PageWriter writer(out);
+  PageReader pages(source, buffers.source_window, span_bytes(index, *parts), progress, user_data);
+  PageWriter writer(out, buffers.output);
   for (const OggCutPart& part : *parts) {
     const PartResult result = write_part(index.links[part.link], part, pages, writer);
     if (result == PartResult::source_changed) {

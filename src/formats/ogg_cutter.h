@@ -31,10 +31,18 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
                                                     std::uint32_t track_number,
                                                     ErrorText* error);
 
+// Buffers kept from one cut of a file to the next, so that a track does not ask the system
+// for fresh memory.
+struct OggCutBuffers {
+  std::vector<unsigned char> source_window;
+  std::vector<unsigned char> output;
+};
+
 // Writes the track [start, end) of the indexed file `source` into `out` (already open; not
 // closed here), reporting fractions of the work through progress. A track across links becomes
 // chained streams, with a warning. 0, or -1 after a warning naming source_path or out_name;
 // out then holds a partial stream.
-int ogg_cut(const OggPacketIndex& index, std::FILE* source, const std::string& source_path,
+int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
+            const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
             const std::string& out_name, WriteProgressFunc progress, void* user_data);

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr long READ_BYTES = 1 << 20;
+constexpr long READ_BYTES = 256 << 10;
 constexpr std::uint64_t HEADER_PACKETS = 3;
 // Far beyond any recording; keeps the granule arithmetic below clear of overflow.
 constexpr std::int64_t GRANULE_LIMIT = std::int64_t{1} << 62;
