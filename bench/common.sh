@@ -56,6 +56,26 @@ bench_mp3() {
   echo "$mp3"
 }
 
+# The 60-minute recording in Ogg Vorbis at quality 4 (about 128 kbps), and its first 6
+# minutes, with fixed serials.
+bench_ogg() {
+  local ogg="$cache/bench60_q4.ogg"
+  if [ ! -s "$ogg" ]; then
+    oggenc -Q -q 4 --serial 60 -o "$ogg.tmp" "$(bench_wav)"
+    mv "$ogg.tmp" "$ogg"
+  fi
+  echo "$ogg"
+}
+
+bench_ogg6() {
+  local ogg="$cache/bench6_q4.ogg"
+  if [ ! -s "$ogg" ]; then
+    oggenc -Q -q 4 --serial 6 -o "$ogg.tmp" "$(bench_wav6)"
+    mv "$ogg.tmp" "$ogg"
+  fi
+  echo "$ogg"
+}
+
 # A TXT break list of TRACKS equal tracks over MINUTES minutes, named trackNN; prints its path.
 bench_list() {
   local minutes=$1 tracks=$2 k
