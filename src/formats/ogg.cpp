@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cinttypes>
 #include <climits>
 #include <limits>
 #include <memory>
@@ -202,6 +203,16 @@ const OggPacketIndex* packet_index(OggAudioFile& file) {
   if (!file.packet_index && !file.index_failure) {
     file.packet_index = ogg_index_packets(file.fp.get(), &file.index_failure);
     if (!file.packet_index && !file.index_failure) file.index_failure = "unreadable";
+    // libvorbisfile counts the length from the granule positions alone, the index follows the
+    // decoder packet by packet: they differ only where a stream's positions contradict its
+    // packets, and the cuts go by what the decoder delivers.
+    if (file.packet_index && file.si.blockAlign != 0 &&
+        static_cast<std::uint64_t>(file.packet_index->decoded_length) !=
+            file.si.numBytes / file.si.blockAlign) {
+      g_debug("%s decodes to %" PRId64 " samples, its granule positions say %" PRIu64,
+              file.path.c_str(), file.packet_index->decoded_length,
+              file.si.numBytes / file.si.blockAlign);
+    }
   }
   if (file.packet_index) return &*file.packet_index;
   g_warning("Cannot cut %s: %s", file.path.c_str(), file.index_failure->c_str());
