@@ -21,7 +21,7 @@ bench_driver() {
   local name=$1
   # shellcheck disable=SC2046
   g++ -std=c++20 -O2 -I "$repo_dir/src" "$bench_dir/$name.cpp" "$build/libtfold_core.a" \
-    $(pkg-config --cflags --libs glib-2.0 ao libmpg123 vorbisfile) -lm -pthread -o "$cache/$name"
+    $(pkg-config --cflags --libs glib-2.0 ao libmpg123 vorbisfile vorbis ogg) -lm -pthread -o "$cache/$name"
   echo "$cache/$name"
 }
 
@@ -63,6 +63,25 @@ bench_mp3() { bench_lame bench60_128k.mp3 "$(bench_wav)" -b 128; }
 bench_mp3_vbr() { bench_lame bench60_vbr.mp3 "$(bench_wav)" -V 2; }
 # The 6-minute recording at 128 kbps, for comparing memory use.
 bench_mp3_6() { bench_lame bench6_128k.mp3 "$(bench_wav6)" -b 128; }
+# The 60-minute recording in Ogg Vorbis at quality 4 (about 128 kbps), and its first 6
+# minutes, with fixed serials.
+bench_ogg() {
+  local ogg="$cache/bench60_q4.ogg"
+  if [ ! -s "$ogg" ]; then
+    oggenc -Q -q 4 --serial 60 -o "$ogg.tmp" "$(bench_wav)"
+    mv "$ogg.tmp" "$ogg"
+  fi
+  echo "$ogg"
+}
+
+bench_ogg6() {
+  local ogg="$cache/bench6_q4.ogg"
+  if [ ! -s "$ogg" ]; then
+    oggenc -Q -q 4 --serial 6 -o "$ogg.tmp" "$(bench_wav6)"
+    mv "$ogg.tmp" "$ogg"
+  fi
+  echo "$ogg"
+}
 
 # A TXT break list of TRACKS equal tracks over MINUTES minutes, named trackNN; prints its path.
 bench_list() {

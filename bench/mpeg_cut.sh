@@ -9,7 +9,7 @@ source "$(dirname "$0")/common.sh"
 runs=5
 
 bench_build tfold_core
-driver=$(bench_driver mpeg_cut_driver)
+driver=$(bench_driver cut_driver)
 mp3=$(bench_mp3)
 out="$cache/mpeg_cut_out"
 cat "$mp3" >/dev/null  # both sides start from a warm page cache

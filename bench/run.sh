@@ -2,9 +2,11 @@
 # The benchmarks in one command: builds tfold in Release (bench/cache/build), makes the test
 # recordings once (bench/cache/), then times each job in interleaved warm-cache rounds against
 # its baseline (cp, cat or mpg123 -t) and the peer tools that are installed, and prints one
-# Markdown table of medians and ratios, then the peak memory of split on 6 and 60 minutes.
+# Markdown table of medians and ratios, then the peak memory of split on 6 and 60 minutes and of
+# the Ogg cutter on 6 and 60 minutes.
 # Peers are optional: a missing one shows as "—".
-# Usage: bench/run.sh [ROUNDS] (default 5)
+# Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
+# split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3 merge gen)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -12,7 +14,7 @@ rounds=${1:-5}
 started=$EPOCHREALTIME
 
 have() { command -v "$1" >/dev/null 2>&1; }
-for tool in cmake sox lame awk; do
+for tool in cmake sox lame oggenc awk; do
   have "$tool" || { echo "bench/run.sh needs $tool" >&2; exit 1; }
 done
 
@@ -23,6 +25,9 @@ wav6=$(bench_wav6)
 mp3=$(bench_mp3)
 mp3_vbr=$(bench_mp3_vbr)
 mp3_6=$(bench_mp3_6)
+ogg=$(bench_ogg)
+ogg6=$(bench_ogg6)
+cut_driver=$(bench_driver cut_driver)
 list=$(bench_list 60 20)
 list6=$(bench_list 6 20)
 HOME=$(bench_home)
@@ -53,6 +58,17 @@ sox_tracks() {
     sox "$1" "$out/$k.${1##*.}" trim $((k * track_seconds)) $track_seconds
   done
 }
+# vcut makes one cut a run: each cut writes the rest of the file again.
+vcut_tracks() {
+  local source=$1 rest k
+  for k in $(seq 1 $((tracks - 1))); do
+    rest="$out/rest$k.ogg"
+    vcut "$source" "$out/$k.ogg" "$rest" +$track_seconds || return 1
+    [ "$source" = "$1" ] || rm -f "$source"
+    source=$rest
+  done
+  mv "$source" "$out/$tracks.ogg"
+}
 ffmpeg_tracks() {
   local k
   for k in $(seq 0 $((tracks - 1))); do
@@ -78,6 +94,13 @@ time_split_mp3vbr_tfold() { fresh; wall "$tfold" split "$mp3_vbr" "$list" "$out"
 time_split_mp3vbr_cp() { fresh; wall cp "$mp3_vbr" "$out/"; }
 time_split_mp3vbr_mp3splt() { fresh; wall mp3splt -f -Q -d "$out" "$mp3_vbr" "${mp3splt_times[@]}"; }
 time_split_mp3vbr_ffmpeg() { fresh; wall ffmpeg_tracks "$mp3_vbr"; }
+time_split_ogg_tfold() { fresh; wall "$tfold" split "$ogg" "$list" "$out"; }
+time_split_ogg_cp() { fresh; wall cp "$ogg" "$out/"; }
+time_split_ogg_mp3splt() { fresh; wall mp3splt -Q -d "$out" "$ogg" "${mp3splt_times[@]}"; }
+time_split_ogg_vcut() { fresh; wall vcut_tracks "$ogg"; }
+time_split_ogg_ffmpeg() { fresh; wall ffmpeg_tracks "$ogg"; }
+time_cut_ogg_tfold() { fresh; wall "$cut_driver" "$ogg" "$out" $tracks; }
+time_cut_ogg_cp() { fresh; wall cp "$ogg" "$out/"; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -89,35 +112,44 @@ time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
 
-jobs=(split_wav split_mp3 split_mp3vbr analyze_wav analyze_mp3 merge gen)
-peer_columns=(shnsplit mp3splt ffmpeg sox)
+jobs=(split_wav split_mp3 split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3 merge gen)
+[ $# -le 1 ] || jobs=("${@:2}")
+peer_columns=(shnsplit mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
 peer_label=([mp3splt]="mp3splt -f")
 label[split_wav]="split WAV, 60 min → 20 tracks"
 label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
 label[split_mp3vbr]="split MP3 VBR (-V 2), 60 min → 20 tracks"
+label[split_ogg]="split Ogg Vorbis q4, 60 min → 20 tracks"
+label[cut_ogg]="Ogg cutter alone (write_range), 60 min → 20 tracks"
 label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
-baseline=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [analyze_wav]=cat [analyze_mp3]=mpg123
-  [merge]=cp [gen]=cp)
-baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [analyze_wav]=cat
-  [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+baseline=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [split_ogg]=cp [cut_ogg]=cp
+  [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [split_ogg]=cp [cut_ogg]=cp
+  [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3vbr]="mp3splt ffmpeg"
-  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="")
+  [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [analyze_wav]=sox [analyze_mp3]="" [merge]=sox
+  [gen]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh
 "$tfold" split "$wav" "$list" "$out" </dev/null >/dev/null 2>&1
 [ "$(find "$out" -name '*.wav' | wc -l)" -eq $tracks ] ||
   { echo "tfold split did not write $tracks WAV tracks" >&2; exit 1; }
+fresh
+"$cut_driver" "$ogg" "$out" $tracks >/dev/null ||
+  { echo "the Ogg cutter failed" >&2; exit 1; }
+[ "$(find "$out" -name '*.ogg' | wc -l)" -eq $tracks ] ||
+  { echo "the Ogg cutter did not write $tracks tracks" >&2; exit 1; }
 [ -n "$(bench_analysis_seconds "$wav6")" ] ||
   { echo "tfold analyze printed no timing line" >&2; exit 1; }
 
 times="$cache/run-times.txt"
 : >"$times"
-cat "$wav" "$wav6" "$mp3" "$mp3_vbr" >/dev/null  # warm the page cache
+cat "$wav" "$wav6" "$mp3" "$mp3_vbr" "$ogg" >/dev/null  # warm the page cache
 for round in $(seq "$rounds"); do
   echo "Round $round of $rounds..." >&2
   for job in "${jobs[@]}"; do
@@ -173,6 +205,13 @@ if [ -x /usr/bin/time ]; then
     "$(peak_rss "$wav6" "$list6")" "$(peak_rss "$wav" "$list")"
   printf ' 6-min MP3 %d KiB, 60-min MP3 %d KiB.\n' "$(peak_rss "$mp3_6" "$list6")" \
     "$(peak_rss "$mp3" "$list")"
+  cutter_rss() {  # cutter_rss OGG: KiB
+    fresh
+    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$cut_driver" "$1" "$out" $tracks >/dev/null 2>&1
+    cat "$cache/rss.txt"
+  }
+  printf 'Peak RSS of the Ogg cutter, 20 tracks: 6-min Ogg %d KiB, 60-min Ogg %d KiB.\n' \
+    "$(cutter_rss "$ogg6")" "$(cutter_rss "$ogg")"
   rm -rf "$out"
 fi
 awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "\nTook %.0f s.\n", b - a }' >&2

@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> copied;
   for (const auto& range : breaks) {
     const std::string out = scratch_dir() + "/track.mp3";
-    const int result = mpeg_write_range(*file, out, range[0], range[1], nullptr, nullptr);
+    const int result = mpeg_write_range(*file, out, range[0], range[1], 1, nullptr, nullptr);
     FUZZ_CHECK(result == (cuttable ? 0 : -1));
     if (result != 0) {
       FUZZ_CHECK(!std::filesystem::exists(out));  // a refused cut leaves no file

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing tfold needs, from Debian's packages, if missing.
 set -euo pipefail
-packages=(build-essential cmake pkg-config libglib2.0-dev libao-dev libmpg123-dev libvorbis-dev
+packages=(build-essential cmake pkg-config libglib2.0-dev libao-dev libmpg123-dev libvorbis-dev libogg-dev
           libgtest-dev sox lame vorbis-tools ffmpeg mpg123 cuetools groff-base clang time
           libclang-rt-14-dev)
 missing=()

@@ -27,13 +27,14 @@ std::string source_extension(const std::string& source_path, const FormatModule&
 
 // The track reaches its final name only once it is complete, so a failed write neither
 // replaces the user's file nor leaves a partial track behind.
-int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std::uint64_t end) {
+int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std::uint64_t end,
+                std::uint32_t track_number) {
   AudioFile& file = *job.document->audio_file;
   if (file.module->write_range == nullptr) return -1;
   std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
   if (!output) return -1;
-  if (format_write_range(file, output->temporary_path(), start, end, split_progress_relay,
-                         &job.callbacks) == -1) {
+  if (format_write_range(file, output->temporary_path(), start, end, track_number,
+                         split_progress_relay, &job.callbacks) == -1) {
     return -1;
   }
   return output->commit() ? 0 : -1;
@@ -75,7 +76,8 @@ void write_tracks(SplitJob& job) {
     callbacks.progress(callbacks.user_data, 0.0);
     bool write_it = true;
     const int answer = answer_for(callbacks, path, standing, write_it);
-    if (write_it && write_track(job, path, start, end) == -1) {
+    const auto track_number = static_cast<std::uint32_t>(i + 1);
+    if (write_it && write_track(job, path, start, end, track_number) == -1) {
       g_warning("Could not write file %s", path.c_str());
       callbacks.write_error(path, callbacks.user_data);
     }

@@ -69,9 +69,12 @@ struct FormatModule {
   // the end, -1 beyond the end or when the position cannot be reached or decoded.
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
   // Writes the PCM byte range [start, end) (end 0: to the end) as a new file of the module's
-  // format. -1 on failure, anything else is success.
+  // format. track_number is the track's 1-based position in its break list, for formats
+  // whose files carry a number of their own derived from it. -1 on failure, anything else
+  // is success.
   int (*write_range)(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data);
+                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                     void* user_data);
 };
 
 void format_init();
@@ -80,7 +83,8 @@ void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
                               std::uint64_t offset);
 int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                       std::uint64_t end, WriteProgressFunc progress, void* user_data);
+                       std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                       void* user_data);
 void format_print_info(const AudioFile& file);
 void format_list_modules();
 

@@ -172,7 +172,8 @@ bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
 }  // namespace
 
 int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+                     std::uint64_t end, std::uint32_t /*track_number*/,
+                     WriteProgressFunc progress, void* user_data) {
   auto& file = static_cast<MpegAudioFile&>(base);
   const MpegFrameIndex* index = frame_index(file);
   if (index == nullptr || refuse_uncuttable(file, *index)) return -1;

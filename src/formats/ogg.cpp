@@ -5,9 +5,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cinttypes>
 #include <climits>
 #include <limits>
 #include <memory>
+#include <optional>
+
+#include "formats/ogg_cutter.h"
+#include "formats/ogg_index.h"
+#include "formats/output_file.h"
 
 namespace {
 
@@ -47,6 +54,11 @@ struct OggAudioFile final : AudioFile {
   // rest when there is one, else the decoder's position.
   std::uint64_t decoded_pos = 0;
   FrameRest rest;
+  // Built by the first cut and kept for the following ones; a failure is kept as well, so
+  // that every track tells it without reading the file again.
+  std::optional<OggPacketIndex> packet_index;
+  ErrorText index_failure;
+  OggCutBuffers cut_buffers;
 };
 
 // One ov_read. A hole in the data is a notice that some audio is missing, not the end of
@@ -182,6 +194,31 @@ bool usable_stream(OggVorbis_File* vf, const std::string& path, ErrorText* error
   return links_share_format(vf, path, error);
 }
 
+void report(WriteProgressFunc progress, void* user_data, double fraction) {
+  if (progress != nullptr) progress(user_data, fraction);
+}
+
+// The index of the file, built on first use; nullptr after a warning when it cannot be.
+const OggPacketIndex* packet_index(OggAudioFile& file) {
+  if (!file.packet_index && !file.index_failure) {
+    file.packet_index = ogg_index_packets(file.fp.get(), &file.index_failure);
+    if (!file.packet_index && !file.index_failure) file.index_failure = "unreadable";
+    // libvorbisfile counts the length from the granule positions alone, the index follows the
+    // decoder packet by packet: they differ only where a stream's positions contradict its
+    // packets, and the cuts go by what the decoder delivers.
+    if (file.packet_index && file.si.blockAlign != 0 &&
+        static_cast<std::uint64_t>(file.packet_index->decoded_length) !=
+            file.si.numBytes / file.si.blockAlign) {
+      g_debug("%s decodes to %" PRId64 " samples, its granule positions say %" PRIu64,
+              file.path.c_str(), file.packet_index->decoded_length,
+              file.si.numBytes / file.si.blockAlign);
+    }
+  }
+  if (file.packet_index) return &*file.packet_index;
+  g_warning("Cannot cut %s: %s", file.path.c_str(), file.index_failure->c_str());
+  return nullptr;
+}
+
 }  // namespace
 
 const FormatModule* ogg_module() {
@@ -229,10 +266,30 @@ std::int64_t ogg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   return decode_into(file, buffer);
 }
 
-int ogg_write_range(AudioFile& /*file*/, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, WriteProgressFunc progress, void* user_data) {
-  g_warning("TODO: Write file '%s', start=%lu, end=%lu", out_path.c_str(),
-            static_cast<unsigned long>(start), static_cast<unsigned long>(end));
-  if (progress != nullptr) progress(user_data, 0.0);
-  return -1;
+int ogg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
+                    std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                    void* user_data) {
+  auto& file = static_cast<OggAudioFile&>(base);
+  const OggPacketIndex* index = packet_index(file);
+  if (index == nullptr) return -1;
+  const auto first = static_cast<std::int64_t>(start / file.si.blockAlign);
+  const std::int64_t stop =
+      end == 0 ? index->decoded_length : static_cast<std::int64_t>(end / file.si.blockAlign);
+
+  OutputFile out(out_path);
+  if (!out.is_open()) {
+    g_warning("Could not open '%s' for writing: %s", out_path.c_str(), g_strerror(errno));
+    return -1;
+  }
+  report(progress, user_data, 0.0);
+  if (ogg_cut(*index, file.cut_buffers, file.fp.get(), file.path, first, stop, track_number,
+              out.get(), out_path, progress, user_data) != 0) {
+    return -1;
+  }
+  if (!out.close_and_keep()) {
+    g_warning("Could not write %s: %s", out_path.c_str(), g_strerror(errno));
+    return -1;
+  }
+  report(progress, user_data, 1.0);
+  return 0;
 }

@@ -330,7 +330,8 @@ std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
 }
 
 int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+                    std::uint64_t end, std::uint32_t /*track_number*/,
+                    WriteProgressFunc progress, void* user_data) {
   auto& file = static_cast<WavAudioFile&>(base);
   if (start > file.data_size) return -1;
   // A break at the block count ends past the data; whatever follows the data chunk

@@ -295,25 +295,6 @@ TEST(SplitCommand, RawCdAudioKeepsItsBytes) {
   EXPECT_EQ(listing(t / "out"), (std::set<std::string>{"a.cdda.raw", "b.cdda.raw"}));
 }
 
-TEST(SplitCommand, OggVorbisIsRefusedTrackByTrack) {
-  Tfold t;
-  const std::string audio = t / "show.ogg";
-  fs::copy_file(fixture("ogg_stereo44.ogg"), audio);
-  write_text(t / "show.txt", "0=a\n25=b\n50=c\n");
-  fs::create_directory(t / "out");
-  const RunResult r = t.run({"split", audio, t / "show.txt", t / "out"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(occurrences(r.err, "WARNING **"), 9u) << r.err;
-  EXPECT_EQ(occurrences(r.err, "TODO: Write file '"), 3u);
-  for (const char* name : {"a", "b", "c"}) {
-    const std::string path = t / "out/" + std::string(name) + ".ogg";
-    EXPECT_EQ(occurrences(r.err, ": Could not write file " + path + "\n"), 1u) << r.err;
-    EXPECT_EQ(occurrences(r.err, ": Error writing file: " + path + "\n"), 1u);
-  }
-  EXPECT_NE(r.out.find(CLEAR + "Split finished.\n"), std::string::npos);
-  EXPECT_TRUE(listing(t / "out").empty());
-}
-
 TEST(SplitCommand, FullDiskKeepsTheReplacedFile) {
   SplitCase s;
   s.write_audio();

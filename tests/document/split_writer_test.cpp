@@ -34,7 +34,8 @@ struct FakeWrites {
 // Writes "start-end" into the file and reports half way; a failing call leaves a partial
 // file behind, as a module that was cut short would.
 int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+                     std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
+                     void* user_data) {
   const bool fail = fake_writes.failing.count(fake_writes.calls.size()) != 0;
   fake_writes.calls.push_back({out_path, start, end});
   write_text(out_path, fail ? "partial" : std::to_string(start) + "-" + std::to_string(end));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -242,20 +243,38 @@ TEST(OggReadDamaged, SkipsAHoleInTheDataAndGoesOn) {
   EXPECT_LT(all.size(), 176400u);
 }
 
-TEST(OggWriteRange, WarnsAndWritesNothing) {
+std::vector<double> progress_log;
+void record_progress(void* /*user_data*/, double fraction) { progress_log.push_back(fraction); }
+
+TEST(OggWriteRange, ReportsProgressFromStartToEnd) {
   TempDir dir;
   AudioFilePtr file = open_ogg(fixture("ogg_stereo44.ogg"));
   ASSERT_NE(file, nullptr);
-  std::vector<double> progress;
-  const auto record = [](void* user_data, double fraction) {
-    static_cast<std::vector<double>*>(user_data)->push_back(fraction);
-  };
+  progress_log.clear();
+  const std::string out = dir / "01.ogg";
+  // Bytes 2352 to 4704: samples 588 to 1176.
+  ASSERT_EQ(ogg_write_range(*file, out, 2352, 4704, 1, record_progress, nullptr), 0);
+  ASSERT_GE(progress_log.size(), 2u);
+  EXPECT_EQ(progress_log.front(), 0.0);
+  EXPECT_EQ(progress_log.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(progress_log.begin(), progress_log.end()));
+  AudioFilePtr track = open_ogg(out);
+  ASSERT_NE(track, nullptr);
+  EXPECT_EQ(track->si.numBytes, 2352u);
+}
+
+TEST(OggWriteRange, RangePastTheEndLeavesNoFile) {
+  TempDir dir;
+  AudioFilePtr file = open_ogg(fixture("ogg_stereo44.ogg"));
+  ASSERT_NE(file, nullptr);
   const std::string out = dir / "01.ogg";
   WarningLog warnings;
-  EXPECT_EQ(ogg_write_range(*file, out, 2352, 4704, record, &progress), -1);
+  EXPECT_EQ(ogg_write_range(*file, out, 176400, 0, 1, nullptr, nullptr), -1);
   ASSERT_EQ(warnings.messages().size(), 1u);
-  EXPECT_EQ(warnings.messages()[0], "TODO: Write file '" + out + "', start=2352, end=4704");
-  EXPECT_EQ(progress, std::vector<double>{0.0});
+  EXPECT_EQ(warnings.messages()[0],
+            "Cannot cut samples 44100 to 44100 of " + fixture("ogg_stereo44.ogg").string() +
+                ": the track starts at sample 44100 and ends at 44100: it holds no sample of the "
+                "44100 there are");
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 

@@ -1,6 +1,7 @@
-// Times the MPEG frame cutter alone: opens an MP3 (which indexes its frames), then cuts it
-// into equal tracks through the module's write_range and reports the cutting's wall time.
-// Usage: mpeg_cut_driver FILE.mp3 OUTDIR TRACKS
+// Times a format module's cutter alone: opens an audio file (whatever its module does on
+// opening), then cuts it into equal tracks through write_range and reports the cutting's wall
+// time. The tracks take the input's extension.
+// Usage: cut_driver FILE OUTDIR TRACKS
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,16 +11,19 @@
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s FILE.mp3 OUTDIR TRACKS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE OUTDIR TRACKS\n", argv[0]);
     return 1;
   }
+  const std::string in = argv[1];
   const std::string out_dir = argv[2];
   const int tracks = std::atoi(argv[3]);
+  const std::size_t dot = in.rfind('.');
+  const std::string extension = dot == std::string::npos ? "" : in.substr(dot);
   format_init();
   ErrorText error;
-  AudioFilePtr file = format_open_file(argv[1], &error);
+  AudioFilePtr file = format_open_file(in, &error);
   if (!file) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], error.value_or("").c_str());
+    std::fprintf(stderr, "%s: %s\n", in.c_str(), error.value_or("").c_str());
     return 1;
   }
   const SampleInfo& si = file->si;
@@ -29,8 +33,11 @@ int main(int argc, char** argv) {
     const std::uint64_t start = format_block_offset(blocks * k / tracks, si);
     const std::uint64_t end = k + 1 < tracks ? format_block_offset(blocks * (k + 1) / tracks, si) : 0;
     char name[32];
-    std::snprintf(name, sizeof name, "/%02d.mp3", k + 1);
-    if (format_write_range(*file, out_dir + name, start, end, nullptr, nullptr) == -1) return 1;
+    std::snprintf(name, sizeof name, "/%02d", k + 1);
+    if (format_write_range(*file, out_dir + name + extension, start, end,
+                           static_cast<std::uint32_t>(k + 1), nullptr, nullptr) == -1) {
+      return 1;
+    }
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   std::printf("%.3f\n", took.count());

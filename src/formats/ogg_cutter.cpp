@@ -1,0 +1,359 @@
+#include "formats/ogg_cutter.h"
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+
+#include <glib.h>
+
+namespace {
+
+constexpr std::uint64_t HEADER_PACKETS = 3;
+constexpr std::size_t WINDOW_BYTES = 256 << 10;
+constexpr std::size_t OUTPUT_BYTES = 256 << 10;
+constexpr std::size_t PAGE_HEADER_BYTES = 27;
+
+void report(WriteProgressFunc progress, void* user_data, double fraction) {
+  if (progress != nullptr) progress(user_data, fraction);
+}
+
+// A serial number that depends on nothing but the source's serial, the track's number and the
+// part, so that the same split gives the same bytes. Chained streams must differ in serial.
+std::uint32_t part_serial(std::uint32_t source_serial, std::uint32_t track_number,
+                          const std::vector<OggCutPart>& earlier) {
+  // The finaliser of SplitMix64: every input bit reaches every output bit.
+  std::uint64_t mixed = (std::uint64_t{source_serial} << 32 | track_number) +
+                        earlier.size() * 0x9E3779B97F4A7C15ull;
+  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+  auto serial = static_cast<std::uint32_t>(mixed ^ (mixed >> 31));
+  while (std::any_of(earlier.begin(), earlier.end(),
+                     [serial](const OggCutPart& part) { return part.serial == serial; })) {
+    ++serial;
+  }
+  return serial;
+}
+
+// The packets of link for its decoded samples [first, stop).
+std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std::int64_t stop,
+                                    ErrorText* error) {
+  if (link.dropped > 0 && first < link.dropped_at && stop > link.dropped_at) {
+    set_error_message(error, "%s",
+                      "the range spans samples that the source drops inside its first audio "
+                      "page, which no track can drop again");
+    return std::nullopt;
+  }
+  const std::vector<std::int64_t>& ends = link.packet_ends;
+  const std::int64_t raw_first = link.raw_sample(first);
+  const std::int64_t raw_stop = link.raw_sample(stop - 1) + 1;
+  // The first packet that ends after the first sample holds it; packet 0 ends at 0.
+  const auto first_packet = static_cast<std::size_t>(
+      std::upper_bound(ends.begin(), ends.end(), raw_first) - ends.begin());
+  auto last_packet = static_cast<std::size_t>(
+      std::lower_bound(ends.begin(), ends.end(), raw_stop) - ends.begin());
+  const std::int64_t start_trim = raw_first - ends[first_packet - 1];
+  if (last_packet == first_packet && start_trim > 0) {
+    // libvorbis trims the start only on a page that is not the stream's last, so a second
+    // audio packet must follow; the end trim can take no more than that packet's samples.
+    if (ends[first_packet] != raw_stop || first_packet + 1 == ends.size()) {
+      set_error_message(error,
+                        "its %" PRId64 " samples lie inside one Vorbis packet, which cannot "
+                        "carry both a start and an end trim",
+                        stop - first);
+      return std::nullopt;
+    }
+    ++last_packet;
+  }
+  OggCutPart part;
+  part.priming = first_packet - 1;
+  part.last = last_packet;
+  part.raw_start = raw_first;
+  part.length = stop - first;
+  return part;
+}
+
+// Reads the source's pages a window at a time and reports the share read.
+class PageReader {
+ public:
+  PageReader(std::FILE* source, std::vector<unsigned char>& window, std::uint64_t total_bytes,
+             WriteProgressFunc progress, void* user_data)
+      : fd_(fileno(source)), window_(window),
+        total_bytes_(std::max<std::uint64_t>(1, total_bytes)), progress_(progress),
+        user_data_(user_data) {}
+
+  // The page the index saw at entry; false when the file no longer holds it there.
+  bool read(const OggIndexPage& entry, ogg_page& page) {
+    if (entry.offset < window_offset_ || entry.offset + entry.bytes > window_offset_ + window_bytes_) {
+      if (!fill_window(entry)) return false;
+    }
+    unsigned char* bytes = window_.data() + (entry.offset - window_offset_);
+    if (entry.bytes < PAGE_HEADER_BYTES || std::memcmp(bytes, "OggS", 4) != 0) return false;
+    const std::size_t header_bytes = PAGE_HEADER_BYTES + bytes[26];
+    if (header_bytes > entry.bytes) return false;
+    page.header = bytes;
+    page.header_len = static_cast<long>(header_bytes);
+    page.body = bytes + header_bytes;
+    page.body_len = static_cast<long>(entry.bytes - header_bytes);
+    read_bytes_ += entry.bytes;
+    return true;
+  }
+
+ private:
+  bool fill_window(const OggIndexPage& entry) {
+    if (read_bytes_ > 0) {
+      report(progress_, user_data_,
+             std::min(1.0, static_cast<double>(read_bytes_) / static_cast<double>(total_bytes_)));
+    }
+    if (window_.size() < std::max<std::size_t>(WINDOW_BYTES, entry.bytes)) {
+      window_.resize(std::max<std::size_t>(WINDOW_BYTES, entry.bytes));
+    }
+    window_offset_ = entry.offset;
+    window_bytes_ = 0;
+    while (window_bytes_ < window_.size()) {
+      const ssize_t got = pread(fd_, window_.data() + window_bytes_, window_.size() - window_bytes_,
+                                static_cast<off_t>(entry.offset + window_bytes_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      window_bytes_ += static_cast<std::size_t>(got);
+    }
+    return window_bytes_ >= entry.bytes;
+  }
+
+  int fd_;
+  std::vector<unsigned char>& window_;
+  std::uint64_t total_bytes_;
+  WriteProgressFunc progress_;
+  void* user_data_;
+  std::uint64_t window_offset_ = 0;
+  std::size_t window_bytes_ = 0;
+  std::uint64_t read_bytes_ = 0;
+};
+
+// Collects finished pages and writes them to the output in large pieces.
+class PageWriter {
+ public:
+  PageWriter(std::FILE* out, std::vector<unsigned char>& buffer) : out_(out), buffer_(buffer) {
+    buffer_.clear();
+    buffer_.reserve(OUTPUT_BYTES);
+  }
+
+  bool add(const ogg_page& page) {
+    buffer_.insert(buffer_.end(), page.header, page.header + page.header_len);
+    buffer_.insert(buffer_.end(), page.body, page.body + page.body_len);
+    return buffer_.size() < OUTPUT_BYTES || flush();
+  }
+
+  bool flush() {
+    const bool written = std::fwrite(buffer_.data(), 1, buffer_.size(), out_) == buffer_.size();
+    buffer_.clear();
+    return written;
+  }
+
+ private:
+  std::FILE* out_;
+  std::vector<unsigned char>& buffer_;
+};
+
+// One logical stream of the output: packets in, pages built by libogg out.
+class StreamWriter {
+ public:
+  StreamWriter(std::uint32_t serial, PageWriter& pages) : stream_(serial), pages_(pages) {}
+
+  // libogg copies the packet: it never writes through the pointer it is given.
+  void add(const unsigned char* data, long bytes, std::int64_t granule, bool end_of_stream) {
+    ogg_packet packet{};
+    packet.packet = const_cast<unsigned char*>(data);
+    packet.bytes = bytes;
+    packet.b_o_s = packet_number_ == 0 ? 1 : 0;
+    packet.e_o_s = end_of_stream ? 1 : 0;
+    packet.granulepos = granule;
+    packet.packetno = packet_number_++;
+    ogg_stream_packetin(stream_.get(), &packet);
+  }
+  void add(const std::vector<std::uint8_t>& header) {
+    add(header.data(), static_cast<long>(header.size()), 0, false);
+  }
+
+  // Writes the pages that are full.
+  bool pass_full_pages() { return pass(ogg_stream_pageout); }
+  // Writes every packet given so far, ending the page there.
+  bool end_page() { return pass(ogg_stream_flush); }
+
+ private:
+  bool pass(int (*take)(ogg_stream_state*, ogg_page*)) {
+    ogg_page page;
+    while (take(stream_.get(), &page) != 0) {
+      if (!pages_.add(page)) return false;
+    }
+    return true;
+  }
+
+  OggStream stream_;
+  PageWriter& pages_;
+  std::int64_t packet_number_ = 0;
+};
+
+// The index of the page on which stream packet `packet` begins.
+std::size_t page_of_packet(const OggLink& link, std::uint64_t packet) {
+  const auto after = std::upper_bound(
+      link.pages.begin(), link.pages.end(), packet,
+      [](std::uint64_t number, const OggIndexPage& page) { return number < page.first_packet; });
+  return static_cast<std::size_t>(after - link.pages.begin()) - 1;
+}
+
+// Hands out a link's packets, from the first that begins on the page of a given packet.
+class PacketReader {
+ public:
+  PacketReader(const OggLink& link, PageReader& pages, std::uint64_t packet)
+      : link_(link), pages_(pages), stream_(link.serial), next_page_(page_of_packet(link, packet)),
+        next_number_(link.pages[next_page_].first_packet) {}
+
+  // 1 with the packet and its stream packet number, 0 after the stream's last, -1 when the
+  // source no longer holds what the index found.
+  int next(ogg_packet& packet, std::uint64_t& number) {
+    for (;;) {
+      const int got = ogg_stream_packetout(stream_.get(), &packet);
+      if (got < 0) return -1;
+      if (got > 0) {
+        number = next_number_++;
+        return 1;
+      }
+      if (next_page_ == link_.pages.size()) return 0;
+      ogg_page page;
+      if (!pages_.read(link_.pages[next_page_++], page)) return -1;
+      if (ogg_stream_pagein(stream_.get(), &page) != 0) return -1;
+    }
+  }
+
+ private:
+  const OggLink& link_;
+  PageReader& pages_;
+  OggStream stream_;
+  std::size_t next_page_;
+  std::uint64_t next_number_;
+};
+
+// The granule position of an audio packet of the part: samples from the part's first one.
+// The priming packet decodes to nothing; the last one states the part's length, so that the
+// decoder trims the end.
+std::int64_t granule_of(const OggLink& link, const OggCutPart& part, std::size_t audio_packet) {
+  if (audio_packet == part.last) return part.length;
+  if (audio_packet == part.priming) return 0;
+  return link.packet_ends[audio_packet] - part.raw_start;
+}
+
+enum class PartResult { written, source_changed, write_failed };
+
+// The headers on pages of their own, as decoders expect: the identification header alone on
+// the first page.
+bool write_headers(const OggLink& link, StreamWriter& stream) {
+  stream.add(link.headers[0]);
+  if (!stream.end_page()) return false;
+  stream.add(link.headers[1]);
+  stream.add(link.headers[2]);
+  return stream.end_page();
+}
+
+PartResult write_part(const OggLink& link, const OggCutPart& part, PageReader& pages,
+                      PageWriter& out) {
+  StreamWriter stream(part.serial, out);
+  if (!write_headers(link, stream)) return PartResult::write_failed;
+  PacketReader packets(link, pages, part.priming + HEADER_PACKETS);
+  ogg_packet packet;
+  std::uint64_t number = 0;
+  for (;;) {
+    if (packets.next(packet, number) != 1) return PartResult::source_changed;
+    if (number < part.priming + HEADER_PACKETS) continue;
+    const auto audio_packet = static_cast<std::size_t>(number - HEADER_PACKETS);
+    const bool last = audio_packet == part.last;
+    stream.add(packet.packet, packet.bytes, granule_of(link, part, audio_packet), last);
+    // The start trim holds only on a first audio page of the priming packet and the first
+    // packet with samples.
+    const bool page_ends = last || audio_packet == part.priming + 1;
+    if (!(page_ends ? stream.end_page() : stream.pass_full_pages())) return PartResult::write_failed;
+    if (last) return PartResult::written;
+  }
+}
+
+// The source bytes the parts' packets span, for the progress fractions.
+std::uint64_t span_bytes(const OggPacketIndex& index, const std::vector<OggCutPart>& parts) {
+  std::uint64_t bytes = 0;
+  for (const OggCutPart& part : parts) {
+    const OggLink& link = index.links[part.link];
+    const OggIndexPage& first = link.pages[page_of_packet(link, part.priming + HEADER_PACKETS)];
+    const OggIndexPage& last = link.pages[page_of_packet(link, part.last + HEADER_PACKETS)];
+    bytes += last.offset + last.bytes - first.offset;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
+                                                    std::int64_t start, std::int64_t end,
+                                                    std::uint32_t track_number,
+                                                    ErrorText* error) {
+  const std::int64_t stop = std::min(end, index.decoded_length);
+  if (start >= stop) {
+    set_error_message(error, "the track starts at sample %" PRId64 " and ends at %" PRId64
+                      ": it holds no sample of the %" PRId64 " there are",
+                      start, end, index.decoded_length);
+    return std::nullopt;
+  }
+  std::vector<OggCutPart> parts;
+  for (std::size_t i = 0; i < index.links.size(); ++i) {
+    const OggLink& link = index.links[i];
+    const std::int64_t link_end = link.decoded_start + link.decoded_length();
+    const std::int64_t first = std::max(start, link.decoded_start) - link.decoded_start;
+    const std::int64_t last = std::min(stop, link_end) - link.decoded_start;
+    if (first >= last) continue;
+    std::optional<OggCutPart> part = plan_part(link, first, last, error);
+    if (!part) return std::nullopt;
+    part->link = i;
+    part->serial = part_serial(link.serial, track_number, parts);
+    parts.push_back(*part);
+  }
+  return parts;
+}
+
+int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
+            const std::string& source_path,
+            std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
+            const std::string& out_name, WriteProgressFunc progress, void* user_data) {
+  ErrorText reason;
+  const std::optional<std::vector<OggCutPart>> parts =
+      ogg_cut_plan(index, start, end, track_number, &reason);
+  if (!parts) {
+    g_warning("Cannot cut samples %" PRId64 " to %" PRId64 " of %s: %s", start, end,
+              source_path.c_str(), reason.value_or("").c_str());
+    return -1;
+  }
+  if (parts->size() > 1) {
+    g_warning("Samples %" PRId64 " to %" PRId64 " of %s cross from one link of the chained file "
+              "into the next: the track is written as a chained Ogg file, which some players do "
+              "not follow",
+              start, end, source_path.c_str());
+  }
+  PageReader pages(source, buffers.source_window, span_bytes(index, *parts), progress, user_data);
+  PageWriter writer(out, buffers.output);
+  for (const OggCutPart& part : *parts) {
+    const PartResult result = write_part(index.links[part.link], part, pages, writer);
+    if (result == PartResult::source_changed) {
+      g_warning("Cannot cut %s: the file changed since it was read", source_path.c_str());
+      return -1;
+    }
+    if (result == PartResult::write_failed) {
+      g_warning("Could not write %s: %s", out_name.c_str(), g_strerror(errno));
+      return -1;
+    }
+  }
+  if (!writer.flush()) {
+    g_warning("Could not write %s: %s", out_name.c_str(), g_strerror(errno));
+    return -1;
+  }
+  return 0;
+}

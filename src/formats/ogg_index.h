@@ -1,0 +1,75 @@
+// The pages and packets of an Ogg Vorbis file, found once by the first cut and reused by the
+// others. Nothing is decoded beyond the headers: a packet's length in samples follows from
+// its block size alone.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <ogg/ogg.h>
+
+#include "formats/format.h"
+
+// Owns one libogg stream state: ogg_stream_init on construction, ogg_stream_clear at the end.
+class OggStream {
+ public:
+  explicit OggStream(std::uint32_t serial) {
+    ogg_stream_init(&state_, static_cast<int>(serial));
+    // A fresh stream takes its first page for a continuation of nothing, not for a gap.
+    ogg_stream_reset_serialno(&state_, static_cast<int>(serial));
+  }
+  OggStream(const OggStream&) = delete;
+  OggStream& operator=(const OggStream&) = delete;
+  ~OggStream() { ogg_stream_clear(&state_); }
+
+  ogg_stream_state* get() { return &state_; }
+
+ private:
+  ogg_stream_state state_{};
+};
+
+struct OggIndexPage {
+  std::uint64_t offset = 0;        // file position of the page
+  std::uint32_t bytes = 0;         // header and body
+  std::uint64_t first_packet = 0;  // stream packet number of the first packet beginning here or later
+};
+
+// One logical Vorbis stream: a link of a chained file, or the whole of any other.
+//
+// The raw timeline counts every sample the audio packets decode to, from the first audio
+// packet on; the decoded timeline is what libvorbis delivers, the raw one less what the
+// granule positions trim: `dropped` samples from raw sample `dropped_at` (a start trim) and
+// `end_trim` samples at the end.
+struct OggLink {
+  std::uint32_t serial = 0;
+  // Identification, comment and setup header, as the file has them.
+  std::array<std::vector<std::uint8_t>, 3> headers;
+  std::vector<OggIndexPage> pages;  // every page of the stream, in file order
+  // Raw sample at which audio packet k (stream packet k + 3) ends; packet 0 only primes the
+  // decoder and ends at 0.
+  std::vector<std::int64_t> packet_ends;
+  std::int64_t dropped_at = 0;
+  std::int64_t dropped = 0;
+  std::int64_t end_trim = 0;
+  std::int64_t decoded_start = 0;  // the link's first sample in the file's decoded timeline
+
+  std::int64_t decoded_length() const { return packet_ends.back() - dropped - end_trim; }
+  // The raw sample that decoded sample `decoded` of this link comes from.
+  std::int64_t raw_sample(std::int64_t decoded) const {
+    return decoded < dropped_at ? decoded : decoded + dropped;
+  }
+};
+
+struct OggPacketIndex {
+  std::vector<OggLink> links;  // the links with audio, in file order
+  std::int64_t decoded_length = 0;
+};
+
+// Indexes the whole file from its first byte. std::nullopt, with the reason in *error, when the file is
+// not a clean Ogg Vorbis stream: a damaged page, bytes that are no page, a page cut short at
+// the end, a missing or bad header, a gap in a stream's pages.
+std::optional<OggPacketIndex> ogg_index_packets(std::FILE* fp, ErrorText* error);
