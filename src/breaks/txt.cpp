@@ -40,7 +40,9 @@ void add_line(std::string_view line, TrackBreakList& list) {
 int parse_txt(std::string_view text, const std::string& path, TrackBreakList& list) {
   while (!text.empty()) {
     const std::size_t newline = text.find('\n');
-    const std::string_view line = text.substr(0, newline);
+    std::string_view line = text.substr(0, newline);
+    // A list saved with CRLF line ends must not hand its carriage returns on into names.
+    if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.size() > MAX_LINE_CHARS) {
       g_warning("Error parsing file %s", path.c_str());
       return 0;
