@@ -74,4 +74,19 @@ TEST(TxtReader, MissingFileFailsAndLeavesTheListAlone) {
   EXPECT_EQ(tfold_test::breaks_of(*list), (std::vector<Break>{{1, 0, "kept"}}));
 }
 
+TEST(TxtReader, ExplicitNamesAreTheTitlesOfTheirTracks) {
+  tfold_test::LogCapture log;
+  // "Мир" (world) in Windows-1251.
+  const TrackBreakListPtr list = tfold_test::read_metadata(
+      "breaks.txt", "0=  Intro\r\n4500\r\n9000=\xCC\xE8\xF0\r\n9000=Again\r\n9900=\r\n", log,
+      "WINDOWS-1251");
+  EXPECT_EQ(tfold_test::breaks_of(*list),
+            (std::vector<Break>{{1, 0, "Intro"}, {0, 4500, std::nullopt},
+                                {1, 9000, "\xD0\x9C\xD0\xB8\xD1\x80"}, {1, 9900, ""}}));
+  EXPECT_EQ(tfold_test::track_metadata_of(*list),
+            (std::vector<TrackMetadata>{{"Intro", "", ""}, {}, {"\xD0\x9C\xD0\xB8\xD1\x80", "", ""}, {}}));
+  EXPECT_EQ(list->album, AlbumMetadata{});
+  EXPECT_EQ(log.text(), "");
+}
+
 }  // namespace
