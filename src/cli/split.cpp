@@ -15,6 +15,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
+#include "cli/metadata_options.h"
 #include "cli/options.h"
 #include "cli/split_console.h"
 #include "document/audio_document.h"
@@ -104,9 +105,13 @@ int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out
 }
 
 int tfold_split(int argc, char** argv) {
-  const SubcommandOptions options = {"AUDIO BREAKS OUTDIR",
-                                     "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR."};
+  MetadataOptions metadata;
+  const GOptionEntry entries[] = {metadata.name_format_entry(), metadata.cue_charset_entry(), {}};
+  const SubcommandOptions options = {
+      "AUDIO BREAKS OUTDIR",
+      "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.", entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
+  if (const std::optional<int> status = metadata.check(argv[0])) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
     return 1;
@@ -142,8 +147,9 @@ int tfold_split(int argc, char** argv) {
 
   TrackBreakListPtr list = track_break_list_new(audio_document_get_stem(*document));
   track_break_list_set_length(*list, blocks);
+  metadata.apply(*list);
   std::printf("Using track break list: %s\n", list_path.c_str());
-  if (track_break_list_read(list_path, *list) == 0) {
+  if (track_break_list_read(list_path, *list, metadata.reading()) == 0) {
     std::printf("Could not open/parse %s\n", list_path.c_str());
     return 3;
   }
