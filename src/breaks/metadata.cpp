@@ -22,3 +22,16 @@ std::string metadata_clean_text(std::string_view raw) {
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
+
+TrackTags track_break_list_tags(const TrackBreakList& list, std::size_t position) {
+  const TrackMetadata& track = list.breaks[position].metadata;
+  TrackTags tags;
+  tags.title = track.title;
+  tags.artist = track.performer.empty() ? list.album.performer : track.performer;
+  tags.album = list.album.title;
+  tags.date = list.album.date;
+  tags.genre = list.album.genre;
+  tags.track_number = static_cast<int>(position + 1);
+  tags.track_total = static_cast<int>(list.breaks.size());
+  return tags;
+}
