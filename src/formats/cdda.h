@@ -18,4 +18,5 @@ std::int64_t cdda_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std
 // Copies [start, end) (end 0: to the end of the file) unchanged into a new file at out_path.
 // 0 on success; -1 on failure, leaving no output file behind.
 int cdda_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data);
+                     std::uint64_t end, WriteProgressFunc progress, void* user_data,
+                     const TrackTags* tags = nullptr);

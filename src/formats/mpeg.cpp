@@ -116,7 +116,7 @@ std::int64_t decode_into(MpegAudioFile& file, std::span<std::uint8_t> buffer) {
 const FormatModule* mpeg_module_register() {
   static const FormatModule module = {"MPEG Audio Layer I/II/III", "libmpg123", ".mp3",
                                       mpeg_open_file, mpeg_close_file, mpeg_read_data,
-                                      mpeg_write_range};
+                                      mpeg_write_range, true};
   static bool initialised = false;
   if (initialised) return &module;
   if (mpg123_init() != MPG123_OK) {

@@ -7,4 +7,5 @@
 // -1, with a warning and no output file left, when the stream cannot be cut or the output
 // cannot be written; 0 otherwise.
 int mpeg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data);
+                     std::uint64_t end, WriteProgressFunc progress, void* user_data,
+                     const TrackTags* tags = nullptr);

@@ -227,7 +227,8 @@ std::int64_t ogg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
 }
 
 int ogg_write_range(AudioFile& /*file*/, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+                    std::uint64_t end, WriteProgressFunc progress, void* user_data,
+                    const TrackTags* /*tags*/) {
   g_warning("TODO: Write file '%s', start=%lu, end=%lu", out_path.c_str(),
             static_cast<unsigned long>(start), static_cast<unsigned long>(end));
   if (progress != nullptr) progress(user_data, 0.0);

@@ -1,7 +1,9 @@
 // Names and tags taken from the metadata of break lists: --name-format, --tags, --cue-charset.
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "support/harness.h"
@@ -188,7 +190,7 @@ TEST(MetadataOptions, HelpAndUsageErrors) {
   EXPECT_EQ(list_help.out.find("--tags"), std::string::npos);
   const RunResult split_help = t.run({"split", "--help"});
   EXPECT_EQ(split_help.status, 0);
-  for (const char* option : {"--name-format=FORMAT", "--cue-charset=CHARSET"}) {
+  for (const char* option : {"--name-format=FORMAT", "--cue-charset=CHARSET", "--tags"}) {
     EXPECT_NE(split_help.out.find(option), std::string::npos) << option << "\n" << split_help.out;
   }
 
@@ -212,6 +214,101 @@ TEST(MetadataOptions, HelpAndUsageErrors) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
   }
+}
+
+// The tags ffprobe reads from a file, by its names (title, artist, album, track, date, genre).
+std::map<std::string, std::string> probed_tags(const std::string& path) {
+  const char* argv[] = {"ffprobe", "-v", "error", "-show_entries", "format_tags", "-of",
+                        "default=noprint_wrappers=1", path.c_str(), nullptr};
+  gchar* out = nullptr;
+  gint status = 0;
+  GError* error = nullptr;
+  const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
+                                    nullptr, nullptr, &out, nullptr, &status, &error);
+  EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << (error ? error->message : path);
+  if (error != nullptr) g_error_free(error);
+  std::map<std::string, std::string> tags;
+  std::string text = out != nullptr ? out : "";
+  g_free(out);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    const std::size_t equals = line.find('=');
+    if (line.starts_with("TAG:") && equals != std::string::npos) {
+      tags[line.substr(4, equals - 4)] = line.substr(equals + 1);
+    }
+    at = end + 1;
+  }
+  return tags;
+}
+
+using Tags = std::map<std::string, std::string>;
+
+TEST(TagsOption, WavTracksEndInAnInfoChunk) {
+  Sandbox s;
+  write_text(s.t / "show.cue", SHEET);
+  const RunResult r = s.t.run({"split", "--tags", "--name-format=%n", s.audio, "show.cue", s.folder});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(probed_tags(s.out("01.wav")), (Tags{{"title", "Intro"}, {"artist", "The Band"},
+                                               {"album", "Live at the Hall"}, {"track", "1"},
+                                               {"date", "1999"}, {"genre", "Jazz"}}));
+  EXPECT_EQ(probed_tags(s.out("02.wav")), (Tags{{"title", "Call/Response"}, {"artist", "Guest"},
+                                               {"album", "Live at the Hall"}, {"track", "2"},
+                                               {"date", "1999"}, {"genre", "Jazz"}}));
+  EXPECT_EQ(probed_tags(s.out("03.wav")), (Tags{{"artist", "The Band"}, {"album", "Live at the Hall"},
+                                               {"track", "3"}, {"date", "1999"}, {"genre", "Jazz"}}));
+  // The audio is the slice it was; the chunk only follows it.
+  const Bytes second = read_file(s.out("02.wav"));
+  const Bytes plain = s.track(30, 60);
+  ASSERT_GT(second.size(), plain.size());
+  EXPECT_EQ(slice(second, 8, plain.size() - 8), slice(plain, 8, plain.size() - 8));
+}
+
+TEST(TagsOption, MpegTracksStartWithAnId3v24Tag) {
+  for (const char* source : {"mpeg_cbr128.mp3", "mpeg_layer2.mp2"}) {
+    SCOPED_TRACE(source);
+    Tfold t;
+    const std::string audio = fixture(source).string();
+    write_text(t / "show.cue", SHEET);
+    fs::create_directory(t / "plain");
+    fs::create_directory(t / "tagged");
+    ASSERT_EQ(t.run({"split", "--name-format=%n", audio, "show.cue", t / "plain"}).status, 0);
+    const RunResult r = t.run({"split", "--name-format=%n", "--tags", audio, "show.cue", t / "tagged"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string extension = fs::path(source).extension().string();
+    for (const char* number : {"01", "02", "03"}) {
+      SCOPED_TRACE(number);
+      const Bytes tagged = read_file(t / ("tagged/" + std::string(number) + extension));
+      const Bytes plain = read_file(t / ("plain/" + std::string(number) + extension));
+      ASSERT_GT(tagged.size(), 10u);
+      EXPECT_EQ(slice(tagged, 0, 4), (Bytes{'I', 'D', '3', 4}));
+      const std::size_t tag_size = 10 + (std::size_t{tagged[6]} << 21 | std::size_t{tagged[7]} << 14 |
+                                         std::size_t{tagged[8]} << 7 | tagged[9]);
+      // The frames are those of the untagged track, behind the tag.
+      ASSERT_EQ(tagged.size(), tag_size + plain.size());
+      EXPECT_EQ(slice(tagged, tag_size, plain.size()), plain);
+    }
+    EXPECT_EQ(probed_tags(t / ("tagged/02" + extension)),
+              (Tags{{"title", "Call/Response"}, {"artist", "Guest"}, {"album", "Live at the Hall"},
+                    {"track", "2/3"}, {"date", "1999"}, {"genre", "Jazz"}}));
+  }
+}
+
+TEST(TagsOption, RawCdAudioHasNoTagsAndSaysSoOnce) {
+  Tfold t;
+  const Bytes raw = counting_bytes(30 * BLOCK);
+  write_file(t / "disc.cdda.raw", raw);
+  write_text(t / "disc.txt", "0=a\n10=b\n20=c\n");
+  fs::create_directory(t / "out");
+  const RunResult r = t.run({"split", "--tags", t / "disc.cdda.raw", t / "disc.txt", t / "out"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string warning =
+      "CD Digital Audio (Big-Endian) files carry no tags: the tracks are written without them\n";
+  const std::size_t at = r.err.find(warning);
+  EXPECT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("WARNING", r.err.find("WARNING") + 1), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(t / "out/b.cdda.raw"), slice(raw, 10 * BLOCK, 10 * BLOCK));
 }
 
 }  // namespace
