@@ -1,6 +1,7 @@
 // CUE sheets on arbitrary bytes, through the reader split uses (which falls back to the TXT
 // reader for a file that is no cue sheet), then naming the list and writing it back as a
-// cue sheet, which must give the same offsets.
+// cue sheet, which must give the same offsets; and read with their metadata, through the
+// charset decoding, the name templates and the tag forms.
 #include <cstddef>
 #include <cstdint>
 

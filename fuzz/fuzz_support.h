@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "breaks/break_file.h"
 #include "breaks/track_break_list.h"
 
 namespace tfold_fuzz {
@@ -36,13 +37,23 @@ std::vector<std::uint64_t> offsets_of(const TrackBreakList& list);
 
 using BreakListWriter = int (*)(const std::string& path, const std::string& audio_filename,
                                 const TrackBreakList& list);
-using BreakListReader = int (*)(const std::string& path, TrackBreakList& list);
+using BreakListReader = int (*)(const std::string& path, TrackBreakList& list,
+                                const BreakFileReading& reading);
 
 // One run of a time-coded format (CUE, TOC): the bytes are read as input_name through the
 // reader split uses (with its fallback to TXT), every break is named, and a list whose offsets
 // fit the formats' 32-bit time codes is written back with writer and read with reader, which
-// must give the same offsets.
+// must give the same offsets. The bytes are read with their metadata as well
+// (check_metadata_read).
 void fuzz_time_coded_list(const std::uint8_t* data, std::size_t size, const char* input_name,
                           BreakListWriter writer, BreakListReader reader);
+
+// Reads the file at path (holding data) again with its metadata, as the naming and tagging
+// options do, in a charset the first byte picks. Bytes that are UTF-8 without a byte-order
+// mark must give the plain read's result and offsets; every metadata text must be UTF-8
+// without control characters; every name a template makes must stay inside the output
+// folder; and the tags of every track must render in each form a module writes.
+void check_metadata_read(const std::uint8_t* data, std::size_t size, const std::string& path,
+                         int plain_result, const TrackBreakList& plain);
 
 }  // namespace tfold_fuzz

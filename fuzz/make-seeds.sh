@@ -126,6 +126,9 @@ CUE
 printf 'FILE "a.wav" WAVE\rTRACK 01 AUDIO\rINDEX 01 00:00:00\rTRACK 02 AUDIO\rINDEX 01 99:59:74\r' >"$out/cue/cr-only.cue"
 printf 'FILE "one.wav" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE "two.wav" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n' >"$out/cue/two-files.cue"
 printf '0=not a cue sheet\n4500=second\n' >"$out/cue/plain-list.cue"
+# Texts in other charsets, escaped quotes, unquoted words and slashes, for the metadata reading.
+printf 'PERFORMER \xc3\xe0\xf0\xec\xee\xed\xe8\xff\nTITLE "A/B \\"live\\""\nFILE a.wav WAVE\nTRACK 01 AUDIO\nTITLE Two words\nINDEX 01 00:00:00\n' >"$out/cue/cp1251.cue"
+printf '\xff\xfeT\0I\0T\0L\0E\0 \0X\0\n\0F\0I\0L\0E\0 \0a\0 \0W\0A\0V\0E\0\n\0T\0R\0A\0C\0K\0 \0\x30\0\x31\0 \0A\0U\0D\0I\0O\0\n\0I\0N\0D\0E\0X\0 \0\x30\0\x31\0 \0\x30\0:\0\x30\0:\0\x30\0\n\0' >"$out/cue/utf16.cue"
 
 # --- TOC files as disc-at-once writers produce them ---------------------------------------
 cat >"$out/toc/cd-text.toc" <<'TOC'

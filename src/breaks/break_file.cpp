@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "breaks/text_decoding.h"
+
 namespace {
 
 bool has_suffix(std::string_view path, std::string_view suffix) { return path.ends_with(suffix); }
@@ -11,24 +13,26 @@ bool has_suffix(std::string_view path, std::string_view suffix) { return path.en
 // A file that is no cue sheet or TOC file at all may still be a plain break list under
 // another name.
 int read_or_fall_back(ReadOutcome outcome, const char* kind, const std::string& path,
-                      TrackBreakList& list) {
+                      TrackBreakList& list, const BreakFileReading& reading) {
   if (outcome == ReadOutcome::Read) return 1;
   if (outcome == ReadOutcome::Refused) return 0;
-  const int result = track_break_list_read_txt(path, list);
+  const int result = track_break_list_read_txt(path, list, reading);
   if (result != 0) g_warning("%s is no %s; read it as a plain break list", path.c_str(), kind);
   return result;
 }
 
 }  // namespace
 
-int track_break_list_read(const std::string& path, TrackBreakList& list) {
+int track_break_list_read(const std::string& path, TrackBreakList& list,
+                          const BreakFileReading& reading) {
   if (has_suffix(path, ".toc") || has_suffix(path, ".TOC")) {
-    return read_or_fall_back(read_toc_file(path, list), "TOC file", path, list);
+    return read_or_fall_back(read_toc_file(path, list, reading), "TOC file", path, list, reading);
   }
   if (has_suffix(path, ".cue") || has_suffix(path, ".CUE")) {
-    return read_or_fall_back(read_cue_sheet(path, list), "cue sheet", path, list);
+    return read_or_fall_back(read_cue_sheet(path, list, reading), "cue sheet", path, list,
+                             reading);
   }
-  return track_break_list_read_txt(path, list);
+  return track_break_list_read_txt(path, list, reading);
 }
 
 int track_break_list_write(const std::string& path, const std::string& audio_filename,
@@ -36,4 +40,10 @@ int track_break_list_write(const std::string& path, const std::string& audio_fil
   if (has_suffix(path, ".toc")) return track_break_list_write_toc(path, audio_filename, list);
   if (has_suffix(path, ".cue")) return track_break_list_write_cue(path, audio_filename, list);
   return track_break_list_write_txt(path, audio_filename, list);
+}
+
+std::string break_file_text(std::string bytes, const std::string& path,
+                            const BreakFileReading& reading) {
+  if (!reading.metadata) return bytes;
+  return text_decode_to_utf8(bytes, reading.charset, path);
 }

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "breaks/break_file.h"
+#include "breaks/metadata.h"
 #include "breaks/printf_string.h"
 #include "breaks/text_file.h"
 #include "breaks/time_code.h"
@@ -19,6 +21,7 @@ struct CueLine {
   int number = 0;  // 1-based line number, for messages
   std::string keyword;
   std::vector<std::string> args;
+  std::string rest;  // the line after its keyword, as written
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -27,6 +30,36 @@ std::string upper(std::string_view word) {
   std::string result(word);
   for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return result;
+}
+
+// Where the word at i ends: behind its closing quote, or at the first blank.
+std::size_t word_end(std::string_view line, std::size_t i) {
+  if (line[i] == '"') {
+    const std::size_t quote = line.find('"', i + 1);
+    return quote == std::string_view::npos ? line.size() : quote + 1;
+  }
+  while (i < line.size() && !is_blank(line[i])) ++i;
+  return i;
+}
+
+std::string_view after_first_word(std::string_view line) {
+  std::size_t i = 0;
+  while (i < line.size() && is_blank(line[i])) ++i;
+  return i < line.size() ? line.substr(word_end(line, i)) : std::string_view();
+}
+
+// The value of TITLE, PERFORMER and the like: a quoted text, in which \" and \\ stand for
+// a quote and a backslash, or else the rest of the line, which ripping software writes
+// unquoted for one word and sometimes for more.
+std::string cue_value(std::string_view rest) {
+  rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
+  if (rest.empty() || rest.front() != '"') return std::string(rest);
+  std::string value;
+  for (std::size_t i = 1; i < rest.size() && rest[i] != '"'; ++i) {
+    if (rest[i] == '\\' && i + 1 < rest.size() && (rest[i + 1] == '"' || rest[i + 1] == '\\')) ++i;
+    value += rest[i];
+  }
+  return value;
 }
 
 // Words separated by blanks; a quoted value is one word without its quotes.
@@ -68,6 +101,7 @@ std::vector<CueLine> split_lines(std::string_view text) {
       line.number = number;
       line.keyword = upper(words.front());
       line.args.assign(words.begin() + 1, words.end());
+      line.rest = after_first_word(text.substr(0, end));
       lines.push_back(std::move(line));
     }
     if (end == std::string_view::npos) break;
@@ -102,7 +136,8 @@ bool is_cue_sheet(const std::vector<CueLine>& lines) {
 
 class CueParser {
  public:
-  CueParser(const std::string& path, TrackBreakList& list) : path_(path), list_(list) {}
+  CueParser(const std::string& path, TrackBreakList& list, const BreakFileReading& reading)
+      : path_(path), list_(list), reading_(reading) {}
 
   ReadOutcome parse(const std::vector<CueLine>& lines) {
     for (const CueLine& line : lines) {
@@ -124,7 +159,27 @@ class CueParser {
     if (line.keyword == "INDEX") return take_index(line);
     // REM, TITLE, PERFORMER, FLAGS, ISRC, PREGAP, POSTGAP and the rest say nothing about
     // where a track starts in the recording.
+    if (reading_.metadata) take_metadata(line);
     return true;
+  }
+
+  // Before the first TRACK a line describes the whole recording, after it the track.
+  void take_metadata(const CueLine& line) {
+    if (line.keyword == "TITLE") {
+      store(in_track_ ? track_metadata_.title : list_.album.title, line.rest);
+    } else if (line.keyword == "PERFORMER") {
+      store(in_track_ ? track_metadata_.performer : list_.album.performer, line.rest);
+    } else if (line.keyword == "ISRC" && in_track_) {
+      store(track_metadata_.isrc, line.rest);
+    } else if (line.keyword == "REM" && !in_track_ && !line.args.empty()) {
+      const std::string field = upper(line.args.front());
+      if (field == "DATE") store(list_.album.date, after_first_word(line.rest));
+      if (field == "GENRE") store(list_.album.genre, after_first_word(line.rest));
+    }
+  }
+
+  static void store(std::string& field, std::string_view rest) {
+    field = metadata_clean_text(cue_value(rest));
   }
 
   bool take_file(const CueLine& line) {
@@ -141,6 +196,7 @@ class CueParser {
       return refuse(line.number, "TRACK needs a number and a type");
     }
     if (!finish_track(line.number)) return false;
+    track_metadata_ = TrackMetadata{};
     const long number = std::strtol(line.args[0].c_str(), nullptr, 10);
     if (in_track_ && number <= track_number_) {
       return refuse(line.number, "track numbers must increase");
@@ -165,7 +221,9 @@ class CueParser {
     has_start_ = true;
     if (!audio_) return true;
     const auto blocks = static_cast<std::uint32_t>(parse_time_code(line.args[1].c_str()));
+    const std::size_t before = list_.breaks.size();
     track_break_list_add(list_, 1, blocks, std::nullopt);
+    if (list_.breaks.size() != before) track_break_ = blocks;
     return true;
   }
 
@@ -173,11 +231,19 @@ class CueParser {
     if (in_track_ && audio_ && !has_start_) {
       return refuse(line_number, "an audio TRACK without INDEX 01");
     }
+    // The track's lines may follow its INDEX 01: its break learns them once it is complete.
+    if (track_break_) {
+      if (TrackBreak* brk = track_break_list_find(list_, *track_break_)) brk->metadata = track_metadata_;
+      track_break_.reset();
+    }
     return true;
   }
 
   const std::string& path_;
   TrackBreakList& list_;
+  const BreakFileReading& reading_;
+  TrackMetadata track_metadata_;
+  std::optional<std::uint64_t> track_break_;  // the break this track added, if it added one
   int files_ = 0;
   bool in_track_ = false;
   long track_number_ = 0;
@@ -198,19 +264,21 @@ void write_cue_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 }  // namespace
 
-ReadOutcome read_cue_sheet(const std::string& path, TrackBreakList& list) {
+ReadOutcome read_cue_sheet(const std::string& path, TrackBreakList& list,
+                           const BreakFileReading& reading) {
   FilePtr fp(std::fopen(path.c_str(), "rb"));
   if (!fp) return ReadOutcome::NotThisFormat;
   track_break_list_clear(list);
-  const std::optional<std::string> text = read_rest_of_file(fp.get());
-  if (!text) return ReadOutcome::NotThisFormat;
-  const std::vector<CueLine> lines = split_lines(*text);
+  std::optional<std::string> bytes = read_rest_of_file(fp.get());
+  if (!bytes) return ReadOutcome::NotThisFormat;
+  const std::vector<CueLine> lines = split_lines(break_file_text(std::move(*bytes), path, reading));
   if (!is_cue_sheet(lines)) return ReadOutcome::NotThisFormat;
-  return CueParser(path, list).parse(lines);
+  return CueParser(path, list, reading).parse(lines);
 }
 
-int track_break_list_read_cue(const std::string& path, TrackBreakList& list) {
-  return read_cue_sheet(path, list) == ReadOutcome::Read ? 1 : 0;
+int track_break_list_read_cue(const std::string& path, TrackBreakList& list,
+                              const BreakFileReading& reading) {
+  return read_cue_sheet(path, list, reading) == ReadOutcome::Read ? 1 : 0;
 }
 
 int track_break_list_write_cue(const std::string& path, const std::string& audio_filename,

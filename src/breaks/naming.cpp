@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "breaks/name_format.h"
 #include "breaks/naming_walk.h"
 #include "breaks/printf_string.h"
 #include "settings/settings.h"
@@ -32,6 +33,25 @@ std::uint64_t track_break_end(const TrackBreakList& list, std::size_t i) {
 }
 
 std::string TrackNamer::name(std::size_t position) {
+  return list_.name_format ? formatted_name(position) : plain_name(position);
+}
+
+std::string TrackNamer::formatted_name(std::size_t position) {
+  const TrackBreak& brk = list_.breaks[position];
+  const AlbumMetadata& album = list_.album;
+  // Without a title of its own a track is called what it would be called without template.
+  const std::string plain = plain_name(position);
+  NameFields fields;
+  fields.number = static_cast<int>(position + 1);
+  fields.title = brk.metadata.title.empty() ? plain : brk.metadata.title;
+  fields.performer = brk.metadata.performer.empty() ? album.performer : brk.metadata.performer;
+  fields.album = album.title;
+  fields.year = name_format_year(album.date);
+  std::string name = name_format_expand(*list_.name_format, fields);
+  return name.empty() ? plain : name;
+}
+
+std::string TrackNamer::plain_name(std::size_t position) {
   const TrackBreak& brk = list_.breaks[position];
   if (brk.filename) return *brk.filename;
   const int number = static_cast<int>(position + 1);

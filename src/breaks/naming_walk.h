@@ -26,6 +26,8 @@ class TrackNamer {
     std::int32_t track = 0;
     std::int32_t remainder = 0;
   };
+  std::string plain_name(std::size_t position);
+  std::string formatted_name(std::size_t position);
   std::string disc_and_track_name(std::size_t position);
 
   const TrackBreakList& list_;

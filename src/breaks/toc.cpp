@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "breaks/break_file.h"
+#include "breaks/metadata.h"
+#include "breaks/text_decoding.h"
 #include "breaks/printf_string.h"
 #include "breaks/text_file.h"
 #include "breaks/time_code.h"
@@ -22,15 +24,38 @@ struct TocToken {
   std::string text;
   bool quoted = false;
   int line = 0;
+  std::string value;  // a quoted string's text with every escape read, octal ones included
 };
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-// Reads a quoted string from text[i] (the opening quote); backslash escapes one character.
-std::size_t quoted_end(std::string_view text, std::size_t i, std::string& value) {
+bool is_octal(char c) { return c >= '0' && c <= '7'; }
+
+// The escape at text[i] (a backslash) as CD-TEXT strings write it: three octal digits stand
+// for one byte, any other character for itself. Returns where the escape ends.
+std::size_t read_escape(std::string_view text, std::size_t i, std::string& value) {
+  if (i + 3 < text.size() && is_octal(text[i + 1]) && is_octal(text[i + 2]) && is_octal(text[i + 3])) {
+    value += static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
+    return i + 4;
+  }
+  value += text[i + 1];
+  return i + 2;
+}
+
+// Reads a quoted string from text[i] (the opening quote) into token; in its text a backslash
+// escapes one character.
+std::size_t quoted_end(std::string_view text, std::size_t i, TocToken& token) {
+  const std::size_t start = i + 1;
   for (++i; i < text.size() && text[i] != '"'; ++i) {
     if (text[i] == '\\' && i + 1 < text.size()) ++i;
-    value += text[i];
+    token.text += text[i];
+  }
+  for (std::size_t at = start; at < i;) {
+    if (text[at] == '\\' && at + 1 < i) {
+      at = read_escape(text, at, token.value);
+    } else {
+      token.value += text[at++];
+    }
   }
   return i + 1;
 }
@@ -48,11 +73,11 @@ std::vector<TocToken> tokenize(std::string_view text) {
     } else if (text.substr(i).starts_with("//")) {
       i = std::min(text.find_first_of("\r\n", i), text.size());
     } else if (c == '"') {
-      TocToken token{std::string(), true, line};
-      i = quoted_end(text, i, token.text);
+      TocToken token{std::string(), true, line, std::string()};
+      i = quoted_end(text, i, token);
       tokens.push_back(std::move(token));
     } else if (c == '{' || c == '}') {
-      tokens.push_back(TocToken{std::string(1, c), false, line});
+      tokens.push_back(TocToken{std::string(1, c), false, line, std::string()});
       ++i;
     } else {
       std::size_t end = i;
@@ -60,7 +85,7 @@ std::vector<TocToken> tokenize(std::string_view text) {
              text[end] != '}' && !text.substr(end).starts_with("//")) {
         ++end;
       }
-      tokens.push_back(TocToken{std::string(text.substr(i, end - i)), false, line});
+      tokens.push_back(TocToken{std::string(text.substr(i, end - i)), false, line, std::string()});
       i = end;
     }
   }
@@ -102,12 +127,14 @@ struct TocTrack {
   std::optional<std::uint64_t> file_start;   // where the track's first file data begins
   std::uint64_t silence_before_file = 0;     // track data before that file data
   std::optional<std::uint64_t> start;        // START: where the track proper begins
+  TrackMetadata metadata;
 };
 
 class TocParser {
  public:
-  TocParser(const std::string& path, TrackBreakList& list, std::vector<TocToken> tokens)
-      : path_(path), list_(list), tokens_(std::move(tokens)) {}
+  TocParser(const std::string& path, TrackBreakList& list, std::vector<TocToken> tokens,
+            const BreakFileReading& reading)
+      : path_(path), list_(list), tokens_(std::move(tokens)), reading_(reading) {}
 
   ReadOutcome parse() {
     while (next_ < tokens_.size()) {
@@ -145,8 +172,59 @@ class TocParser {
       track_.start = optional_blocks().value_or(track_.position);
       return true;
     }
+    if (reading_.metadata && token.text == "CD_TEXT") return cd_text();
+    if (reading_.metadata && token.text == "ISRC" && in_track_ && peek() != nullptr && peek()->quoted) {
+      track_.metadata.isrc = cd_text_value(tokens_[next_++].value);
+      return true;
+    }
     // CD_TEXT blocks, flags, ISRC, INDEX and the like do not move a track's start.
     return true;
+  }
+
+  // CD_TEXT { LANGUAGE_MAP { ... } LANGUAGE n { ITEM "text" ITEM { binary } ... } }: the
+  // items of language 0 describe the disc before the first TRACK, the track after it. The
+  // block ends where skip_block would end it, so the positions read the same either way.
+  bool cd_text() {
+    const TocToken* open = peek();
+    if (open == nullptr || open->quoted || open->text != "{") return true;
+    ++next_;
+    int depth = 1;
+    bool language_zero = false;
+    while (depth > 0 && next_ < tokens_.size()) {
+      const TocToken& token = tokens_[next_++];
+      if (token.quoted) continue;
+      if (token.text == "{") {
+        ++depth;
+      } else if (token.text == "}") {
+        --depth;
+        if (depth < 2) language_zero = false;
+      } else if (depth == 1 && token.text == "LANGUAGE" && next_ + 1 < tokens_.size() &&
+                 !tokens_[next_].quoted && tokens_[next_ + 1].text == "{" &&
+                 !tokens_[next_ + 1].quoted) {
+        language_zero = tokens_[next_].text == "0";
+        next_ += 2;
+        ++depth;
+      } else if (depth == 2 && language_zero && peek() != nullptr && peek()->quoted) {
+        cd_text_item(token.text, tokens_[next_++].value);
+      }
+    }
+    return true;
+  }
+
+  // Octal escapes write bytes of the disc's CD-TEXT charset, ISO 8859-1 unless the user
+  // names another.
+  std::string cd_text_value(const std::string& value) const {
+    const std::string charset = reading_.charset.empty() ? "ISO-8859-1" : reading_.charset;
+    return metadata_clean_text(text_decode_to_utf8(value, charset, path_));
+  }
+
+  void cd_text_item(const std::string& item, const std::string& value) {
+    AlbumMetadata& album = list_.album;
+    TrackMetadata& track = track_.metadata;
+    if (item == "TITLE") (in_track_ ? track.title : album.title) = cd_text_value(value);
+    if (item == "PERFORMER") (in_track_ ? track.performer : album.performer) = cd_text_value(value);
+    if (item == "ISRC" && in_track_) track.isrc = cd_text_value(value);
+    if (item == "GENRE" && !in_track_) album.genre = cd_text_value(value);
   }
 
   bool skip_block() {
@@ -209,12 +287,16 @@ class TocParser {
     const std::uint64_t start = track_.start.value_or(track_.silence_before_file);
     const std::uint64_t into_file =
         start > track_.silence_before_file ? start - track_.silence_before_file : 0;
-    track_break_list_add(list_, 1, *track_.file_start + into_file, std::nullopt);
+    const std::uint64_t offset = *track_.file_start + into_file;
+    const std::size_t before = list_.breaks.size();
+    track_break_list_add(list_, 1, offset, std::nullopt);
+    if (list_.breaks.size() != before) track_break_list_find(list_, offset)->metadata = track_.metadata;
   }
 
   const std::string& path_;
   TrackBreakList& list_;
   std::vector<TocToken> tokens_;
+  const BreakFileReading& reading_;
   std::size_t next_ = 0;
   bool in_track_ = false;
   TocTrack track_;
@@ -237,19 +319,21 @@ void write_toc_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 }  // namespace
 
-ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list) {
+ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list,
+                          const BreakFileReading& reading) {
   FilePtr fp(std::fopen(path.c_str(), "rb"));
   if (!fp) return ReadOutcome::NotThisFormat;
   track_break_list_clear(list);
-  const std::optional<std::string> text = read_rest_of_file(fp.get());
-  if (!text) return ReadOutcome::NotThisFormat;
-  std::vector<TocToken> tokens = tokenize(*text);
+  std::optional<std::string> bytes = read_rest_of_file(fp.get());
+  if (!bytes) return ReadOutcome::NotThisFormat;
+  std::vector<TocToken> tokens = tokenize(break_file_text(std::move(*bytes), path, reading));
   if (!is_toc_file(tokens)) return ReadOutcome::NotThisFormat;
-  return TocParser(path, list, std::move(tokens)).parse();
+  return TocParser(path, list, std::move(tokens), reading).parse();
 }
 
-int track_break_list_read_toc(const std::string& path, TrackBreakList& list) {
-  return read_toc_file(path, list) == ReadOutcome::Read ? 1 : 0;
+int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
+                              const BreakFileReading& reading) {
+  return read_toc_file(path, list, reading) == ReadOutcome::Read ? 1 : 0;
 }
 
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,

@@ -14,7 +14,10 @@ TrackBreakListPtr track_break_list_new(std::string_view basename) {
 
 void track_break_list_free(TrackBreakListPtr /*list*/) {}
 
-void track_break_list_clear(TrackBreakList& list) { list.breaks.clear(); }
+void track_break_list_clear(TrackBreakList& list) {
+  list.breaks.clear();
+  list.album = AlbumMetadata{};
+}
 
 void track_break_list_set_length(TrackBreakList& list, std::uint64_t length) {
   list.length = length;
@@ -38,6 +41,13 @@ TrackBreak* track_break_list_add(TrackBreakList& list, std::int32_t write, std::
   brk.offset = offset;
   if (filename) brk.filename = std::string(*filename);
   return &*list.breaks.insert(at, std::move(brk));
+}
+
+TrackBreak* track_break_list_find(TrackBreakList& list, std::uint64_t offset) {
+  auto at = std::lower_bound(
+      list.breaks.begin(), list.breaks.end(), offset,
+      [](const TrackBreak& brk, std::uint64_t value) { return brk.offset < value; });
+  return at != list.breaks.end() && at->offset == offset ? &*at : nullptr;
 }
 
 void track_break_list_remove_nth(TrackBreakList& list, std::size_t n) {

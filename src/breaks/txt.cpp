@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "breaks/break_file.h"
+#include "breaks/metadata.h"
 #include "breaks/printf_string.h"
 #include "breaks/text_file.h"
 #include "project.h"
@@ -22,7 +23,7 @@ std::uint64_t offset_of(std::string_view text) {
   return static_cast<std::uint64_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
 }
 
-void add_line(std::string_view line, TrackBreakList& list) {
+void add_line(std::string_view line, TrackBreakList& list, const BreakFileReading& reading) {
   // A line is a C text: anything after a NUL byte is not part of it.
   line = line.substr(0, line.find('\0'));
   if (line.empty() || line.front() == ';') return;
@@ -33,20 +34,30 @@ void add_line(std::string_view line, TrackBreakList& list) {
   }
   std::string_view name = line.substr(equals + 1);
   name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
-  track_break_list_add(list, 1, offset_of(line.substr(0, equals)), name);
+  const std::uint64_t offset = offset_of(line.substr(0, equals));
+  const std::size_t before = list.breaks.size();
+  track_break_list_add(list, 1, offset, name);
+  // The one thing a TXT list tells about a track besides its place is the name it chose;
+  // a break the list already had keeps its own.
+  if (reading.metadata && list.breaks.size() != before) {
+    track_break_list_find(list, offset)->metadata.title = metadata_clean_text(name);
+  }
 }
 
 // 1 when every line was taken, 0 when a line is longer than the buffer holds.
-int parse_txt(std::string_view text, const std::string& path, TrackBreakList& list) {
+int parse_txt(std::string_view text, const std::string& path, TrackBreakList& list,
+              const BreakFileReading& reading) {
   while (!text.empty()) {
     const std::size_t newline = text.find('\n');
-    const std::string_view line = text.substr(0, newline);
+    std::string_view line = text.substr(0, newline);
+    // A list saved with CRLF line ends must not hand its carriage returns on into names.
+    if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.size() > MAX_LINE_CHARS) {
       g_warning("Error parsing file %s", path.c_str());
       return 0;
     }
     // Editors often leave out the final newline; that last line still counts.
-    add_line(line, list);
+    add_line(line, list, reading);
     if (newline == std::string_view::npos) break;
     text.remove_prefix(newline + 1);
   }
@@ -66,7 +77,8 @@ void write_txt_line(std::int32_t /*index*/, std::int32_t write, std::uint64_t st
 
 }  // namespace
 
-int track_break_list_read_txt(const std::string& path, TrackBreakList& list) {
+int track_break_list_read_txt(const std::string& path, TrackBreakList& list,
+                              const BreakFileReading& reading) {
   FilePtr fp(std::fopen(path.c_str(), "rb"));
   if (!fp) {
     g_warning("Cannot open %s: %s", path.c_str(), g_strerror(errno));
@@ -74,12 +86,12 @@ int track_break_list_read_txt(const std::string& path, TrackBreakList& list) {
   }
   track_break_list_clear(list);
   // A file that cannot be read (a folder, an I/O error) is no empty list.
-  const std::optional<std::string> text = read_rest_of_file(fp.get());
-  if (!text) {
+  std::optional<std::string> bytes = read_rest_of_file(fp.get());
+  if (!bytes) {
     g_warning("Cannot read %s: %s", path.c_str(), g_strerror(errno));
     return 0;
   }
-  return parse_txt(*text, path, list);
+  return parse_txt(break_file_text(std::move(*bytes), path, reading), path, list, reading);
 }
 
 int track_break_list_write_txt(const std::string& path, const std::string& audio_filename,

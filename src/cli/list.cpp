@@ -5,6 +5,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
+#include "cli/metadata_options.h"
 #include "cli/options.h"
 
 namespace {
@@ -19,9 +20,13 @@ std::string base_name_of(const std::string& path) {
 }  // namespace
 
 int tfold_list(int argc, char** argv) {
-  const SubcommandOptions options = {"FILE...",
-                                     "Prints each track-break list (TXT, CUE or TOC) as a numbered table."};
+  MetadataOptions metadata;
+  const GOptionEntry entries[] = {metadata.name_format_entry(), metadata.cue_charset_entry(), {}};
+  const SubcommandOptions options = {
+      "FILE...", "Prints each track-break list (TXT, CUE or TOC) as a numbered table.", entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
+  if (const std::optional<int> status = metadata.check(argv[0])) return *status;
+  const BreakFileReading reading = metadata.reading();
   if (argc < 2) {
     std::printf("Usage: %s [filename.txt|filename.cue|filename.toc] ...\n", argv[0]);
     return 1;
@@ -31,7 +36,8 @@ int tfold_list(int argc, char** argv) {
     TrackBreakListPtr list = track_break_list_new(base_name_of(path));
     // A break list alone does not tell how long the recording is.
     track_break_list_set_length(*list, NO_END);
-    if (track_break_list_read(path, *list) == 0) {
+    metadata.apply(*list);
+    if (track_break_list_read(path, *list, reading) == 0) {
       std::printf("Could not parse file\n");
       return 2;
     }

@@ -15,6 +15,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
+#include "cli/metadata_options.h"
 #include "cli/options.h"
 #include "cli/split_console.h"
 #include "document/audio_document.h"
@@ -66,13 +67,14 @@ void keep_standard_input_apart() {
   if (fd > STDIN_FILENO) close(fd);
 }
 
-void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder) {
+void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder,
+             bool tags) {
   SplitWait wait;
   const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
                                     console_finished,     console_is_cancelled, console_ask,
                                     &wait};
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder) != 0) return;
+  if (audio_document_start_split(document, list, callbacks, folder, tags) != 0) return;
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
 }
@@ -96,9 +98,14 @@ int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out
 }
 
 int tfold_split(int argc, char** argv) {
-  const SubcommandOptions options = {"AUDIO BREAKS OUTDIR",
-                                     "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR."};
+  MetadataOptions metadata;
+  const GOptionEntry entries[] = {metadata.name_format_entry(), metadata.tags_entry(),
+                                  metadata.cue_charset_entry(), {}};
+  const SubcommandOptions options = {
+      "AUDIO BREAKS OUTDIR",
+      "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.", entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
+  if (const std::optional<int> status = metadata.check(argv[0])) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
     return 1;
@@ -135,8 +142,9 @@ int tfold_split(int argc, char** argv) {
 
   TrackBreakListPtr list = track_break_list_new(audio_document_get_stem(*document));
   track_break_list_set_length(*list, blocks);
+  metadata.apply(*list);
   std::printf("Using track break list: %s\n", list_path.c_str());
-  if (track_break_list_read(list_path, *list) == 0) {
+  if (track_break_list_read(list_path, *list, metadata.reading()) == 0) {
     std::printf("Could not open/parse %s\n", list_path.c_str());
     return 3;
   }
@@ -145,7 +153,7 @@ int tfold_split(int argc, char** argv) {
   std::printf("\n");
   std::printf("Using output folder: %s\n", folder.c_str());
 
-  run_job(*document, *list, folder);
+  run_job(*document, *list, folder, metadata.tags != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
   return 0;

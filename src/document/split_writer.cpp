@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "breaks/metadata.h"
 #include "breaks/naming_walk.h"
 #include "document/audio_document.h"
 #include "formats/temporary_output.h"
@@ -28,13 +29,13 @@ std::string source_extension(const std::string& source_path, const FormatModule&
 // The track reaches its final name only once it is complete, so a failed write neither
 // replaces the user's file nor leaves a partial track behind.
 int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std::uint64_t end,
-                std::uint32_t track_number) {
+                std::uint32_t track_number, const TrackTags* tags) {
   AudioFile& file = *job.document->audio_file;
   if (file.module->write_range == nullptr) return -1;
   std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
   if (!output) return -1;
   if (format_write_range(file, output->temporary_path(), start, end, track_number,
-                         split_progress_relay, &job.callbacks) == -1) {
+                         split_progress_relay, &job.callbacks, tags) == -1) {
     return -1;
   }
   return output->commit() ? 0 : -1;
@@ -59,6 +60,9 @@ void write_tracks(SplitJob& job) {
   const int count = static_cast<int>(std::count_if(
       list.breaks.begin(), list.breaks.end(), [](const TrackBreak& brk) { return brk.write != 0; }));
 
+  if (job.tags && !file.module->carries_tags) {
+    g_warning("%s files carry no tags: the tracks are written without them", file.module->name);
+  }
   TrackNamer namer(list);
   int index = 1;
   int standing = OVERWRITE_ASK;
@@ -77,7 +81,9 @@ void write_tracks(SplitJob& job) {
     bool write_it = true;
     const int answer = answer_for(callbacks, path, standing, write_it);
     const auto track_number = static_cast<std::uint32_t>(i + 1);
-    if (write_it && write_track(job, path, start, end, track_number) == -1) {
+    const std::optional<TrackTags> tags =
+        job.tags ? std::optional(track_break_list_tags(list, i)) : std::nullopt;
+    if (write_it && write_track(job, path, start, end, track_number, tags ? &*tags : nullptr) == -1) {
       g_warning("Could not write file %s", path.c_str());
       callbacks.write_error(path, callbacks.user_data);
     }
@@ -113,7 +119,8 @@ void split_thread(SplitJob* job) {
 }
 
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
-                               const SplitCallbacks& callbacks, const std::string& output_folder) {
+                               const SplitCallbacks& callbacks, const std::string& output_folder,
+                               bool tags) {
   if (!document.audio_file) return -1;
   {
     std::lock_guard lock(document.split_mutex);
@@ -124,7 +131,7 @@ int audio_document_start_split(AudioDocument& document, const TrackBreakList& li
   // The previous job has made its finished call; its thread is about to end.
   if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
 
-  document.split_job = SplitJob{&document, &list, callbacks, output_folder};
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags};
   {
     std::lock_guard lock(document.split_mutex);
     document.splitting = 1;

@@ -122,7 +122,7 @@ std::int64_t cdda_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
 
 int cdda_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                     void* user_data) {
+                     void* user_data, const TrackTags* /*tags*/) {
   auto& file = static_cast<CddaAudioFile&>(base);
   if (end == 0) {
     const std::optional<std::uint64_t> length = file_length(file.fp.get());

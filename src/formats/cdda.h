@@ -19,4 +19,4 @@ std::int64_t cdda_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std
 // 0 on success; -1 on failure, leaving no output file behind.
 int cdda_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                     void* user_data);
+                     void* user_data, const TrackTags* tags = nullptr);

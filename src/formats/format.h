@@ -11,6 +11,8 @@
 
 #include <glib.h>
 
+#include "formats/track_tags.h"
+
 // A reason text handed back to the caller; std::nullopt means "no text".
 using ErrorText = std::optional<std::string>;
 
@@ -70,11 +72,14 @@ struct FormatModule {
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
   // Writes the PCM byte range [start, end) (end 0: to the end) as a new file of the module's
   // format. track_number is the track's 1-based position in its break list, for formats
-  // whose files carry a number of their own derived from it. -1 on failure, anything else
-  // is success.
+  // whose files carry a number of their own derived from it; tags go into the track unless
+  // they are nullptr or the format has none (carries_tags false). -1 on failure, anything
+  // else is success.
   int (*write_range)(AudioFile& file, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                     void* user_data);
+                     void* user_data, const TrackTags* tags);
+  // Whether write_range writes the tags it is given into the track.
+  bool carries_tags = false;
 };
 
 void format_init();
@@ -84,7 +89,7 @@ std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
                               std::uint64_t offset);
 int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                        std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                       void* user_data);
+                       void* user_data, const TrackTags* tags = nullptr);
 void format_print_info(const AudioFile& file);
 void format_list_modules();
 

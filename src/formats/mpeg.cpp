@@ -169,7 +169,7 @@ std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
 const FormatModule* mpeg_module_register() {
   static const FormatModule module = {"MPEG Audio Layer I/II/III", "libmpg123", ".mp3",
                                       mpeg_open_file, mpeg_close_file, mpeg_read_data,
-                                      mpeg_write_range};
+                                      mpeg_write_range, true};
   static bool initialised = false;
   if (initialised) return &module;
   if (mpg123_init() != MPG123_OK) {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/id3_tag.h"
 #include "formats/kernel_copy.h"
 #include "formats/mpeg.h"
 #include "formats/output_file.h"
@@ -155,6 +156,15 @@ const MpegFrameIndex* frame_index(MpegAudioFile& file) {
   return file.index ? &*file.index : nullptr;
 }
 
+// The ID3v2 tag in front of the frames. The frames go to the descriptor behind the stream's
+// back, so the stream is flushed first.
+bool write_tag(std::FILE* out, const TrackTags& tags, const std::string& out_path) {
+  const std::string tag = id3v2_tag_bytes(tags);
+  if (std::fwrite(tag.data(), 1, tag.size(), out) == tag.size() && std::fflush(out) == 0) return true;
+  g_warning("Could not write the tags of %s: %s", out_path.c_str(), g_strerror(errno));
+  return false;
+}
+
 // True, after a warning, when the stream cannot be cut at all.
 bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
   if (index.free_format) {
@@ -172,8 +182,8 @@ bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
 }  // namespace
 
 int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t /*track_number*/,
-                     WriteProgressFunc progress, void* user_data) {
+                     std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
+                     void* user_data, const TrackTags* tags) {
   auto& file = static_cast<MpegAudioFile&>(base);
   const MpegFrameIndex* index = frame_index(file);
   if (index == nullptr || refuse_uncuttable(file, *index)) return -1;
@@ -185,6 +195,7 @@ int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
     return -1;
   }
   report(progress, user_data, 0.0);
+  if (tags != nullptr && !write_tag(out.get(), *tags, out_path)) return -1;
   log_gaps(*index, span);
   const std::uint64_t bytes = span_bytes(*index, span);
   format_reserve_space(fileno(out.get()), 0, bytes);

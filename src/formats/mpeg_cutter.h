@@ -8,4 +8,4 @@
 // cannot be written; 0 otherwise.
 int mpeg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                     void* user_data);
+                     void* user_data, const TrackTags* tags = nullptr);

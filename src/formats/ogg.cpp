@@ -268,7 +268,7 @@ std::int64_t ogg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
 
 int ogg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                    void* user_data) {
+                    void* user_data, const TrackTags* /*tags*/) {
   auto& file = static_cast<OggAudioFile&>(base);
   const OggPacketIndex* index = packet_index(file);
   if (index == nullptr) return -1;

@@ -17,5 +17,5 @@ std::int64_t ogg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std:
 // decodes to exactly those samples, without re-encoding (see ogg_cutter.h). 0, or -1 with a
 // warning and no output file left.
 int ogg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, std::uint32_t track_number,
-                    WriteProgressFunc progress, void* user_data);
+                    std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                    void* user_data, const TrackTags* tags = nullptr);

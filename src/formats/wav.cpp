@@ -14,6 +14,7 @@
 
 #include "formats/kernel_copy.h"
 #include "formats/output_file.h"
+#include "formats/wav_info.h"
 
 namespace {
 
@@ -205,9 +206,10 @@ bool read_riff_header(WavAudioFile& file, bool& rf64, ErrorText* error) {
 // nor the disk hold the space set aside for the rest. The header keeps its layout (an RF64
 // header stays RF64), so the samples behind it stay where they are.
 bool fix_header_length(std::FILE* out, WavHeader header, std::uint64_t copied,
-                       const std::string& out_path) {
+                       std::uint64_t trailer_length, const std::string& out_path) {
   g_warning("Source data ended early: %s holds %" PRIu64 " data bytes", out_path.c_str(), copied);
   header.data_length = copied;
+  header.trailer_length = trailer_length;
   if (fseeko(out, 0, SEEK_SET) != 0 || wav_write_header(out, header) != 0) {
     g_message("Could not write WAV header to %s", out_path.c_str());
     return false;
@@ -244,12 +246,24 @@ std::int64_t copy_in_kernel(const WavAudioFile& file, std::FILE* out, std::uint6
   return static_cast<std::int64_t>(copied);
 }
 
+// The tags behind the data: the header counts them, so they follow the samples directly.
+bool write_trailer(std::FILE* out, const std::string& trailer, const std::string& out_path) {
+  if (trailer.empty()) return true;
+  if (fseeko(out, 0, SEEK_END) == 0 && std::fwrite(trailer.data(), 1, trailer.size(), out) == trailer.size()) {
+    return true;
+  }
+  g_message("Could not write the tags of %s: %s", out_path.c_str(), g_strerror(errno));
+  return false;
+}
 
-// Writes the header and the data bytes [start, start + length) of the source into out, which
-// is open and empty. 0, or -1 after a message; out is the caller's to close.
+// Writes the header, the data bytes [start, start + length) of the source and the tags (when
+// given) into out, which is open and empty. 0, or -1 after a message; out is the caller's to
+// close.
 int write_track(WavAudioFile& file, std::FILE* out, const std::string& out_path, std::uint64_t start,
-                std::uint64_t length, WriteProgressFunc progress, void* user_data) {
-  const WavHeader header = wav_plan_header(file.si, file.extensible, length);
+                std::uint64_t length, WriteProgressFunc progress, void* user_data,
+                const TrackTags* tags) {
+  std::string trailer = tags != nullptr ? wav_info_trailer(*tags, length) : std::string();
+  const WavHeader header = wav_plan_header(file.si, file.extensible, length, trailer.size());
   if (wav_write_header(out, header) != 0) {
     g_message("Could not write WAV header to %s", out_path.c_str());
     return -1;
@@ -286,8 +300,12 @@ int write_track(WavAudioFile& file, std::FILE* out, const std::string& out_path,
     g_message("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
     return -1;
   }
-  if (copied != length && !fix_header_length(out, header, copied, out_path)) return -1;
-  return 0;
+  if (copied != length) {
+    // The pad byte depends on the length the data really has.
+    if (tags != nullptr) trailer = wav_info_trailer(*tags, copied);
+    if (!fix_header_length(out, header, copied, trailer.size(), out_path)) return -1;
+  }
+  return write_trailer(out, trailer, out_path) ? 0 : -1;
 }
 
 }  // namespace
@@ -295,7 +313,7 @@ int write_track(WavAudioFile& file, std::FILE* out, const std::string& out_path,
 const FormatModule* wav_module() {
   static const FormatModule module = {"RIFF WAVE",       "built-in",     ".wav",
                                       wav_open_file,     wav_close_file, wav_read_data,
-                                      wav_write_range};
+                                      wav_write_range,   true};
   return &module;
 }
 
@@ -330,8 +348,8 @@ std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
 }
 
 int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, std::uint32_t /*track_number*/,
-                    WriteProgressFunc progress, void* user_data) {
+                    std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
+                    void* user_data, const TrackTags* tags) {
   auto& file = static_cast<WavAudioFile&>(base);
   if (start > file.data_size) return -1;
   // A break at the block count ends past the data; whatever follows the data chunk
@@ -344,7 +362,7 @@ int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
     g_warning("Error opening %s for writing", out_path.c_str());
     return -1;
   }
-  if (write_track(file, out.get(), out_path, start, length, progress, user_data) != 0) return -1;
+  if (write_track(file, out.get(), out_path, start, length, progress, user_data, tags) != 0) return -1;
   if (!out.close_and_keep()) {
     g_message("Error writing to file %s", out_path.c_str());
     return -1;

@@ -77,7 +77,10 @@ Piece ds64_piece(const WavHeader& header) {
   const std::uint64_t frames = header.si.blockAlign == 0 ? 0 : header.data_length / header.si.blockAlign;
   Piece ds64;
   ds64.id("ds64").u32(DS64_SIZE);
-  ds64.u64(wav_header_size(header) - 8 + header.data_length).u64(header.data_length).u64(frames).u32(0);
+  ds64.u64(wav_header_size(header) - 8 + header.data_length + header.trailer_length)
+      .u64(header.data_length)
+      .u64(frames)
+      .u32(0);
   return ds64;
 }
 
@@ -127,9 +130,10 @@ std::optional<WavDs64> wav_parse_ds64(std::span<const std::uint8_t> contents) {
 }
 
 WavHeader wav_plan_header(const SampleInfo& si, const std::optional<WavExtensible>& extensible,
-                          std::uint64_t data_length) {
-  WavHeader header{si, extensible, false, data_length};
-  header.rf64 = data_length > RIFF_SIZE_UNKNOWN - (riff_header_size(extensible) - 8);
+                          std::uint64_t data_length, std::uint64_t trailer_length) {
+  WavHeader header{si, extensible, false, data_length, trailer_length};
+  const std::uint64_t room = RIFF_SIZE_UNKNOWN - (riff_header_size(extensible) - 8);
+  header.rf64 = data_length > room || trailer_length > room - data_length;
   return header;
 }
 
@@ -139,8 +143,10 @@ std::uint64_t wav_header_size(const WavHeader& header) {
 
 int wav_write_header(std::FILE* fp, const WavHeader& header) {
   // In RF64 both 32-bit sizes say "see ds64"; the real sizes are in that chunk.
-  const auto riff_size = header.rf64 ? RIFF_SIZE_UNKNOWN
-                                     : static_cast<std::uint32_t>(wav_header_size(header) - 8 + header.data_length);
+  const auto riff_size =
+      header.rf64 ? RIFF_SIZE_UNKNOWN
+                  : static_cast<std::uint32_t>(wav_header_size(header) - 8 + header.data_length +
+                                               header.trailer_length);
   const auto data_size = header.rf64 ? RIFF_SIZE_UNKNOWN : static_cast<std::uint32_t>(header.data_length);
   Piece riff;
   riff.id(header.rf64 ? "RF64" : "RIFF").u32(riff_size).id("WAVE");

@@ -57,12 +57,15 @@ struct WavHeader {
   std::optional<WavExtensible> extensible;  // written as WAVE_FORMAT_EXTENSIBLE when set
   bool rf64 = false;                        // "RF64" with a ds64 chunk holding the sizes
   std::uint64_t data_length = 0;
+  // Bytes behind the data chunk (its pad byte and the chunks after it), which the RIFF size
+  // counts.
+  std::uint64_t trailer_length = 0;
 };
 
-// The header for data_length bytes: RF64 when the RIFF size would not fit 32 bits, else RIFF.
-// A plain PCM format gives the canonical 44-byte header.
+// The header for data_length bytes and a trailer behind them: RF64 when the RIFF size would
+// not fit 32 bits, else RIFF. A plain PCM format gives the canonical 44-byte header.
 WavHeader wav_plan_header(const SampleInfo& si, const std::optional<WavExtensible>& extensible,
-                          std::uint64_t data_length);
+                          std::uint64_t data_length, std::uint64_t trailer_length = 0);
 // Bytes in front of the samples: 44 canonical, 68 extensible, 36 more for RF64's ds64 chunk.
 std::uint64_t wav_header_size(const WavHeader& header);
 // Writes the header at fp's position, piece by piece. 0 on success, 1 after printing on

@@ -6,6 +6,8 @@ namespace {
 
 using tfold_test::Break;
 using tfold_test::check_reads;
+using tfold_test::read_metadata;
+using tfold_test::track_metadata_of;
 using tfold_test::written_at;
 
 // Sheets as ripping software writes them; the break of each audio track is its INDEX 01.
@@ -98,6 +100,72 @@ TEST(CueReader, FileThatIsNoCueSheetIsReadAsPlainBreakList) {
       {"a TXT list named .cue", "0=Intro\n4500\n", 1,
        {{1, 0, "Intro"}, {0, 4500, std::nullopt}}, "is no cue sheet; read it as a plain break list"},
   });
+}
+
+TEST(CueReader, ReadsTheSheetsAndTheTracksMetadata) {
+  tfold_test::LogCapture log;
+  const TrackBreakListPtr list = read_metadata("sheet.cue", RIPPED_SHEET, log);
+  EXPECT_EQ(list->album, (AlbumMetadata{"Live at the Hall", "The Band", "1999", "Rock"}));
+  EXPECT_EQ(track_metadata_of(*list),
+            (std::vector<TrackMetadata>{{"Opening Song", "The Band", "USABC9900001"},
+                                        {"Second Song", "", ""},
+                                        {"", "", ""}}));
+  EXPECT_EQ(log.text(), "");
+}
+
+TEST(CueReader, ReadsValuesQuotedOrNot) {
+  struct Case {
+    const char* what;
+    std::string line;
+    std::string title;
+  };
+  const Case cases[] = {
+      {"quoted", "TITLE \"Two Words\"", "Two Words"},
+      {"one word unquoted", "TITLE Intro", "Intro"},
+      {"words unquoted", "TITLE Two  Words ", "Two  Words"},
+      {"escaped quotes", "TITLE \"Say \\\"Hi\\\"\"", "Say \"Hi\""},
+      {"escaped backslash", "TITLE \"back\\\\slash\"", "back\\slash"},
+      {"other backslashes stay", "TITLE \"AC\\DC\"", "AC\\DC"},
+      {"unterminated quote", "TITLE \"Open end", "Open end"},
+      {"words after the quote", "TITLE \"A\" B", "A"},
+      {"blanks and controls inside the quotes", "TITLE \"  Tab\there\x01  \"", "Tabhere"},
+      {"a slash stays in the title", "TITLE \"A/B\"", "A/B"},
+      {"empty", "TITLE \"\"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tfold_test::LogCapture log;
+    const TrackBreakListPtr list = read_metadata(
+        "sheet.cue", "FILE a.wav WAVE\nTRACK 01 AUDIO\n" + c.line + "\r\nINDEX 01 00:00:00\n", log);
+    ASSERT_EQ(list->breaks.size(), 1u);
+    EXPECT_EQ(list->breaks[0].metadata.title, c.title);
+  }
+}
+
+TEST(CueReader, MetadataBelongsToItsTrackWhereverItStands) {
+  tfold_test::LogCapture log;
+  const TrackBreakListPtr list = read_metadata(
+      "sheet.cue",
+      "FILE \"cd.bin\" BINARY\nTITLE Album\n"
+      "TRACK 01 MODE1/2352\nTITLE Data\nPERFORMER Nobody\nINDEX 01 00:00:00\n"
+      "TRACK 02 AUDIO\nINDEX 01 01:00:00\nTITLE \"After the index\"\nREM DATE 2001\n"
+      "TRACK 03 AUDIO\nINDEX 01 01:00:00\nTITLE \"Same place as track 2\"\n"
+      "TRACK 04 AUDIO\nPERFORMER Guest\nINDEX 01 02:00:00\n",
+      log);
+  EXPECT_EQ(list->album, (AlbumMetadata{"Album", "", "", ""}));
+  EXPECT_EQ(track_metadata_of(*list),
+            (std::vector<TrackMetadata>{{"After the index", "", ""}, {"", "Guest", ""}}));
+}
+
+TEST(CueReader, ReadsPositionsAloneUnlessAskedForMetadata) {
+  tfold_test::TempDir dir;
+  const std::string path = dir / "sheet.cue";
+  tfold_test::write_text(path, RIPPED_SHEET);
+  TrackBreakListPtr list = track_break_list_new("base");
+  track_break_list_set_length(*list, NO_END);
+  ASSERT_EQ(track_break_list_read(path, *list), 1);
+  EXPECT_EQ(list->album, AlbumMetadata{});
+  EXPECT_EQ(track_metadata_of(*list), std::vector<TrackMetadata>(3));
 }
 
 }  // namespace

@@ -141,4 +141,28 @@ TEST(TrackNaming, BreakCopyIsNamedByItsOffset) {
   EXPECT_EQ(track_break_get_filename(copy, *list), "live-02");
 }
 
+TEST(TrackNaming, NameFormatFillsInTheMetadataAndFallsBackToThePlainName) {
+  apply(Options{});
+  TrackBreakListPtr list = make_list("show", 20000, {0, 4500, 9000});
+  track_break_list_add(*list, 1, 13500, "explicit");
+  list->album = AlbumMetadata{"Live", "The Band", "1999-05-01", "Rock"};
+  list->breaks[0].metadata = TrackMetadata{"Intro", "", ""};
+  list->breaks[1].metadata = TrackMetadata{"Duet", "Guest", ""};
+  EXPECT_EQ(names_of(*list), (std::vector<std::string>{"show-01", "show-02", "show-03", "explicit"}));
+
+  list->name_format = "%n %p - %t (%a, %y)";
+  EXPECT_EQ(names_of(*list), (std::vector<std::string>{"01 The Band - Intro (Live, 1999)",
+                                                       "02 Guest - Duet (Live, 1999)",
+                                                       "03 The Band - show-03 (Live, 1999)",
+                                                       "04 The Band - explicit (Live, 1999)"}));
+  // The plain name follows the naming options; so does a name the template leaves empty.
+  apply(Options{0, 1, "_", "80"});
+  list->name_format = "%a/%t";
+  EXPECT_EQ(names_of(*list), (std::vector<std::string>{"Live/Intro", "Live/Duet", "Live/03_show", "Live/explicit"}));
+  list->name_format = "%y";
+  list->album.date.clear();
+  EXPECT_EQ(names_of(*list), (std::vector<std::string>{"01_show", "02_show", "03_show", "explicit"}));
+  apply(Options{});
+}
+
 }  // namespace

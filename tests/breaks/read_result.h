@@ -72,4 +72,31 @@ inline void check_reads(const char* file_name, const std::vector<ReadCase>& case
   }
 }
 
+inline void PrintTo(const TrackMetadata& track, std::ostream* out) {
+  *out << "{\"" << track.title << "\", \"" << track.performer << "\", \"" << track.isrc << "\"}";
+}
+
+inline std::vector<TrackMetadata> track_metadata_of(const TrackBreakList& list) {
+  std::vector<TrackMetadata> result;
+  for (const TrackBreak& brk : list.breaks) result.push_back(brk.metadata);
+  return result;
+}
+
+// content written to file_name in a fresh folder and read with its metadata into a list
+// without known end; log collects the reader's warnings.
+inline TrackBreakListPtr read_metadata(const char* file_name, const std::string& content,
+                                       LogCapture& log, const std::string& charset = "") {
+  TempDir dir;
+  const std::string path = dir / file_name;
+  write_text(path, content);
+  TrackBreakListPtr list = track_break_list_new("base");
+  track_break_list_set_length(*list, NO_END);
+  log.clear();
+  BreakFileReading reading;
+  reading.metadata = true;
+  reading.charset = charset;
+  EXPECT_EQ(track_break_list_read(path, *list, reading), 1) << log.text();
+  return list;
+}
+
 }  // namespace tfold_test

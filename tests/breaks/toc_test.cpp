@@ -6,6 +6,8 @@ namespace {
 
 using tfold_test::Break;
 using tfold_test::check_reads;
+using tfold_test::read_metadata;
+using tfold_test::track_metadata_of;
 using tfold_test::written_at;
 
 const char* const WRITTEN_TOC =
@@ -69,6 +71,28 @@ TEST(TocReader, FileThatIsNoTocIsReadAsPlainBreakList) {
        {{1, 0, "Intro"}, {0, 4500, std::nullopt}},
        "is no TOC file; read it as a plain break list"},
   });
+}
+
+TEST(TocReader, ReadsCdTextOfLanguageZero) {
+  tfold_test::LogCapture log;
+  TrackBreakListPtr list = read_metadata("disc.toc", COPIED_TOC, log);
+  EXPECT_EQ(tfold_test::breaks_of(*list), written_at({0, 4 * 4500 + 12 * 75 + 56 + 150}));
+  EXPECT_EQ(list->album, (AlbumMetadata{"Live { at } the Hall // no comment", "The Band", "", ""}));
+  EXPECT_EQ(track_metadata_of(*list),
+            (std::vector<TrackMetadata>{{"FILE \"x\" 9:00:00", "", ""}, {"", "", "USABC9900001"}}));
+
+  list = read_metadata(
+      "disc.toc",
+      "CD_DA\nCD_TEXT {\n LANGUAGE_MAP { 0 : 9 1 : 8 }\n"
+      " LANGUAGE 1 { TITLE \"Album in another language\" }\n"
+      " LANGUAGE 0 { TITLE \"Caf\\351 \\\"Bleu\\\"\" GENRE { 0, 8, 0 } PERFORMER \"Trio\" }\n}\n"
+      "TRACK AUDIO\nCD_TEXT { LANGUAGE 0 { TITLE \"\\101\\102C\" ISRC \"GBAAA0000001\" }"
+      " LANGUAGE 1 { TITLE \"Other\" } }\nFILE \"a.wav\" 0 01:00:00\n",
+      log);
+  EXPECT_EQ(tfold_test::breaks_of(*list), written_at({0}));
+  // An octal escape stands for a byte of CD-TEXT's own charset, ISO 8859-1.
+  EXPECT_EQ(list->album, (AlbumMetadata{"Caf\xC3\xA9 \"Bleu\"", "Trio", "", ""}));
+  EXPECT_EQ(track_metadata_of(*list), (std::vector<TrackMetadata>{{"ABC", "", "GBAAA0000001"}}));
 }
 
 }  // namespace

@@ -29,8 +29,10 @@ TEST(TxtReader, ReadsLinesByTheFormatRules) {
        {{0, 0, std::nullopt}}, ""},
       {"blanks only", "   \n", 1, {{0, 0, std::nullopt}}, ""},
       {"letters give offset 0", "FILE \"x.wav\" WAVE\n", 1, {{0, 0, std::nullopt}}, ""},
-      {"carriage returns stay in names", "0=Intro\r\n4500=Next\r\n", 1,
-       {{1, 0, "Intro\r"}, {1, 4500, "Next\r"}}, ""},
+      {"CRLF line ends", "0=Intro\r\n4500=Next\r\n; note\r\n\r\n9000\r\n", 1,
+       {{1, 0, "Intro"}, {1, 4500, "Next"}, {0, 9000, std::nullopt}}, ""},
+      {"one carriage return belongs to the line end", "0=A\r\r\n4500= B\rC\r", 1,
+       {{1, 0, "A\r"}, {1, 4500, "B\rC"}}, ""},
       {"empty file", "", 1, {}, ""},
       {"comments and empty lines", "; one\n\n;two\n", 1, {}, ""},
       {"last line without newline", "0=A\n4500=B", 1, {{1, 0, "A"}, {1, 4500, "B"}}, ""},
@@ -39,6 +41,8 @@ TEST(TxtReader, ReadsLinesByTheFormatRules) {
       {"beyond the length is dropped", "0\n200000=Far\n", 1, {{0, 0, std::nullopt}},
        "Offset out of range\n"},
       {"line of 1023 characters", line_1023 + "\n", 1, {{1, 0, std::string(1021, 'x')}}, ""},
+      {"line of 1023 characters and CRLF", line_1023 + "\r\n", 1,
+       {{1, 0, std::string(1021, 'x')}}, ""},
       {"line of 1024 characters", "0=A\n" + line_1024 + "\n9000=C\n", 0, {{1, 0, "A"}},
        "Error parsing file PATH\n"},
   };
@@ -68,6 +72,21 @@ TEST(TxtReader, MissingFileFailsAndLeavesTheListAlone) {
   EXPECT_EQ(track_break_list_read_txt(path, *list), 0);
   EXPECT_EQ(log.text(), "Cannot open " + path + ": No such file or directory\n");
   EXPECT_EQ(tfold_test::breaks_of(*list), (std::vector<Break>{{1, 0, "kept"}}));
+}
+
+TEST(TxtReader, ExplicitNamesAreTheTitlesOfTheirTracks) {
+  tfold_test::LogCapture log;
+  // "Мир" (world) in Windows-1251.
+  const TrackBreakListPtr list = tfold_test::read_metadata(
+      "breaks.txt", "0=  Intro\r\n4500\r\n9000=\xCC\xE8\xF0\r\n9000=Again\r\n9900=\r\n", log,
+      "WINDOWS-1251");
+  EXPECT_EQ(tfold_test::breaks_of(*list),
+            (std::vector<Break>{{1, 0, "Intro"}, {0, 4500, std::nullopt},
+                                {1, 9000, "\xD0\x9C\xD0\xB8\xD1\x80"}, {1, 9900, ""}}));
+  EXPECT_EQ(tfold_test::track_metadata_of(*list),
+            (std::vector<TrackMetadata>{{"Intro", "", ""}, {}, {"\xD0\x9C\xD0\xB8\xD1\x80", "", ""}, {}}));
+  EXPECT_EQ(list->album, AlbumMetadata{});
+  EXPECT_EQ(log.text(), "");
 }
 
 }  // namespace

@@ -121,6 +121,15 @@ TEST(SplitCommand, UnselectedBreakBoundsTheTrackBeforeIt) {
   EXPECT_EQ(listing(s.folder), (std::set<std::string>{"a.wav", "b.wav"}));
 }
 
+TEST(SplitCommand, ListSavedWithCrlfLineEndsNamesWithoutCarriageReturns) {
+  SplitCase s;
+  const RunResult r = s.split("0=Intro\r\n10\r\n20=Outro\r\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" 1. [x]    0:00.00 -    0:00.10 \"Intro\" (duration: 0:00.10)\n"), std::string::npos);
+  EXPECT_EQ(read_file(s.out("Intro.wav")), s.track(0, 10));
+  EXPECT_EQ(listing(s.folder), (std::set<std::string>{"Intro.wav", "Outro.wav"}));
+}
+
 TEST(SplitCommand, SingleBreakAtZeroCopiesAllTheAudio) {
   SplitCase s;
   const RunResult r = s.split("0=all\n");

@@ -25,6 +25,7 @@ struct FakeWrite {
   std::string path;
   std::uint64_t start = 0;
   std::uint64_t end = 0;
+  std::string tags;  // "title, artist, number/total", or "none"
 };
 struct FakeWrites {
   std::vector<FakeWrite> calls;
@@ -35,9 +36,13 @@ struct FakeWrites {
 // file behind, as a module that was cut short would.
 int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                     void* user_data) {
+                     void* user_data, const TrackTags* tags) {
   const bool fail = fake_writes.failing.count(fake_writes.calls.size()) != 0;
-  fake_writes.calls.push_back({out_path, start, end});
+  const std::string tag_text =
+      tags == nullptr ? "none"
+                      : tags->title + ", " + tags->artist + ", " + std::to_string(tags->track_number) +
+                            "/" + std::to_string(tags->track_total);
+  fake_writes.calls.push_back({out_path, start, end, tag_text});
   write_text(out_path, fail ? "partial" : std::to_string(start) + "-" + std::to_string(end));
   progress(user_data, 0.5);
   return fail ? -1 : 0;
@@ -45,6 +50,8 @@ int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t star
 
 const FormatModule FAKE_MODULE = {"fake", "test", ".mem", nullptr, memory_close, memory_read,
                                   fake_write_range};
+const FormatModule FAKE_TAGGED_MODULE = {"fake tagged", "test", ".mem", nullptr, memory_close,
+                                         memory_read, fake_write_range, true};
 
 // Records every callback as one line of text, in order.
 struct Recorder {
@@ -124,9 +131,9 @@ struct SplitRun {
   SplitRun() { fake_writes = {}; }
 
   // A 30-block document of the fake module, analysed.
-  void open() {
+  void open(const FormatModule& module = FAKE_MODULE) {
     AudioFilePtr file = memory_file(cd_sample_info(30 * CD_BLOCK), Bytes(30 * CD_BLOCK, 0), 30 * CD_BLOCK);
-    file->module = &FAKE_MODULE;
+    file->module = &module;
     ErrorText error;
     document_ = audio_document_open_file(std::move(file), &error);
     ASSERT_TRUE(document_);
@@ -134,13 +141,17 @@ struct SplitRun {
     recorder_.document = document_.get();
   }
 
-  void run(const std::vector<Break>& breaks) {
+  void run(const std::vector<Break>& breaks, bool tags = false) {
     list_ = track_break_list_new("show");
     track_break_list_set_length(*list_, 31);
-    for (const Break& b : breaks) track_break_list_add(*list_, b.write, b.offset, b.name);
+    for (const Break& b : breaks) {
+      TrackBreak* brk = track_break_list_add(*list_, b.write, b.offset, b.name);
+      brk->metadata.title = std::string("Title of ") + b.name;
+    }
+    list_->album.performer = "The Band";
     SplitCallbacks callbacks = RECORDING_CALLBACKS;
     callbacks.user_data = &recorder_;
-    ASSERT_EQ(audio_document_start_split(*document_, *list_, callbacks, dir_.path().string()), 0);
+    ASSERT_EQ(audio_document_start_split(*document_, *list_, callbacks, dir_.path().string(), tags), 0);
     ASSERT_TRUE(recorder_.wait_done());
     audio_document_close(std::move(document_));
   }
@@ -183,6 +194,32 @@ TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
   EXPECT_EQ(recorder_.splitting_at_finish, 0);
   EXPECT_EQ(recorder_.thread_at_finish, "write data");
   EXPECT_EQ(strays({"one.mem", "two.mem"}), std::vector<std::string>{});
+}
+
+TEST_F(SplitWriter, TagsReachTheModuleOnlyWhenAskedFor) {
+  struct Case {
+    const FormatModule* module;
+    bool tags;
+    std::vector<std::string> written;
+    const char* warning;
+  };
+  const Case cases[] = {
+      {&FAKE_TAGGED_MODULE, false, {"none", "none"}, ""},
+      {&FAKE_TAGGED_MODULE, true, {"Title of one, The Band, 1/3", "Title of two, The Band, 3/3"}, ""},
+      {&FAKE_MODULE, true, {"Title of one, The Band, 1/3", "Title of two, The Band, 3/3"},
+       "fake files carry no tags: the tracks are written without them\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.module->name) + (c.tags ? " with tags" : ""));
+    SplitRun split;
+    LogCapture log;
+    split.open(*c.module);
+    split.run({{1, 0, "one"}, {0, 10, "gap"}, {1, 20, "two"}}, c.tags);
+    std::vector<std::string> written;
+    for (const FakeWrite& call : fake_writes.calls) written.push_back(call.tags);
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(log.text(), c.warning);
+  }
 }
 
 TEST_F(SplitWriter, EmptyListOnlyFinishes) {

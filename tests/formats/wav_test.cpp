@@ -499,6 +499,18 @@ TEST(WavWriteHeader, SwitchesToRf64WhereTheRiffSizeEnds) {
   EXPECT_EQ(read_file(dir / "plain.wav"), expected);
 }
 
+TEST(WavWriteHeader, ChunksBehindTheDataCountInTheRiffSize) {
+  const SampleInfo si{2, 44100, 176400, 4, 16, 0, 2352};
+  const Bytes riff = header_bytes(wav_plan_header(si, std::nullopt, 100, 30));
+  EXPECT_EQ(slice(riff, 4, 4), (Bytes{166, 0, 0, 0}));  // 36 + 100 + 30
+  EXPECT_EQ(slice(riff, 40, 4), (Bytes{100, 0, 0, 0}));
+  EXPECT_FALSE(wav_plan_header(si, std::nullopt, 0xFFFFFFFFull - 66, 30).rf64);
+  const WavHeader rf64 = wav_plan_header(si, std::nullopt, 0xFFFFFFFFull - 65, 30);
+  EXPECT_TRUE(rf64.rf64);
+  // The RIFF size of ds64: 72 + 0xFFFFFFBE + 30.
+  EXPECT_EQ(slice(header_bytes(rf64), 20, 8), (Bytes{0x24, 0, 0, 0, 1, 0, 0, 0}));
+}
+
 TEST(WavWriteHeader, WritesTheExtensibleLayout) {
   const SampleInfo si{6, 48000, 1152000, 24, 32, 0, 15360};
   WavExtensible extensible;

@@ -1,0 +1,10 @@
+// Track tags as an ID3v2 tag, the tag form of MPEG audio tracks.
+#pragma once
+
+#include <string>
+
+#include "formats/track_tags.h"
+
+// The tags as an ID3v2.4 tag (header, frames and padding), rendered by TagLib, to stand in
+// front of a track's first frame. Empty when the tags give nothing.
+std::string id3v2_tag_bytes(const TrackTags& tags);
