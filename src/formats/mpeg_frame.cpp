@@ -96,7 +96,9 @@ std::optional<MpegFrameHeader> mpeg_parse_frame_header(std::span<const std::uint
 
 bool mpeg_is_info_frame(const MpegFrameHeader& header, std::span<const std::uint8_t> frame) {
   if (header.layer != 3) return false;
-  const std::size_t at = 4 + (header.protection ? 2 : 0) + side_info_bytes(header);
+  // The tag follows the side information as if there were no CRC: encoders write it there
+  // and decoders look for it there, whether the protection bit is set or not.
+  const std::size_t at = 4 + side_info_bytes(header);
   if (frame.size() < at + 4) return false;
   const auto* tag = frame.data() + at;
   return std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0;

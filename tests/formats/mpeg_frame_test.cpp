@@ -77,7 +77,8 @@ TEST(MpegFrameHeader, FindsTheInfoTagAfterTheSideInformation) {
       {"MPEG-1 stereo Info", {0xFF, 0xFB, 0x90, 0x64}, 36, "Info", true},
       {"MPEG-1 mono", {0xFF, 0xFB, 0x90, 0xC4}, 21, "Info", true},
       {"MPEG-2 mono", {0xFF, 0xF3, 0x60, 0xC4}, 13, "Xing", true},
-      {"MPEG-1 stereo with CRC", {0xFF, 0xFA, 0x90, 0x64}, 38, "Info", true},
+      {"MPEG-1 stereo with CRC", {0xFF, 0xFA, 0x90, 0x64}, 36, "Info", true},
+      {"the CRC moves nothing", {0xFF, 0xFA, 0x90, 0x64}, 38, "Info", false},
       {"tag at the wrong place", {0xFF, 0xFB, 0x90, 0x64}, 21, "Info", false},
       {"layer II never", {0xFF, 0xFD, 0xA4, 0x04}, 36, "Info", false},
   };
