@@ -27,6 +27,10 @@ struct MpegAudioFile final : AudioFile {
   std::optional<MpegFrameIndex> index;
 };
 
+// The frames of the file, indexed by the first call and kept for the following ones; nullptr
+// after a warning when they cannot be read or cut (free format, no frames at all).
+const MpegFrameIndex* mpeg_cuttable_index(MpegAudioFile& file);
+
 // Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
 const FormatModule* mpeg_module_register();
 

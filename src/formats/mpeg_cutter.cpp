@@ -149,35 +149,13 @@ std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {
   return bytes;
 }
 
-const MpegFrameIndex* frame_index(MpegAudioFile& file) {
-  if (file.index) return &*file.index;
-  std::string reason;
-  file.index = mpeg_index_frames(file.fp.get(), static_cast<std::uint64_t>(file.file_size), reason);
-  if (!file.index) g_warning("Could not read the frames of %s: %s", file.path.c_str(), reason.c_str());
-  return file.index ? &*file.index : nullptr;
-}
-
-// True, after a warning, when the stream cannot be cut at all.
-bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
-  if (index.free_format) {
-    g_warning("Cannot cut %s: free-format MPEG streams do not state their frame lengths",
-              file.path.c_str());
-    return true;
-  }
-  if (index.frames.empty()) {
-    g_warning("Cannot cut %s: no MPEG audio frames found", file.path.c_str());
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, WriteProgressFunc progress, void* user_data) {
   auto& file = static_cast<MpegAudioFile&>(base);
-  const MpegFrameIndex* index = frame_index(file);
-  if (index == nullptr || refuse_uncuttable(file, *index)) return -1;
+  const MpegFrameIndex* index = mpeg_cuttable_index(file);
+  if (index == nullptr) return -1;
   const FrameSpan span = frames_for(file, *index, start, end);
 
   OutputFile out(out_path);

@@ -154,12 +154,13 @@ class Indexer {
     stream_ = header;
     if (first) {
       index_.samples_per_frame = header.samples;
+      index_.layer = header.layer;
       if (mpeg_is_info_frame(header, reader_.at(pos, std::min<std::size_t>(header.frame_bytes, MAX_FRAME_BYTES)))) {
-        index_.info_frame = true;
+        index_.info_frame = MpegFrame{pos, header.frame_bytes, static_cast<std::uint16_t>(header.bitrate_kbps)};
         return;
       }
     }
-    index_.frames.push_back({pos, header.frame_bytes});
+    index_.frames.push_back({pos, header.frame_bytes, static_cast<std::uint16_t>(header.bitrate_kbps)});
   }
 
   ChunkReader reader_;
