@@ -74,13 +74,14 @@ void wait_for_scan(AudioDocument& document) {
   } while (!audio_document_is_analyzed(document));
 }
 
-void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder) {
+void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder,
+             bool gapless) {
   SplitWait wait;
   const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
                                     console_finished,     console_is_cancelled, console_ask,
                                     &wait};
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder) != 0) return;
+  if (audio_document_start_split(document, list, callbacks, folder, gapless) != 0) return;
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
 }
@@ -104,8 +105,14 @@ int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out
 }
 
 int tfold_split(int argc, char** argv) {
+  gboolean gapless = FALSE;
+  const GOptionEntry entries[] = {
+      {"gapless", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &gapless,
+       "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
+      {}};
   const SubcommandOptions options = {"AUDIO BREAKS OUTDIR",
-                                     "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR."};
+                                     "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.",
+                                     entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
@@ -152,7 +159,7 @@ int tfold_split(int argc, char** argv) {
   std::printf("\n");
   std::printf("Using output folder: %s\n", folder.c_str());
 
-  run_job(*document, *list, folder);
+  run_job(*document, *list, folder, gapless != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
   return 0;

@@ -33,7 +33,7 @@ int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std
   std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
   if (!output) return -1;
   if (format_write_range(file, output->temporary_path(), start, end, split_progress_relay,
-                         &job.callbacks) == -1) {
+                         &job.callbacks, job.gapless) == -1) {
     return -1;
   }
   return output->commit() ? 0 : -1;
@@ -111,7 +111,8 @@ void split_thread(SplitJob* job) {
 }
 
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
-                               const SplitCallbacks& callbacks, const std::string& output_folder) {
+                               const SplitCallbacks& callbacks, const std::string& output_folder,
+                               bool gapless) {
   if (!document.audio_file) return -1;
   {
     std::lock_guard lock(document.split_mutex);
@@ -122,7 +123,7 @@ int audio_document_start_split(AudioDocument& document, const TrackBreakList& li
   // The previous job has made its finished call; its thread is about to end.
   if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
 
-  document.split_job = SplitJob{&document, &list, callbacks, output_folder};
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder, gapless};
   {
     std::lock_guard lock(document.split_mutex);
     document.splitting = 1;

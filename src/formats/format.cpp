@@ -90,7 +90,10 @@ std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
 }
 
 int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                       std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+                       std::uint64_t end, WriteProgressFunc progress, void* user_data, bool gapless) {
+  if (gapless && file.module->write_range_gapless != nullptr) {
+    return file.module->write_range_gapless(file, out_path, start, end, progress, user_data);
+  }
   return file.module->write_range(file, out_path, start, end, progress, user_data);
 }
 

@@ -25,6 +25,7 @@ struct MpegAudioFile final : AudioFile {
   std::uint64_t gapless_delay = 0;
   // Built by the first cut and kept for the following ones.
   std::optional<MpegFrameIndex> index;
+  bool gapless_refused = false;  // the warning that layer I/II tracks cannot be gapless was given
 };
 
 // The frames of the file, indexed by the first call and kept for the following ones; nullptr
@@ -37,3 +38,7 @@ const FormatModule* mpeg_module_register();
 AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
+// Layer III tracks that gapless decoders play as exactly the range (see mpeg_gapless.h); layer
+// I and II streams, after one warning per file, are cut by whole frames as write_range does.
+int mpeg_write_range_gapless(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                             std::uint64_t end, WriteProgressFunc progress, void* user_data);
