@@ -16,16 +16,25 @@ constexpr std::uint32_t FLAG_QUALITY = 8;
 constexpr std::array<std::uint8_t, 4> NAME_INFO = {'I', 'n', 'f', 'o'};
 constexpr std::array<std::uint8_t, 4> NAME_XING = {'X', 'i', 'n', 'g'};
 
-constexpr std::array<std::uint16_t, 256> crc_table() {
-  std::array<std::uint16_t, 256> table{};
+// Table k holds the CRC of a byte followed by k zero bytes, so that eight bytes go through at
+// once: the music CRC runs over every byte of a track.
+using CrcTables = std::array<std::array<std::uint16_t, 256>, 8>;
+constexpr CrcTables crc_tables() {
+  CrcTables tables{};
   for (std::uint32_t byte = 0; byte < 256; ++byte) {
     std::uint32_t crc = byte;
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    table[byte] = static_cast<std::uint16_t>(crc);
+    tables[0][byte] = static_cast<std::uint16_t>(crc);
   }
-  return table;
+  for (std::size_t k = 1; k < tables.size(); ++k) {
+    for (std::size_t byte = 0; byte < 256; ++byte) {
+      const std::uint16_t previous = tables[k - 1][byte];
+      tables[k][byte] = static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
+    }
+  }
+  return tables;
 }
-constexpr std::array<std::uint16_t, 256> CRC_TABLE = crc_table();
+constexpr CrcTables CRC_TABLES = crc_tables();
 
 // Big-endian fields, as everything in the tag is.
 class Writer {
@@ -113,9 +122,15 @@ void read_lame_extension(Reader& in, MpegInfoTag& tag) {
 }  // namespace
 
 std::uint16_t mpeg_lame_crc(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
-  for (const std::uint8_t byte : bytes) {
-    crc = static_cast<std::uint16_t>((crc >> 8) ^ CRC_TABLE[(crc ^ byte) & 0xFF]);
+  const auto& t = CRC_TABLES;
+  const std::uint8_t* p = bytes.data();
+  std::size_t left = bytes.size();
+  for (; left >= 8; left -= 8, p += 8) {
+    const std::uint32_t low = crc ^ (p[0] | std::uint32_t{p[1]} << 8);
+    crc = static_cast<std::uint16_t>(t[7][low & 0xFF] ^ t[6][low >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^
+                                     t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
   }
+  for (; left > 0; --left, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
   return crc;
 }
 
