@@ -71,6 +71,11 @@ time_split_mp3_tfold() { fresh; wall "$tfold" split "$mp3" "$list" "$out"; }
 time_split_mp3_cp() { fresh; wall cp "$mp3" "$out/"; }
 time_split_mp3_mp3splt() { fresh; wall mp3splt -Q -d "$out" "$mp3" "${mp3splt_times[@]}"; }
 time_split_mp3_ffmpeg() { fresh; wall ffmpeg_tracks "$mp3"; }
+time_split_mp3_gapless_tfold() { fresh; wall "$tfold" split --gapless "$mp3" "$list" "$out"; }
+time_split_mp3_gapless_cp() { fresh; wall cp "$mp3" "$out/"; }
+# mp3splt's frame mode reads every frame header (the Xing frame and the reservoir stay as
+# they are), the closest it comes to exact tracks.
+time_split_mp3_gapless_mp3splt() { fresh; wall mp3splt -Q -f -d "$out" "$mp3" "${mp3splt_times[@]}"; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -82,19 +87,20 @@ time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
 
-jobs=(split_wav split_mp3 analyze_wav analyze_mp3 merge gen)
+jobs=(split_wav split_mp3 split_mp3_gapless analyze_wav analyze_mp3 merge gen)
 peer_columns=(shnsplit mp3splt ffmpeg sox)
 declare -A label baseline baseline_label peers
 label[split_wav]="split WAV, 60 min → 20 tracks"
 label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
+label[split_mp3_gapless]="split --gapless MP3 128 kbps, 60 min → 20 tracks (mp3splt -f)"
 label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
-baseline=([split_wav]=cp [split_mp3]=cp [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
-baseline_label=([split_wav]=cp [split_mp3]=cp [analyze_wav]=cat [analyze_mp3]="mpg123 -t"
+baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [analyze_wav]=cat [analyze_mp3]="mpg123 -t"
   [merge]=cp [gen]=cp)
-peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [analyze_wav]=sox
+peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt [analyze_wav]=sox
   [analyze_mp3]="" [merge]=sox [gen]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
@@ -102,6 +108,10 @@ fresh
 "$tfold" split "$wav" "$list" "$out" </dev/null >/dev/null 2>&1
 [ "$(find "$out" -name '*.wav' | wc -l)" -eq $tracks ] ||
   { echo "tfold split did not write $tracks WAV tracks" >&2; exit 1; }
+fresh
+"$tfold" split --gapless "$mp3" "$list" "$out" </dev/null >/dev/null 2>&1
+[ "$(find "$out" -name '*.mp3' | wc -l)" -eq $tracks ] ||
+  { echo "tfold split --gapless did not write $tracks MP3 tracks" >&2; exit 1; }
 [ -n "$(bench_analysis_seconds "$wav6")" ] ||
   { echo "tfold analyze printed no timing line" >&2; exit 1; }
 
