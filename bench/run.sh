@@ -6,7 +6,7 @@
 # the Ogg cutter on 6 and 60 minutes.
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
-# split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3 merge gen)
+# split_mp3_gapless split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3 merge gen)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -101,6 +101,11 @@ time_split_ogg_vcut() { fresh; wall vcut_tracks "$ogg"; }
 time_split_ogg_ffmpeg() { fresh; wall ffmpeg_tracks "$ogg"; }
 time_cut_ogg_tfold() { fresh; wall "$cut_driver" "$ogg" "$out" $tracks; }
 time_cut_ogg_cp() { fresh; wall cp "$ogg" "$out/"; }
+time_split_mp3_gapless_tfold() { fresh; wall "$tfold" split --gapless "$mp3" "$list" "$out"; }
+time_split_mp3_gapless_cp() { fresh; wall cp "$mp3" "$out/"; }
+# mp3splt's frame mode reads every frame header (the Xing frame and the reservoir stay as
+# they are), the closest it comes to exact tracks.
+time_split_mp3_gapless_mp3splt() { fresh; wall mp3splt -Q -f -d "$out" "$mp3" "${mp3splt_times[@]}"; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -112,13 +117,15 @@ time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
 
-jobs=(split_wav split_mp3 split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3 merge gen)
+jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3
+  merge gen)
 [ $# -le 1 ] || jobs=("${@:2}")
 peer_columns=(shnsplit mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
 peer_label=([mp3splt]="mp3splt -f")
 label[split_wav]="split WAV, 60 min → 20 tracks"
 label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
+label[split_mp3_gapless]="split --gapless MP3 128 kbps, 60 min → 20 tracks"
 label[split_mp3vbr]="split MP3 VBR (-V 2), 60 min → 20 tracks"
 label[split_ogg]="split Ogg Vorbis q4, 60 min → 20 tracks"
 label[cut_ogg]="Ogg cutter alone (write_range), 60 min → 20 tracks"
@@ -126,13 +133,13 @@ label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
-baseline=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [split_ogg]=cp [cut_ogg]=cp
-  [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
-baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3vbr]=cp [split_ogg]=cp [cut_ogg]=cp
-  [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
-peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3vbr]="mp3splt ffmpeg"
-  [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [analyze_wav]=sox [analyze_mp3]="" [merge]=sox
-  [gen]="")
+baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
+  [cut_ogg]=cp [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
+  [cut_ogg]=cp [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
+  [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [analyze_wav]=sox
+  [analyze_mp3]="" [merge]=sox [gen]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh
@@ -144,6 +151,10 @@ fresh
   { echo "the Ogg cutter failed" >&2; exit 1; }
 [ "$(find "$out" -name '*.ogg' | wc -l)" -eq $tracks ] ||
   { echo "the Ogg cutter did not write $tracks tracks" >&2; exit 1; }
+fresh
+"$tfold" split --gapless "$mp3" "$list" "$out" </dev/null >/dev/null 2>&1
+[ "$(find "$out" -name '*.mp3' | wc -l)" -eq $tracks ] ||
+  { echo "tfold split --gapless did not write $tracks MP3 tracks" >&2; exit 1; }
 [ -n "$(bench_analysis_seconds "$wav6")" ] ||
   { echo "tfold analyze printed no timing line" >&2; exit 1; }
 

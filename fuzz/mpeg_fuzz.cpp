@@ -1,6 +1,7 @@
 // The MPEG frame walk on arbitrary bytes: the index it builds must describe frames that lie
 // inside the file, in order and without overlap, and three consecutive cuts must together
-// copy every indexed frame exactly once, in order, and nothing else.
+// copy every indexed frame exactly once, in order, and nothing else. Gapless tracks of the
+// same ranges of a layer III stream must each begin with an Info frame that tells the truth.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +11,10 @@
 
 #include "formats/mpeg.h"
 #include "formats/mpeg_cutter.h"
+#include "formats/mpeg_frame.h"
+#include "formats/mpeg_gapless.h"
 #include "formats/mpeg_index.h"
+#include "formats/mpeg_info_tag.h"
 #include "fuzz_support.h"
 
 using namespace tfold_fuzz;
@@ -62,6 +66,32 @@ std::unique_ptr<MpegAudioFile> as_opened(const std::string& path, std::uint64_t 
   return file;
 }
 
+// Breaks at blocks 10 and 20: far enough apart that no frame can straddle both.
+constexpr std::uint64_t BREAKS[][2] = {{0, 10 * 2352}, {10 * 2352, 20 * 2352}, {20 * 2352, 0}};
+
+void check_gapless_tracks(MpegAudioFile& file, const MpegFrameIndex& index) {
+  // The decoded length the frames give, so that the last track ends with them.
+  file.si.numBytes = std::uint64_t{index.samples_per_frame} * index.frames.size() * file.si.blockAlign;
+  for (const auto& range : BREAKS) {
+    const std::string path = scratch_dir() + "/gapless.mp3";
+    FilePtr out(std::fopen(path.c_str(), "w+b"));
+    FUZZ_CHECK(out != nullptr);
+    FUZZ_CHECK(mpeg_write_gapless(file, out.get(), path, range[0], range[1], nullptr, nullptr) == 0);
+    out.reset();
+    const std::vector<std::uint8_t> track = read_all(path);
+    std::remove(path.c_str());
+    const auto tag = mpeg_info_tag_parse(track);
+    FUZZ_CHECK(tag.has_value());
+    FUZZ_CHECK(tag->tag_crc_matches);
+    FUZZ_CHECK(tag->bytes == track.size());
+    const auto header = mpeg_parse_frame_header(track);
+    FUZZ_CHECK(header.has_value());
+    FUZZ_CHECK(tag->music_crc == mpeg_lame_crc(std::span(track).subspan(header->frame_bytes)));
+    FUZZ_CHECK(tag->delay <= 2880);
+    FUZZ_CHECK(tag->padding >= MPEG_DECODER_DELAY);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -87,10 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto file = as_opened(path, size);
   const bool cuttable = !index->free_format && !index->frames.empty();
-  // Breaks at blocks 10 and 20: far enough apart that no frame can straddle both.
-  const std::uint64_t breaks[][2] = {{0, 10 * 2352}, {10 * 2352, 20 * 2352}, {20 * 2352, 0}};
   std::vector<std::uint8_t> copied;
-  for (const auto& range : breaks) {
+  for (const auto& range : BREAKS) {
     const std::string out = scratch_dir() + "/track.mp3";
     const int result = mpeg_write_range(*file, out, range[0], range[1], 1, nullptr, nullptr);
     FUZZ_CHECK(result == (cuttable ? 0 : -1));
@@ -103,5 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::remove(out.c_str());
   }
   if (cuttable) FUZZ_CHECK(copied == expected);
+  if (cuttable && index->layer == 3) check_gapless_tracks(*file, *index);
   return 0;
 }

@@ -68,13 +68,13 @@ void keep_standard_input_apart() {
 }
 
 void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder,
-             bool tags) {
+             bool tags, bool gapless) {
   SplitWait wait;
   const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
                                     console_finished,     console_is_cancelled, console_ask,
                                     &wait};
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder, tags) != 0) return;
+  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless) != 0) return;
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
 }
@@ -99,8 +99,14 @@ int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out
 
 int tfold_split(int argc, char** argv) {
   MetadataOptions metadata;
-  const GOptionEntry entries[] = {metadata.name_format_entry(), metadata.tags_entry(),
-                                  metadata.cue_charset_entry(), {}};
+  gboolean gapless = FALSE;
+  const GOptionEntry entries[] = {
+      metadata.name_format_entry(),
+      metadata.tags_entry(),
+      metadata.cue_charset_entry(),
+      {"gapless", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &gapless,
+       "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
+      {}};
   const SubcommandOptions options = {
       "AUDIO BREAKS OUTDIR",
       "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.", entries};
@@ -153,7 +159,7 @@ int tfold_split(int argc, char** argv) {
   std::printf("\n");
   std::printf("Using output folder: %s\n", folder.c_str());
 
-  run_job(*document, *list, folder, metadata.tags != FALSE);
+  run_job(*document, *list, folder, metadata.tags != FALSE, gapless != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
   return 0;

@@ -35,7 +35,7 @@ int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std
   std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
   if (!output) return -1;
   if (format_write_range(file, output->temporary_path(), start, end, track_number,
-                         split_progress_relay, &job.callbacks, tags) == -1) {
+                         split_progress_relay, &job.callbacks, tags, job.gapless) == -1) {
     return -1;
   }
   return output->commit() ? 0 : -1;
@@ -120,7 +120,7 @@ void split_thread(SplitJob* job) {
 
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder,
-                               bool tags) {
+                               bool tags, bool gapless) {
   if (!document.audio_file) return -1;
   {
     std::lock_guard lock(document.split_mutex);
@@ -131,7 +131,7 @@ int audio_document_start_split(AudioDocument& document, const TrackBreakList& li
   // The previous job has made its finished call; its thread is about to end.
   if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
 
-  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags};
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags, gapless};
   {
     std::lock_guard lock(document.split_mutex);
     document.splitting = 1;

@@ -91,7 +91,11 @@ std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
 
 int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                        std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                       void* user_data, const TrackTags* tags) {
+                       void* user_data, const TrackTags* tags, bool gapless) {
+  if (gapless && file.module->write_range_gapless != nullptr) {
+    return file.module->write_range_gapless(file, out_path, start, end, track_number, progress,
+                                            user_data, tags);
+  }
   return file.module->write_range(file, out_path, start, end, track_number, progress, user_data,
                                   tags);
 }

@@ -80,6 +80,11 @@ struct FormatModule {
                      void* user_data, const TrackTags* tags);
   // Whether write_range writes the tags it is given into the track.
   bool carries_tags = false;
+  // The same as write_range for tracks that gapless players decode to exactly the range;
+  // null where the format needs nothing more than write_range for that.
+  int (*write_range_gapless)(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                             std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                             void* user_data, const TrackTags* tags) = nullptr;
 };
 
 void format_init();
@@ -87,9 +92,10 @@ AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
 void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
                               std::uint64_t offset);
+// gapless: the module's write_range_gapless where it has one.
 int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                        std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                       void* user_data, const TrackTags* tags = nullptr);
+                       void* user_data, const TrackTags* tags = nullptr, bool gapless = false);
 void format_print_info(const AudioFile& file);
 void format_list_modules();
 

@@ -1,5 +1,8 @@
 #include "formats/id3_tag.h"
 
+#include <cerrno>
+
+#include <glib.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tpropertymap.h>
 
@@ -32,4 +35,12 @@ std::string id3v2_tag_bytes(const TrackTags& tags) {
   tag.setProperties(properties);
   const TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v4);
   return std::string(bytes.data(), bytes.size());
+}
+
+bool id3v2_write_tag(std::FILE* out, const TrackTags& tags, std::string_view path) {
+  const std::string tag = id3v2_tag_bytes(tags);
+  if (std::fwrite(tag.data(), 1, tag.size(), out) == tag.size() && std::fflush(out) == 0) return true;
+  g_warning("Could not write the tags of %.*s: %s", static_cast<int>(path.size()), path.data(),
+            g_strerror(errno));
+  return false;
 }

@@ -25,6 +25,7 @@ struct MpegAudioFile final : AudioFile {
   std::uint64_t gapless_delay = 0;
   // Built when the file is opened (else by the first cut) and kept for every cut.
   std::optional<MpegFrameIndex> index;
+  bool gapless_refused = false;  // the warning that layer I/II tracks cannot be gapless was given
 };
 
 // What gapless decoding trims, as the decoder read it from an Info frame's encoder tag.
@@ -40,9 +41,19 @@ struct MpegGapless {
 std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
                                                   const std::optional<MpegGapless>& gapless);
 
+// The frames of the file, indexed by the first call and kept for the following ones; nullptr
+// after a warning when they cannot be read or cut (free format, no frames at all).
+const MpegFrameIndex* mpeg_cuttable_index(MpegAudioFile& file);
+
 // Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
 const FormatModule* mpeg_module_register();
 
 AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
+// Layer III tracks that gapless decoders play as exactly the range (see mpeg_gapless.h); layer
+// I and II streams, after one warning per file, are cut by whole frames as write_range does.
+// With tags, an ID3v2 tag stands in front of the Info frame.
+int mpeg_write_range_gapless(AudioFile& file, const std::string& out_path, std::uint64_t start,
+                             std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                             void* user_data, const TrackTags* tags = nullptr);

@@ -148,45 +148,14 @@ std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {
   return bytes;
 }
 
-const MpegFrameIndex* frame_index(MpegAudioFile& file) {
-  if (file.index) return &*file.index;
-  std::string reason;
-  file.index = mpeg_index_frames(file.fp.get(), static_cast<std::uint64_t>(file.file_size), reason);
-  if (!file.index) g_warning("Could not read the frames of %s: %s", file.path.c_str(), reason.c_str());
-  return file.index ? &*file.index : nullptr;
-}
-
-// The ID3v2 tag in front of the frames. The frames go to the descriptor behind the stream's
-// back, so the stream is flushed first.
-bool write_tag(std::FILE* out, const TrackTags& tags, const std::string& out_path) {
-  const std::string tag = id3v2_tag_bytes(tags);
-  if (std::fwrite(tag.data(), 1, tag.size(), out) == tag.size() && std::fflush(out) == 0) return true;
-  g_warning("Could not write the tags of %s: %s", out_path.c_str(), g_strerror(errno));
-  return false;
-}
-
-// True, after a warning, when the stream cannot be cut at all.
-bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
-  if (index.free_format) {
-    g_warning("Cannot cut %s: free-format MPEG streams do not state their frame lengths",
-              file.path.c_str());
-    return true;
-  }
-  if (index.frames.empty()) {
-    g_warning("Cannot cut %s: no MPEG audio frames found", file.path.c_str());
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
                      void* user_data, const TrackTags* tags) {
   auto& file = static_cast<MpegAudioFile&>(base);
-  const MpegFrameIndex* index = frame_index(file);
-  if (index == nullptr || refuse_uncuttable(file, *index)) return -1;
+  const MpegFrameIndex* index = mpeg_cuttable_index(file);
+  if (index == nullptr) return -1;
   const FrameSpan span = frames_for(file, *index, start, end);
 
   OutputFile out(out_path);
@@ -195,7 +164,7 @@ int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
     return -1;
   }
   report(progress, user_data, 0.0);
-  if (tags != nullptr && !write_tag(out.get(), *tags, out_path)) return -1;
+  if (tags != nullptr && !id3v2_write_tag(out.get(), *tags, out_path)) return -1;
   log_gaps(*index, span);
   const std::uint64_t bytes = span_bytes(*index, span);
   format_reserve_space(fileno(out.get()), 0, bytes);

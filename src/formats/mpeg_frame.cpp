@@ -42,13 +42,6 @@ std::uint32_t frame_bytes(const MpegFrameHeader& h) {
   return h.samples / 8 * bits_per_second / rate + pad;
 }
 
-// Size of the layer III side information that precedes an Info frame's tag.
-std::size_t side_info_bytes(const MpegFrameHeader& h) {
-  const bool mono = h.mode == 3;
-  if (h.version == MpegVersion::mpeg1) return mono ? 17 : 32;
-  return mono ? 9 : 17;
-}
-
 std::uint32_t syncsafe28(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0] & 0x7F) << 21 | static_cast<std::uint32_t>(p[1] & 0x7F) << 14 |
          static_cast<std::uint32_t>(p[2] & 0x7F) << 7 | static_cast<std::uint32_t>(p[3] & 0x7F);
@@ -99,9 +92,45 @@ std::optional<MpegFrameHeader> mpeg_parse_frame_header(std::span<const std::uint
   return h;
 }
 
+std::size_t mpeg_side_info_bytes(const MpegFrameHeader& header) {
+  const bool mono = header.mode == 3;
+  if (header.version == MpegVersion::mpeg1) return mono ? 17 : 32;
+  return mono ? 9 : 17;
+}
+
+std::size_t mpeg_main_data_start(const MpegFrameHeader& header) {
+  return 4 + (header.protection ? 2 : 0) + mpeg_side_info_bytes(header);
+}
+
+std::uint32_t mpeg_main_data_begin(const MpegFrameHeader& header, std::span<const std::uint8_t> frame) {
+  const std::size_t at = header.protection ? 6 : 4;
+  if (frame.size() < at + 2) return 0;
+  // 9 bits in MPEG-1, 8 in MPEG-2 and 2.5, whose reservoir is half as deep.
+  if (header.version == MpegVersion::mpeg1) return std::uint32_t{frame[at]} << 1 | frame[at + 1] >> 7;
+  return frame[at];
+}
+
+std::uint16_t mpeg_frame_crc(std::span<const std::uint8_t> frame, const MpegFrameHeader& header) {
+  std::uint16_t crc = 0xFFFF;
+  const auto feed = [&crc](std::uint8_t byte) {
+    for (int bit = 7; bit >= 0; --bit) {
+      const bool top = (crc & 0x8000) != 0;
+      crc = static_cast<std::uint16_t>(crc << 1);
+      if (top != (((byte >> bit) & 1) != 0)) crc ^= 0x8005;
+    }
+  };
+  feed(frame[2]);
+  feed(frame[3]);
+  const std::size_t side_info = mpeg_side_info_bytes(header);
+  for (std::size_t i = 0; i < side_info; ++i) feed(frame[6 + i]);
+  return crc;
+}
+
 bool mpeg_is_info_frame(const MpegFrameHeader& header, std::span<const std::uint8_t> frame) {
   if (header.layer != 3) return false;
-  const std::size_t at = 4 + (header.protection ? 2 : 0) + side_info_bytes(header);
+  // The tag follows the side information as if there were no CRC: encoders write it there
+  // and decoders look for it there, whether the protection bit is set or not.
+  const std::size_t at = 4 + mpeg_side_info_bytes(header);
   if (frame.size() < at + 4) return false;
   const auto* tag = frame.data() + at;
   return std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0;
@@ -110,8 +139,9 @@ bool mpeg_is_info_frame(const MpegFrameHeader& header, std::span<const std::uint
 std::optional<std::uint32_t> mpeg_info_frame_count(const MpegFrameHeader& header,
                                                    std::span<const std::uint8_t> frame) {
   if (!mpeg_is_info_frame(header, frame)) return std::nullopt;
-  // The tag is followed by big-endian flags; bit 0 announces the frame count after them.
-  const std::size_t flags_at = 4 + (header.protection ? 2 : 0) + side_info_bytes(header) + 4;
+  // The tag (where mpeg_is_info_frame found it, CRC or not) is followed by big-endian flags;
+  // bit 0 announces the frame count after them.
+  const std::size_t flags_at = 4 + mpeg_side_info_bytes(header) + 4;
   if (frame.size() < flags_at + 8) return std::nullopt;
   const std::uint8_t* flags = frame.data() + flags_at;
   if ((flags[3] & 0x01) == 0) return std::nullopt;

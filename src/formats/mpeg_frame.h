@@ -1,6 +1,7 @@
 // MPEG audio frame headers and the tags around them, parsed from bytes in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -29,6 +30,18 @@ struct MpegFrameHeader {
 // frame: no sync, a reserved version, layer or sampling rate, or the bad bit-rate index 15.
 // Free-format headers (bit-rate index 0) are returned with frame_bytes 0.
 std::optional<MpegFrameHeader> mpeg_parse_frame_header(std::span<const std::uint8_t> bytes);
+
+// Bytes of the layer III side information: 17 or 32 for MPEG-1, 9 or 17 for MPEG-2 and 2.5.
+std::size_t mpeg_side_info_bytes(const MpegFrameHeader& header);
+// Where a layer III frame's main data area starts: after the header, the CRC and the side
+// information. The areas of consecutive frames form the bit reservoir.
+std::size_t mpeg_main_data_start(const MpegFrameHeader& header);
+// How many bytes before its own area a layer III frame's main data begins (the side
+// information's main_data_begin); frame holds at least the header, CRC and side information.
+std::uint32_t mpeg_main_data_begin(const MpegFrameHeader& header, std::span<const std::uint8_t> frame);
+// The CRC-16 of a protected layer III frame: over the header's last two bytes and the side
+// information, the value that follows the header.
+std::uint16_t mpeg_frame_crc(std::span<const std::uint8_t> frame, const MpegFrameHeader& header);
 
 // True when the frame in bytes (starting with its header) is a Xing/Info frame: a layer III
 // frame that carries stream information instead of audio.

@@ -154,14 +154,15 @@ class Indexer {
     stream_ = header;
     if (first) {
       index_.samples_per_frame = header.samples;
+      index_.layer = header.layer;
       const auto frame = reader_.at(pos, std::min<std::size_t>(header.frame_bytes, MAX_FRAME_BYTES));
       if (mpeg_is_info_frame(header, frame)) {
-        index_.info_frame = true;
+        index_.info_frame = MpegFrame{pos, header.frame_bytes, static_cast<std::uint16_t>(header.bitrate_kbps)};
         index_.info_frame_count = mpeg_info_frame_count(header, frame);
         return;
       }
     }
-    index_.frames.push_back({pos, header.frame_bytes});
+    index_.frames.push_back({pos, header.frame_bytes, static_cast<std::uint16_t>(header.bitrate_kbps)});
   }
 
   ChunkReader reader_;
@@ -183,12 +184,12 @@ MpegFrameList::Iterator::Iterator(const MpegFrameList* list, std::size_t index)
                                       [](std::size_t i, const Anchor& a) { return i < a.frame; });
   const auto& anchor = *(after - 1);
   offset_ = anchor.offset;
-  for (std::size_t i = anchor.frame; i < index; ++i) offset_ += list->bytes_[i];
+  for (std::size_t i = anchor.frame; i < index; ++i) offset_ += list->length_of(i);
   next_anchor_ = static_cast<std::size_t>(after - anchors.begin());
 }
 
 MpegFrameList::Iterator& MpegFrameList::Iterator::operator++() {
-  offset_ += list_->bytes_[index_];
+  offset_ += list_->length_of(index_);
   ++index_;
   const auto& anchors = list_->anchors_;
   if (next_anchor_ < anchors.size() && anchors[next_anchor_].frame == index_) {
@@ -203,8 +204,20 @@ void MpegFrameList::push_back(const MpegFrame& frame) {
   if (bytes_.size() % ANCHOR_EVERY == 0 || frame.offset != next_offset_) {
     anchors_.push_back({bytes_.size(), frame.offset});
   }
-  bytes_.push_back(static_cast<std::uint16_t>(frame.bytes));
+  bytes_.push_back(static_cast<std::uint16_t>((frame.bytes & LENGTH_MASK) | rate_place(frame.bitrate_kbps) << RATE_SHIFT));
   next_offset_ = frame.offset + frame.bytes;
+}
+
+std::uint16_t MpegFrameList::rate_place(std::uint16_t kbps) {
+  const auto known = std::find(rates_.begin(), rates_.end(), kbps);
+  if (known != rates_.end()) return static_cast<std::uint16_t>(known - rates_.begin());
+  if (rates_.size() == RATE_PLACES) return 0;
+  rates_.push_back(kbps);
+  return static_cast<std::uint16_t>(rates_.size() - 1);
+}
+
+MpegFrame MpegFrameList::frame_at(std::size_t i, std::uint64_t offset) const {
+  return {offset, length_of(i), rates_[bytes_[i] >> RATE_SHIFT]};
 }
 
 std::optional<MpegFrameIndex> mpeg_index_frames(std::FILE* fp, std::uint64_t file_size,

@@ -13,11 +13,12 @@
 struct MpegFrame {
   std::uint64_t offset = 0;  // file position of the header
   std::uint32_t bytes = 0;
+  std::uint16_t bitrate_kbps = 0;
 };
 
 // The frames of a stream in file order, kept in little more than two bytes a frame (an hour
-// holds some 140,000 frames): the length of each, and the position of every 64th frame and
-// of every frame that does not directly follow the one before it.
+// holds some 140,000 frames): the length of each with its bit rate, and the position of every
+// 64th frame and of every frame that does not directly follow the one before it.
 class MpegFrameList {
   struct Anchor {
     std::size_t frame = 0;
@@ -35,7 +36,7 @@ class MpegFrameList {
     using reference = MpegFrame;
 
     Iterator() = default;
-    MpegFrame operator*() const { return {offset_, list_->bytes_[index_]}; }
+    MpegFrame operator*() const { return list_->frame_at(index_, offset_); }
     Iterator& operator++();
     Iterator operator++(int) {
       Iterator before = *this;
@@ -54,7 +55,7 @@ class MpegFrameList {
     std::size_t next_anchor_ = 0;  // the first anchor after index_
   };
 
-  // Frames come in file order; a frame is at most 65535 bytes (MPEG's longest are 2881).
+  // Frames come in file order; a frame is at most 4095 bytes (MPEG's longest are 2881).
   void push_back(const MpegFrame& frame);
   std::size_t size() const { return bytes_.size(); }
   bool empty() const { return bytes_.empty(); }
@@ -66,7 +67,17 @@ class MpegFrameList {
   Iterator end() const { return at(size()); }
 
  private:
+  // A frame's length in the low 12 bits, in the high 4 the place of its bit rate in rates_.
+  // One stream has at most 14 bit rates; a 16th rate met after damage is kept as 0 (unknown).
+  static constexpr std::uint16_t LENGTH_MASK = 0x0FFF;
+  static constexpr std::size_t RATE_SHIFT = 12;
+  static constexpr std::size_t RATE_PLACES = 16;
+  std::uint16_t rate_place(std::uint16_t kbps);
+  MpegFrame frame_at(std::size_t i, std::uint64_t offset) const;
+  std::uint32_t length_of(std::size_t i) const { return bytes_[i] & LENGTH_MASK; }
+
   std::deque<std::uint16_t> bytes_;  // grows without copying or doubling
+  std::vector<std::uint16_t> rates_{0};  // the bit rates met, in kbps; place 0 is "unknown"
   std::vector<Anchor> anchors_;
   std::uint64_t next_offset_ = 0;  // where a frame directly following the last one starts
 };
@@ -80,8 +91,9 @@ struct MpegGap {
 struct MpegFrameIndex {
   MpegFrameList frames;  // audio frames in file order; frame i starts at sample i × samples_per_frame
   std::uint32_t samples_per_frame = 0;
+  int layer = 0;
   std::vector<MpegGap> gaps;
-  bool info_frame = false;   // a Xing/Info frame was found and left out of frames
+  std::optional<MpegFrame> info_frame;  // a Xing/Info frame, left out of frames
   std::optional<std::uint64_t> info_frame_count;  // the audio frames that Info frame announces
   bool free_format = false;  // the stream gives no frame lengths: it cannot be indexed
   std::optional<std::uint64_t> truncated_frame;  // a last frame that runs past the end of the file

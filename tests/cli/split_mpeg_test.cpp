@@ -27,6 +27,7 @@ TEST(SplitMpeg, ConsecutiveTracksHoldEveryAudioFrameOnce) {
   } cases[] = {
       {"mpeg_cbr128_plain.mp3", ".mp3", 0},  // MPEG-1 layer III
       {"mpeg_cbr128.mp3", ".mp3", 417},      // the same with lame's Info frame
+      {"gapless_crc.mp3", ".mp3", 417},      // CRC-protected, the Info frame's tag still at 36
       {"mpeg_layer2.mp2", ".mp2", 0},        // MPEG-1 layer II
       {"mpeg_mono22.mp3", ".mp3", 0},        // MPEG-2 layer III
       {"mpeg_8k.mp3", ".mp3", 0},            // MPEG-2.5 layer III

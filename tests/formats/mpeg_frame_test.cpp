@@ -79,7 +79,8 @@ TEST(MpegFrameHeader, FindsTheInfoTagAfterTheSideInformation) {
       {"MPEG-1 stereo Info", {0xFF, 0xFB, 0x90, 0x64}, 36, "Info", true},
       {"MPEG-1 mono", {0xFF, 0xFB, 0x90, 0xC4}, 21, "Info", true},
       {"MPEG-2 mono", {0xFF, 0xF3, 0x60, 0xC4}, 13, "Xing", true},
-      {"MPEG-1 stereo with CRC", {0xFF, 0xFA, 0x90, 0x64}, 38, "Info", true},
+      {"MPEG-1 stereo with CRC", {0xFF, 0xFA, 0x90, 0x64}, 36, "Info", true},
+      {"the CRC moves nothing", {0xFF, 0xFA, 0x90, 0x64}, 38, "Info", false},
       {"tag at the wrong place", {0xFF, 0xFB, 0x90, 0x64}, 21, "Info", false},
       {"layer II never", {0xFF, 0xFD, 0xA4, 0x04}, 36, "Info", false},
   };
@@ -122,6 +123,44 @@ TEST(MpegFrameHeader, InfoFrameAnnouncesItsFrameCountWhenFlagged) {
   std::vector<std::uint8_t> audio(417, 0);
   std::memcpy(audio.data(), header, 4);
   EXPECT_EQ(mpeg_info_frame_count(*mpeg_parse_frame_header(audio), audio), std::nullopt);
+}
+
+// Frames as lame wrote them: the first bytes up to the end of the side information.
+TEST(MpegFrameHeader, ReadsTheReservoirPointerAndChecksTheCrc) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t main_data_begin;
+    std::size_t main_data_start;
+  };
+  const std::vector<Case> cases = {
+      {"MPEG-1 joint stereo with CRC",
+       {0xFF, 0xFA, 0x92, 0x64, 0xD6, 0x7C, 0x0C, 0x81, 0x03, 0x96, 0x40, 0xDE, 0x77,
+        0x3D, 0x00, 0x02, 0x33, 0xA0, 0x08, 0x70, 0xE0, 0x00, 0x00, 0x0F, 0x51, 0x7F,
+        0x75, 0xC6, 0x18, 0x6D, 0x08, 0x9B, 0x00, 0x22, 0xE4, 0x00, 0x00, 0x00},
+       25, 38},
+      {"a 9-bit pointer above 255",
+       {0xFF, 0xFA, 0x92, 0x64, 0xCC, 0x2E, 0x5E, 0x01, 0x13, 0x5E, 0x40, 0xDE, 0xF1,
+        0xE6, 0x1B, 0xB0, 0x30, 0x60, 0x08, 0x70, 0x00, 0x00, 0x00, 0x0D, 0xB5, 0xAF,
+        0x79, 0xC7, 0xA4, 0x6C, 0x48, 0xBC, 0x80, 0x22, 0x2C, 0x00, 0x00, 0x00},
+       188, 38},
+      {"MPEG-2 mono: an 8-bit pointer",
+       {0xFF, 0xF3, 0x82, 0xC4, 0x16, 0x2D, 0x6C, 0x16, 0xC9, 0x41, 0xCC, 0x48, 0x00,
+        0xFB, 0x8A, 0xEB, 0x8A, 0xF4, 0xE6, 0xC4, 0x0A},
+       22, 13},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto header = mpeg_parse_frame_header(c.bytes);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(mpeg_main_data_begin(*header, c.bytes), c.main_data_begin);
+    EXPECT_EQ(mpeg_main_data_start(*header), c.main_data_start);
+    if (!header->protection) continue;
+    EXPECT_EQ(mpeg_frame_crc(c.bytes, *header), c.bytes[4] << 8 | c.bytes[5]);
+    std::vector<std::uint8_t> damaged = c.bytes;
+    damaged[20] ^= 0x10;
+    EXPECT_NE(mpeg_frame_crc(damaged, *header), c.bytes[4] << 8 | c.bytes[5]);
+  }
 }
 
 TEST(MpegTags, Id3v2SizeIsSyncsafeAndCountsTheFooter) {
