@@ -2,6 +2,7 @@
 // source's decoded samples of its range, and its Info frame says so in a form decoders accept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -21,6 +22,7 @@ struct GaplessCase {
   const char* fixture;
   std::uint32_t samples_per_frame;
   bool constant_bitrate;
+  bool tags = false;  // with --tags: an ID3v2 tag first, the Info frame right behind it
 };
 
 const std::vector<GaplessCase> CASES = {
@@ -28,6 +30,7 @@ const std::vector<GaplessCase> CASES = {
     {"gapless_mono.mp3", 1152, true},   {"gapless_mpeg2.mp3", 576, true},
     {"gapless_mpeg25.mp3", 576, true},  {"gapless_32k.mp3", 1152, true},
     {"gapless_crc.mp3", 1152, true},    {"gapless_plain.mp3", 1152, true},
+    {"gapless_vbr.mp3", 1152, false, true},
 };
 
 std::string break_list() {
@@ -91,11 +94,13 @@ void check_info_frame(const Bytes& track, const GaplessCase& c, std::uint64_t le
 
 TEST(SplitGapless, TracksDecodeToExactlyTheSourceSamplesOfTheirRange) {
   for (const GaplessCase& c : CASES) {
-    SCOPED_TRACE(c.fixture);
+    SCOPED_TRACE(std::string(c.fixture) + (c.tags ? " --tags" : ""));
     Tfold tfold;
     fs::create_directory(tfold.dir() / "tracks");
     write_text(tfold / "breaks.txt", break_list());
-    const RunResult r = tfold.run({"split", "--gapless", fixture(c.fixture).string(), "breaks.txt", "tracks"});
+    std::vector<std::string> args = {"split", "--gapless", fixture(c.fixture).string(), "breaks.txt", "tracks"};
+    if (c.tags) args.insert(args.begin() + 1, "--tags");
+    const RunResult r = tfold.run(args);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
 
@@ -109,7 +114,16 @@ TEST(SplitGapless, TracksDecodeToExactlyTheSourceSamplesOfTheirRange) {
       const std::uint64_t first = BREAKS[k] * source->si.samplesPerSec / 75;
       const std::uint64_t end = k + 1 < BREAKS.size() ? BREAKS[k + 1] * source->si.samplesPerSec / 75 : total;
       const fs::path path = tfold.dir() / "tracks" / ("t" + std::to_string(k) + ".mp3");
-      check_info_frame(read_file(path), c, end - first, end - first >= source->si.samplesPerSec);
+      const Bytes bytes = read_file(path);
+      const std::uint64_t id3_bytes = mpeg_id3v2_size(bytes);
+      EXPECT_EQ(id3_bytes > 0, c.tags);
+      if (c.tags) {
+        const std::string title = "t" + std::to_string(k);
+        const Bytes tag(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(id3_bytes));
+        EXPECT_NE(std::search(tag.begin(), tag.end(), title.begin(), title.end()), tag.end()) << "title in the tag";
+      }
+      check_info_frame(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(id3_bytes), bytes.end()), c, end - first,
+                       end - first >= source->si.samplesPerSec);
 
       auto track = mpeg_test::open_audio(path.string());
       ASSERT_TRUE(track);
