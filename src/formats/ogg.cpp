@@ -224,7 +224,7 @@ const OggPacketIndex* packet_index(OggAudioFile& file) {
 const FormatModule* ogg_module() {
   static const FormatModule module = {"Ogg Vorbis",   "libvorbisfile", ".ogg",
                                       ogg_open_file,  ogg_close_file,  ogg_read_data,
-                                      ogg_write_range};
+                                      ogg_write_range, true};
   return &module;
 }
 
@@ -268,7 +268,7 @@ std::int64_t ogg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
 
 int ogg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                    void* user_data, const TrackTags* /*tags*/) {
+                    void* user_data, const TrackTags* tags) {
   auto& file = static_cast<OggAudioFile&>(base);
   const OggPacketIndex* index = packet_index(file);
   if (index == nullptr) return -1;
@@ -283,7 +283,7 @@ int ogg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t 
   }
   report(progress, user_data, 0.0);
   if (ogg_cut(*index, file.cut_buffers, file.fp.get(), file.path, first, stop, track_number,
-              out.get(), out_path, progress, user_data) != 0) {
+              out.get(), out_path, progress, user_data, tags) != 0) {
     return -1;
   }
   if (!out.close_and_keep()) {

@@ -7,8 +7,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <string_view>
 
 #include <glib.h>
+#include <vorbis/codec.h>
+
+#include "formats/vorbis_comments.h"
 
 namespace {
 
@@ -246,22 +250,90 @@ std::int64_t granule_of(const OggLink& link, const OggCutPart& part, std::size_t
   return link.packet_ends[audio_packet] - part.raw_start;
 }
 
-enum class PartResult { written, source_changed, write_failed };
+enum class PartResult { written, source_changed, write_failed, bad_comments };
+
+// The identification and comment headers read by libvorbis, which owns what they hold.
+class VorbisHeaders {
+ public:
+  VorbisHeaders() {
+    vorbis_info_init(&info_);
+    vorbis_comment_init(&comment_);
+  }
+  ~VorbisHeaders() {
+    vorbis_comment_clear(&comment_);
+    vorbis_info_clear(&info_);
+  }
+  VorbisHeaders(const VorbisHeaders&) = delete;
+  VorbisHeaders& operator=(const VorbisHeaders&) = delete;
+
+  bool read(const OggLink& link) {
+    for (int k = 0; k < 2; ++k) {
+      ogg_packet packet{};
+      packet.packet = const_cast<unsigned char*>(link.headers[static_cast<std::size_t>(k)].data());
+      packet.bytes = static_cast<long>(link.headers[static_cast<std::size_t>(k)].size());
+      packet.b_o_s = k == 0 ? 1 : 0;
+      packet.packetno = k;
+      if (vorbis_synthesis_headerin(&info_, &comment_, &packet) != 0) return false;
+    }
+    return true;
+  }
+  const vorbis_comment& comment() const { return comment_; }
+
+ private:
+  vorbis_info info_;
+  vorbis_comment comment_;
+};
+
+void put_le32(std::vector<std::uint8_t>& out, std::size_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+void put_text(std::vector<std::uint8_t>& out, std::string_view text) {
+  put_le32(out, text.size());
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+// The link's comment header with the tags' fields in place of the source's of the same names.
+// Packed here rather than by libvorbis, which would put its own vendor string in place of the
+// encoder's. Empty when the source's header cannot be read.
+std::vector<std::uint8_t> track_comment_header(const OggLink& link, const TrackTags& tags) {
+  VorbisHeaders headers;
+  if (!headers.read(link)) return {};
+  const vorbis_comment& source = headers.comment();
+  std::vector<std::string> comments;
+  for (int i = 0; i < source.comments; ++i) {
+    comments.emplace_back(source.user_comments[i], static_cast<std::size_t>(source.comment_lengths[i]));
+  }
+  const std::vector<std::string> fields = vorbis_comments_for_track(comments, tags);
+  std::vector<std::uint8_t> packet = {0x03, 'v', 'o', 'r', 'b', 'i', 's'};
+  put_text(packet, source.vendor != nullptr ? source.vendor : "");
+  put_le32(packet, fields.size());
+  for (const std::string& field : fields) put_text(packet, field);
+  packet.push_back(0x01);  // the framing bit
+  return packet;
+}
 
 // The headers on pages of their own, as decoders expect: the identification header alone on
 // the first page.
-bool write_headers(const OggLink& link, StreamWriter& stream) {
+PartResult write_headers(const OggLink& link, StreamWriter& stream, const TrackTags* tags) {
+  std::vector<std::uint8_t> comments;
+  if (tags != nullptr) {
+    comments = track_comment_header(link, *tags);
+    if (comments.empty()) return PartResult::bad_comments;
+  }
   stream.add(link.headers[0]);
-  if (!stream.end_page()) return false;
-  stream.add(link.headers[1]);
+  if (!stream.end_page()) return PartResult::write_failed;
+  stream.add(tags != nullptr ? comments : link.headers[1]);
   stream.add(link.headers[2]);
-  return stream.end_page();
+  return stream.end_page() ? PartResult::written : PartResult::write_failed;
 }
 
 PartResult write_part(const OggLink& link, const OggCutPart& part, PageReader& pages,
-                      PageWriter& out) {
+                      PageWriter& out, const TrackTags* tags) {
   StreamWriter stream(part.serial, out);
-  if (!write_headers(link, stream)) return PartResult::write_failed;
+  if (const PartResult headers = write_headers(link, stream, tags); headers != PartResult::written) {
+    return headers;
+  }
   PacketReader packets(link, pages, part.priming + HEADER_PACKETS);
   ogg_packet packet;
   std::uint64_t number = 0;
@@ -323,7 +395,8 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
 int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
             const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
-            const std::string& out_name, WriteProgressFunc progress, void* user_data) {
+            const std::string& out_name, WriteProgressFunc progress, void* user_data,
+            const TrackTags* tags) {
   ErrorText reason;
   const std::optional<std::vector<OggCutPart>> parts =
       ogg_cut_plan(index, start, end, track_number, &reason);
@@ -341,7 +414,12 @@ int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* sour
   PageReader pages(source, buffers.source_window, span_bytes(index, *parts), progress, user_data);
   PageWriter writer(out, buffers.output);
   for (const OggCutPart& part : *parts) {
-    const PartResult result = write_part(index.links[part.link], part, pages, writer);
+    const PartResult result = write_part(index.links[part.link], part, pages, writer, tags);
+    if (result == PartResult::bad_comments) {
+      g_warning("Cannot tag %s: the comment header of %s cannot be read", out_name.c_str(),
+                source_path.c_str());
+      return -1;
+    }
     if (result == PartResult::source_changed) {
       g_warning("Cannot cut %s: the file changed since it was read", source_path.c_str());
       return -1;

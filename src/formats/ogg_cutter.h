@@ -11,6 +11,7 @@
 
 #include "formats/format.h"
 #include "formats/ogg_index.h"
+#include "formats/track_tags.h"
 
 // One logical stream of a track: the share of one link of the source.
 struct OggCutPart {
@@ -40,9 +41,11 @@ struct OggCutBuffers {
 
 // Writes the track [start, end) of the indexed file `source` into `out` (already open; not
 // closed here), reporting fractions of the work through progress. A track across links becomes
-// chained streams, with a warning. 0, or -1 after a warning naming source_path or out_name;
-// out then holds a partial stream.
+// chained streams, with a warning. With tags, each stream's comments are the source's with the
+// tags' fields replaced (vorbis_comments_for_track). 0, or -1 after a warning naming
+// source_path or out_name; out then holds a partial stream.
 int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
             const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
-            const std::string& out_name, WriteProgressFunc progress, void* user_data);
+            const std::string& out_name, WriteProgressFunc progress, void* user_data,
+            const TrackTags* tags = nullptr);
