@@ -7,6 +7,7 @@
 #include <set>
 
 #include "support/harness.h"
+#include "support/ogg_tools.h"
 #include "support/wav_builder.h"
 
 namespace {
@@ -309,6 +310,62 @@ TEST(TagsOption, RawCdAudioHasNoTagsAndSaysSoOnce) {
   EXPECT_NE(at, std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("WARNING", r.err.find("WARNING") + 1), std::string::npos) << r.err;
   EXPECT_EQ(read_file(t / "out/b.cdda.raw"), slice(raw, 10 * BLOCK, 10 * BLOCK));
+}
+
+// What vorbiscomment lists of a file's comments, one "FIELD=value" a line.
+std::string listed_comments(const std::string& path) {
+  const char* argv[] = {"vorbiscomment", "-l", path.c_str(), nullptr};
+  gchar* out = nullptr;
+  gint status = 0;
+  const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
+                                    nullptr, nullptr, &out, nullptr, &status, nullptr);
+  EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << path;
+  std::string text = out != nullptr ? out : "";
+  g_free(out);
+  return text;
+}
+
+// The source says COMMENT, title and artist (oggenc writes them in that order and case): the
+// sheet's fields replace those it gives, in any case, the rest stay in their order, and the
+// audio is what the untagged track decodes to.
+TEST(TagsOption, OggTracksKeepTheSourceCommentsAndTakeTheSheets) {
+  Tfold t;
+  const std::string audio = fixture("ogg_cut_stereo44.ogg").string();
+  write_text(t / "show.cue", SHEET);
+  fs::create_directory(t / "plain");
+  fs::create_directory(t / "tagged");
+  ASSERT_EQ(t.run({"split", "--name-format=%n", audio, "show.cue", t / "plain"}).status, 0);
+  const RunResult r = t.run({"split", "--name-format=%n", "--tags", audio, "show.cue", t / "tagged"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(listed_comments(t / "tagged/02.ogg"),
+            "COMMENT=kept in every track\n"
+            "TITLE=Call/Response\n"
+            "ARTIST=Guest\n"
+            "ALBUM=Live at the Hall\n"
+            "TRACKNUMBER=2\n"
+            "TRACKTOTAL=3\n"
+            "DATE=1999\n"
+            "GENRE=Jazz\n");
+  EXPECT_EQ(listed_comments(t / "tagged/03.ogg"),
+            "COMMENT=kept in every track\n"
+            "title=Cut Title\n"
+            "ARTIST=The Band\n"
+            "ALBUM=Live at the Hall\n"
+            "TRACKNUMBER=3\n"
+            "TRACKTOTAL=3\n"
+            "DATE=1999\n"
+            "GENRE=Jazz\n");
+  for (const char* number : {"01", "02", "03"}) {
+    SCOPED_TRACE(number);
+    const DecodedVorbis tagged = decode_vorbis(t / ("tagged/" + std::string(number) + ".ogg"));
+    const DecodedVorbis plain = decode_vorbis(t / ("plain/" + std::string(number) + ".ogg"));
+    ASSERT_TRUE(tagged.opened);
+    EXPECT_EQ(tagged.samples, plain.samples);
+    // The encoder's vendor string stays.
+    ASSERT_FALSE(tagged.comments.empty());
+    EXPECT_EQ(tagged.comments[0][0], plain.comments[0][0]);
+  }
 }
 
 }  // namespace
