@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     const std::uint64_t end = k + 1 < tracks ? format_block_offset(blocks * (k + 1) / tracks, si) : 0;
     char name[32];
     std::snprintf(name, sizeof name, "/%02d.mp3", k + 1);
-    if (format_write_range(*file, out_dir + name, start, end, nullptr, nullptr) == -1) return 1;
+    const std::string track = out_dir + name;
+    if (format_write_track(*file, {.path = track, .start = start, .end = end}) == -1) return 1;
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   std::printf("%.3f\n", took.count());

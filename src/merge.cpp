@@ -15,7 +15,6 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "formats/output_file.h"
 #include "formats/temporary_output.h"
 #include "formats/wav.h"
 
@@ -43,14 +42,11 @@ struct MergeInput {
 // path and moved there only once whole, so neither a failure nor an interruption leaves a
 // half-written file that passes for a merge that worked (and blocks the next attempt).
 struct MergeOutput {
-  std::string path;  // the final path, for messages
   TemporaryOutput temporary;
-  OutputFile file;
   WavHeader header;  // as written in front of the data
 
-  MergeOutput(std::string final_path, TemporaryOutput&& output)
-      : path(std::move(final_path)), temporary(std::move(output)), file(temporary.temporary_path()) {}
-  std::FILE* fp() const { return file.get(); }
+  std::FILE* file() const { return temporary.file(); }
+  const std::string& final_path() const { return temporary.final_path(); }
 };
 
 bool read_input_headers(std::span<const std::string> paths, std::vector<MergeInput>& inputs) {
@@ -133,9 +129,9 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   if (fseeko(in.get(), static_cast<off_t>(input.data_offset), SEEK_SET) != 0) return -1;
 
   const std::uint64_t length = input.declared_size;
-  const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.fp(), length, status);
+  const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.file(), length, status);
   if (kernel_copied < 0) {
-    std::printf("error writing to file %s\n", out.path.c_str());
+    std::printf("error writing to file %s\n", out.final_path().c_str());
     return -1;
   }
   auto copied = static_cast<std::uint64_t>(kernel_copied);
@@ -143,8 +139,8 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - copied));
     const std::size_t got = std::fread(buffer.data(), 1, wanted, in.get());
     if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out.fp()) != got) {
-      std::printf("error writing to file %s\n", out.path.c_str());
+    if (std::fwrite(buffer.data(), 1, got, out.file()) != got) {
+      std::printf("error writing to file %s\n", out.final_path().c_str());
       return -1;
     }
     copied += got;
@@ -160,8 +156,8 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
   // (swapped channels, garbled 16-bit words): keep whole frames only and write over the rest.
   const std::uint64_t frame = input.si.blockAlign;
   const std::uint64_t partial = frame > 1 ? copied % frame : 0;
-  if (partial != 0 && fseeko(out.fp(), -static_cast<off_t>(partial), SEEK_CUR) != 0) {
-    std::printf("error writing to file %s\n", out.path.c_str());
+  if (partial != 0 && fseeko(out.file(), -static_cast<off_t>(partial), SEEK_CUR) != 0) {
+    std::printf("error writing to file %s\n", out.final_path().c_str());
     return -1;
   }
   g_warning("%s ends after %" PRIu64 " of its %" PRIu64 " data bytes; merged the %" PRIu64
@@ -173,13 +169,13 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
 // After a short input the header must describe what the file really holds. It keeps its
 // layout, so the data behind it stays where it is.
 bool correct_header(MergeOutput& out, std::uint64_t data_length) {
-  std::FILE* fp = out.fp();
+  std::FILE* fp = out.file();
   WavHeader header = out.header;
   header.data_length = data_length;
   const auto file_length = static_cast<off_t>(wav_header_size(header) + data_length);
   if (std::fflush(fp) != 0 || ftruncate(fileno(fp), file_length) != 0 ||
       fseeko(fp, 0, SEEK_SET) != 0 || wav_write_header(fp, header) != 0) {
-    std::printf("error writing to file %s\n", out.path.c_str());
+    std::printf("error writing to file %s\n", out.final_path().c_str());
     return false;
   }
   return true;
@@ -236,12 +232,11 @@ bool path_taken(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-bool open_output(const std::string& out_path, std::optional<MergeOutput>& out) {
-  if (path_taken(out_path)) return false;
+std::optional<MergeOutput> open_output(const std::string& out_path) {
+  if (path_taken(out_path)) return std::nullopt;
   std::optional<TemporaryOutput> temporary = TemporaryOutput::create(out_path);
-  if (!temporary) return false;
-  out.emplace(out_path, std::move(*temporary));
-  return out->file.is_open();
+  if (!temporary) return std::nullopt;
+  return MergeOutput{std::move(*temporary), {}};
 }
 
 }  // namespace
@@ -255,16 +250,16 @@ int merge_wav_files(const std::string& out_path, std::span<const std::string> pa
   if (!read_input_headers(paths, inputs)) return -1;
   const std::optional<std::uint64_t> total = check_formats(inputs);
   if (!total) return 1;
-  std::optional<MergeOutput> out;
-  if (!open_output(out_path, out)) {
+  std::optional<MergeOutput> out = open_output(out_path);
+  if (!out) {
     std::printf("error opening %s for writing\n", out_path.c_str());
     return -1;
   }
   // Beyond what a 32-bit RIFF size says, the output is RF64.
   out->header = wav_plan_header(inputs.front().si, std::nullopt, *total);
-  if (wav_write_header(out->fp(), out->header) != 0) return -1;
+  if (wav_write_header(out->file(), out->header) != 0) return -1;
   if (copy_all(*out, inputs, *total, status) != 0) return -1;
-  if (!out->file.close_and_keep()) {
+  if (std::fflush(out->file()) != 0) {
     std::printf("error writing to file %s\n", out_path.c_str());
     return -1;
   }

@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 #include "breaks/naming_walk.h"
 #include "document/audio_document.h"
-#include "formats/temporary_output.h"
 
 namespace {
 
@@ -23,20 +21,6 @@ std::string source_extension(const std::string& source_path, const FormatModule&
   }
   const std::size_t dot = name.rfind('.');
   return dot == std::string::npos ? std::string(module.extension) : name.substr(dot);
-}
-
-// The track reaches its final name only once it is complete, so a failed write neither
-// replaces the user's file nor leaves a partial track behind.
-int write_track(SplitJob& job, const std::string& path, std::uint64_t start, std::uint64_t end) {
-  AudioFile& file = *job.document->audio_file;
-  if (file.module->write_range == nullptr) return -1;
-  std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
-  if (!output) return -1;
-  if (format_write_range(file, output->temporary_path(), start, end, split_progress_relay,
-                         &job.callbacks) == -1) {
-    return -1;
-  }
-  return output->commit() ? 0 : -1;
 }
 
 // The answer for this track: the standing one, or the user's when the file exists and no
@@ -75,7 +59,11 @@ void write_tracks(SplitJob& job) {
     callbacks.progress(callbacks.user_data, 0.0);
     bool write_it = true;
     const int answer = answer_for(callbacks, path, standing, write_it);
-    if (write_it && write_track(job, path, start, end) == -1) {
+    // The track reaches its final name only once it is complete, so a failed write neither
+    // replaces the user's file nor leaves a partial track behind.
+    const TrackRequest request{nullptr, path, start, end, static_cast<int>(i + 1),
+                               split_progress_relay, &job.callbacks};
+    if (write_it && format_write_track(*job.document->audio_file, request) == -1) {
       g_warning("Could not write file %s", path.c_str());
       callbacks.write_error(path, callbacks.user_data);
     }

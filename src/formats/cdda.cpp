@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "formats/output_file.h"
-
 namespace {
 
 constexpr SampleInfo CD_FORMAT = {2, 44100, 176400, 4, 16, 0, 2352};
@@ -47,7 +45,7 @@ std::optional<std::uint64_t> file_length(std::FILE* fp) {
 }
 
 // Copies from the input's current position until end or the end of the file. 0 or -1.
-int copy_bytes(CddaAudioFile& file, OutputFile& out, const std::string& out_path,
+int copy_bytes(CddaAudioFile& file, std::FILE* out, const std::string& out_path,
                std::uint64_t start, std::uint64_t end, WriteProgressFunc progress,
                void* user_data) {
   std::vector<std::uint8_t> buffer(COPY_BUFFER_SIZE);
@@ -57,7 +55,7 @@ int copy_bytes(CddaAudioFile& file, OutputFile& out, const std::string& out_path
         static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - position));
     const std::size_t got = std::fread(buffer.data(), 1, wanted, file.fp.get());
     if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
+    if (std::fwrite(buffer.data(), 1, got, out) != got) {
       g_warning("Error writing to file %s", out_path.c_str());
       return -1;
     }
@@ -120,29 +118,27 @@ std::int64_t cdda_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
   return static_cast<std::int64_t>(got);
 }
 
-int cdda_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+int cdda_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<CddaAudioFile&>(base);
+  const std::uint64_t start = request.start;
+  std::uint64_t end = request.end;
   if (end == 0) {
     const std::optional<std::uint64_t> length = file_length(file.fp.get());
     if (!length) return -1;
     end = *length;
   }
-  // Refused before the output exists, so a failed track leaves no empty file behind.
   if (start > file.raw_size) return -1;
   if (fseeko(file.fp.get(), static_cast<off_t>(start), SEEK_SET) != 0) return -1;
 
-  OutputFile out(out_path);
-  if (out.get() == nullptr) {
-    g_warning("Error opening %s for writing", out_path.c_str());
+  const std::string out_path(request.path);
+  report(request.progress, request.user_data, 0.0);
+  if (copy_bytes(file, request.out, out_path, start, end, request.progress, request.user_data) != 0) {
     return -1;
   }
-  report(progress, user_data, 0.0);
-  if (copy_bytes(file, out, out_path, start, end, progress, user_data) != 0) return -1;
-  if (!out.close_and_keep()) {
+  if (std::fflush(request.out) != 0) {
     g_warning("Error writing to file %s", out_path.c_str());
     return -1;
   }
-  report(progress, user_data, 1.0);
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }

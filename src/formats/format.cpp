@@ -11,6 +11,7 @@
 #include "formats/cdda.h"
 #include "formats/mpeg.h"
 #include "formats/ogg.h"
+#include "formats/temporary_output.h"
 #include "formats/wav.h"
 
 namespace {
@@ -89,9 +90,18 @@ std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
   return file.module->read_data(file, buffer, offset);
 }
 
-int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                       std::uint64_t end, WriteProgressFunc progress, void* user_data) {
-  return file.module->write_range(file, out_path, start, end, progress, user_data);
+int format_write_range(AudioFile& file, const TrackRequest& request) {
+  return file.module->write_range(file, request);
+}
+
+int format_write_track(AudioFile& file, TrackRequest request) {
+  if (file.module->write_range == nullptr) return -1;
+  const std::string path(request.path);
+  std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
+  if (!output) return -1;
+  request.out = output->file();
+  if (format_write_range(file, request) == -1) return -1;
+  return output->commit() ? 0 : -1;
 }
 
 void format_print_info(const AudioFile& file) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include <glib.h>
 
@@ -58,6 +59,18 @@ using AudioFilePtr = std::unique_ptr<AudioFile>;
 // Called with 0.0 before a copy, with the fraction done after each piece, and 1.0 at the end.
 using WriteProgressFunc = void (*)(void* user_data, double fraction);
 
+// One track for a module to write: where it goes, which range, how to report.
+struct TrackRequest {
+  std::FILE* out = nullptr;     // open and empty, created exclusively by the caller, who closes it;
+                                // the module writes through it and flushes, never reopens by path
+  std::string_view path;        // the final path the user asked for: every message names it
+  std::uint64_t start = 0;      // PCM byte range [start, end) of the decoded timeline; end 0: to the end
+  std::uint64_t end = 0;
+  int track_number = 0;         // 1-based number of the track in the break list (0: unknown)
+  WriteProgressFunc progress = nullptr;
+  void* user_data = nullptr;
+};
+
 struct FormatModule {
   const char* name;
   const char* library;
@@ -68,10 +81,9 @@ struct FormatModule {
   // PCM bytes placed in buffer from PCM byte offset; fewer only at the end, 0 exactly at
   // the end, -1 beyond the end or when the position cannot be reached or decoded.
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
-  // Writes the PCM byte range [start, end) (end 0: to the end) as a new file of the module's
-  // format. -1 on failure, anything else is success.
-  int (*write_range)(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data);
+  // Writes the range of request as a file of the module's format into request.out.
+  // -1 on failure, with a warning naming request.path and the reason; anything else is success.
+  int (*write_range)(AudioFile& file, const TrackRequest& request);
 };
 
 void format_init();
@@ -79,8 +91,11 @@ AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
 void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
                               std::uint64_t offset);
-int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                       std::uint64_t end, WriteProgressFunc progress, void* user_data);
+int format_write_range(AudioFile& file, const TrackRequest& request);
+// Writes the track of request (its out is ignored) into a new file at request.path: the module
+// writes a temporary file beside it, which replaces request.path only once it is complete.
+// 0 on success; -1, with a warning naming request.path and the reason, otherwise.
+int format_write_track(AudioFile& file, TrackRequest request);
 void format_print_info(const AudioFile& file);
 void format_list_modules();
 

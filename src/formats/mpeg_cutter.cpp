@@ -5,13 +5,11 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <filesystem>
 #include <limits>
 #include <vector>
 
 #include "formats/kernel_copy.h"
 #include "formats/mpeg.h"
-#include "formats/output_file.h"
 
 namespace {
 
@@ -171,29 +169,26 @@ bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
 
 }  // namespace
 
-int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+int mpeg_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<MpegAudioFile&>(base);
   const MpegFrameIndex* index = frame_index(file);
   if (index == nullptr || refuse_uncuttable(file, *index)) return -1;
-  const FrameSpan span = frames_for(file, *index, start, end);
+  const FrameSpan span = frames_for(file, *index, request.start, request.end);
+  const std::string out_path(request.path);
 
-  OutputFile out(out_path);
-  if (!out.is_open()) {
-    g_warning("Could not open '%s' for writing", out_path.c_str());
-    return -1;
-  }
-  report(progress, user_data, 0.0);
+  report(request.progress, request.user_data, 0.0);
   log_gaps(*index, span);
-  const std::uint64_t bytes = span_bytes(*index, span);
-  format_reserve_space(fileno(out.get()), 0, bytes);
-  FrameCopier copier(file.fp.get(), out.get(), std::max<std::uint64_t>(1, bytes), progress, user_data);
-  if (!copy_frames(*index, span, copier)) return -1;
-  if (!out.close_and_keep()) {
+  // The copier writes to the descriptor: nothing may wait in the stream's buffer before it.
+  if (std::fflush(request.out) != 0) {
     g_warning("Failed to write %s", out_path.c_str());
     return -1;
   }
+  const std::uint64_t bytes = span_bytes(*index, span);
+  format_reserve_space(fileno(request.out), 0, bytes);
+  FrameCopier copier(file.fp.get(), request.out, std::max<std::uint64_t>(1, bytes), request.progress,
+                     request.user_data);
+  if (!copy_frames(*index, span, copier)) return -1;
   if (span.past_truncated) g_warning("Tried to read over the end of the input file");
-  report(progress, user_data, 1.0);
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }

@@ -229,10 +229,10 @@ std::int64_t ogg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   return decode_into(file, buffer);
 }
 
-int ogg_write_range(AudioFile& /*file*/, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, WriteProgressFunc progress, void* user_data) {
-  g_warning("TODO: Write file '%s', start=%lu, end=%lu", out_path.c_str(),
-            static_cast<unsigned long>(start), static_cast<unsigned long>(end));
-  if (progress != nullptr) progress(user_data, 0.0);
+int ogg_write_range(AudioFile& /*file*/, const TrackRequest& request) {
+  g_warning("TODO: Write file '%.*s', start=%lu, end=%lu", static_cast<int>(request.path.size()),
+            request.path.data(), static_cast<unsigned long>(request.start),
+            static_cast<unsigned long>(request.end));
+  if (request.progress != nullptr) request.progress(request.user_data, 0.0);
   return -1;
 }

@@ -14,5 +14,4 @@ void ogg_close_file(const FormatModule& module, AudioFilePtr file);
 // before any byte was delivered (after one, the bytes delivered so far).
 std::int64_t ogg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // Cutting Ogg Vorbis is not supported: warns, reports progress 0.0 and returns -1.
-int ogg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, WriteProgressFunc progress, void* user_data);
+int ogg_write_range(AudioFile& file, const TrackRequest& request);

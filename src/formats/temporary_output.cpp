@@ -120,8 +120,7 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
   }
   if (fd < 0) {
     const int error = errno;
-    g_warning("Could not create a temporary file for %s: %s", final_path.c_str(),
-              g_strerror(error));
+    g_warning("Error opening %s for writing: %s", final_path.c_str(), g_strerror(error));
     return std::nullopt;
   }
   // A replaced file keeps its permissions.
@@ -129,16 +128,26 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
   if (stat(final_path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     fchmod(fd, existing.st_mode & 07777);
   }
-  close(fd);
-  return TemporaryOutput(final_path, std::move(temporary));
+  FilePtr file(fdopen(fd, "wb"));
+  if (!file) {
+    const int error = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    forget_pending(temporary);
+    g_warning("Error opening %s for writing: %s", final_path.c_str(), g_strerror(error));
+    return std::nullopt;
+  }
+  return TemporaryOutput(final_path, std::move(temporary), std::move(file));
 }
 
-TemporaryOutput::TemporaryOutput(std::string final_path, std::string temporary_path)
-    : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)) {}
+TemporaryOutput::TemporaryOutput(std::string final_path, std::string temporary_path, FilePtr file)
+    : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)),
+      file_(std::move(file)) {}
 
 TemporaryOutput::TemporaryOutput(TemporaryOutput&& other) noexcept
     : final_path_(std::move(other.final_path_)),
-      temporary_path_(std::exchange(other.temporary_path_, std::string())) {}
+      temporary_path_(std::exchange(other.temporary_path_, std::string())),
+      file_(std::move(other.file_)) {}
 
 TemporaryOutput::~TemporaryOutput() { discard(); }
 
@@ -162,12 +171,22 @@ bool TemporaryOutput::commit() { return finish(replace_path); }
 
 bool TemporaryOutput::commit_new() { return finish(move_to_new_path); }
 
+// Closing is the last write: a file that could not be flushed was not written.
+bool TemporaryOutput::close_file() {
+  if (std::fclose(file_.release()) == 0) return true;
+  const int error = errno;
+  g_warning("Error writing to file %s: %s", final_path_.c_str(), g_strerror(error));
+  discard();
+  errno = error;
+  return false;
+}
+
 bool TemporaryOutput::finish(int (*move)(const char* from, const char* to)) {
   if (temporary_path_.empty()) return false;
+  if (!close_file()) return false;
   if (move(temporary_path_.c_str(), final_path_.c_str()) != 0) {
     const int error = errno;
-    g_warning("Could not move %s to %s: %s", temporary_path_.c_str(), final_path_.c_str(),
-              g_strerror(error));
+    g_warning("Could not move the finished file to %s: %s", final_path_.c_str(), g_strerror(error));
     discard();
     errno = error;
     return false;
@@ -178,8 +197,8 @@ bool TemporaryOutput::finish(int (*move)(const char* from, const char* to)) {
 }
 
 void TemporaryOutput::discard() {
+  file_.reset();
   if (temporary_path_.empty()) return;
-  // The module may have removed its failed output already.
   unlink(temporary_path_.c_str());
   forget_pending(temporary_path_);
   temporary_path_.clear();

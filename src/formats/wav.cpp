@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "formats/kernel_copy.h"
-#include "formats/output_file.h"
 
 namespace {
 
@@ -329,26 +328,24 @@ std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   return static_cast<std::int64_t>(std::fread(buffer.data(), 1, wanted, file.fp.get()));
 }
 
-int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+int wav_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<WavAudioFile&>(base);
+  const std::uint64_t start = request.start;
   if (start > file.data_size) return -1;
   // A break at the block count ends past the data; whatever follows the data chunk
   // (LIST, id3 ...) is not audio and must never reach a track.
-  const std::uint64_t stop = (end == 0 || end > file.data_size) ? file.data_size : end;
+  const std::uint64_t stop = (request.end == 0 || request.end > file.data_size) ? file.data_size : request.end;
   const std::uint64_t length = stop > start ? stop - start : 0;
+  const std::string out_path(request.path);
 
-  OutputFile out(out_path);
-  if (!out.is_open()) {
-    g_warning("Error opening %s for writing", out_path.c_str());
+  if (write_track(file, request.out, out_path, start, length, request.progress, request.user_data) != 0) {
     return -1;
   }
-  if (write_track(file, out.get(), out_path, start, length, progress, user_data) != 0) return -1;
-  if (!out.close_and_keep()) {
+  if (std::fflush(request.out) != 0) {
     g_message("Error writing to file %s", out_path.c_str());
     return -1;
   }
-  report(progress, user_data, 1.0);
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }
 

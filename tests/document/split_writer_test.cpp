@@ -22,23 +22,31 @@ namespace fs = std::filesystem;
 
 // What the fake module was asked to write, and which of its calls fail.
 struct FakeWrite {
-  std::string path;
+  std::string path;  // the final path of the request
+  std::string file;  // where the open file handed over lies
   std::uint64_t start = 0;
   std::uint64_t end = 0;
+  int track_number = 0;
 };
 struct FakeWrites {
   std::vector<FakeWrite> calls;
   std::set<std::size_t> failing;  // 0-based call numbers
 } fake_writes;
 
+std::string path_of_open_file(std::FILE* fp) {
+  return fs::read_symlink("/proc/self/fd/" + std::to_string(fileno(fp))).string();
+}
+
 // Writes "start-end" into the file and reports half way; a failing call leaves a partial
 // file behind, as a module that was cut short would.
-int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data) {
+int fake_write_range(AudioFile&, const TrackRequest& request) {
   const bool fail = fake_writes.failing.count(fake_writes.calls.size()) != 0;
-  fake_writes.calls.push_back({out_path, start, end});
-  write_text(out_path, fail ? "partial" : std::to_string(start) + "-" + std::to_string(end));
-  progress(user_data, 0.5);
+  fake_writes.calls.push_back({std::string(request.path), path_of_open_file(request.out), request.start,
+                               request.end, request.track_number});
+  const std::string text = fail ? "partial" : std::to_string(request.start) + "-" + std::to_string(request.end);
+  std::fputs(text.c_str(), request.out);
+  std::fflush(request.out);
+  request.progress(request.user_data, 0.5);
   return fail ? -1 : 0;
 }
 
@@ -175,8 +183,11 @@ TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
   ASSERT_EQ(fake_writes.calls.size(), 2u);
   EXPECT_EQ(fake_writes.calls[0].start, 0u);
   EXPECT_EQ(fake_writes.calls[0].end, 23520u);
+  EXPECT_EQ(fake_writes.calls[0].track_number, 1);
+  EXPECT_EQ(fake_writes.calls[0].path, out("one.mem"));
   EXPECT_EQ(fake_writes.calls[1].start, 47040u);
   EXPECT_EQ(fake_writes.calls[1].end, 0u);
+  EXPECT_EQ(fake_writes.calls[1].track_number, 3);
   EXPECT_EQ(read_text(out("one.mem")), "0-23520");
   EXPECT_EQ(read_text(out("two.mem")), "47040-0");
   EXPECT_EQ(recorder_.splitting_at_finish, 0);
@@ -205,7 +216,8 @@ TEST_F(SplitWriter, WritesTracksUnderATemporaryNameInTheOutputFolder) {
   open();
   run({{1, 0, "one"}});
   ASSERT_EQ(fake_writes.calls.size(), 1u);
-  const fs::path temporary = fake_writes.calls[0].path;
+  EXPECT_EQ(fake_writes.calls[0].path, out("one.mem"));
+  const fs::path temporary = fake_writes.calls[0].file;
   EXPECT_EQ(temporary.parent_path(), dir_.path());
   EXPECT_EQ(temporary.filename().string().rfind(".one.mem.tfold-", 0), 0u) << temporary;
   EXPECT_FALSE(fs::exists(temporary));

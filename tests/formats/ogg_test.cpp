@@ -252,7 +252,7 @@ TEST(OggWriteRange, WarnsAndWritesNothing) {
   };
   const std::string out = dir / "01.ogg";
   WarningLog warnings;
-  EXPECT_EQ(ogg_write_range(*file, out, 2352, 4704, record, &progress), -1);
+  EXPECT_EQ(format_write_track(*file, {.path = out, .start = 2352, .end = 4704, .progress = record, .user_data = &progress}), -1);
   ASSERT_EQ(warnings.messages().size(), 1u);
   EXPECT_EQ(warnings.messages()[0], "TODO: Write file '" + out + "', start=2352, end=4704");
   EXPECT_EQ(progress, std::vector<double>{0.0});

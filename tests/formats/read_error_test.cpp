@@ -75,12 +75,14 @@ TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
     ASSERT_TRUE(file->fp);
 
     LogCapture log;
-    EXPECT_EQ(c.module->write_range(*file, dir / "track", 0, 0, nullptr, nullptr), -1);
+    const std::string track = dir / "track";
+    EXPECT_EQ(format_write_track(*file, {.path = track}), -1);
     EXPECT_FALSE(fs::exists(dir / "track"));
     EXPECT_EQ(log.count("Error reading " + (dir / c.name)), 1u) << log.text();
     // A track that ends before the failure is unharmed.
     file->fp.reset(fopencookie(&source, "rb", {failing_read, nullptr, failing_seek, nullptr}));
-    EXPECT_EQ(c.module->write_range(*file, dir / "first", 0, 10 * BLOCK, nullptr, nullptr), 0);
+    const std::string first = dir / "first";
+    EXPECT_EQ(format_write_track(*file, {.path = first, .end = 10 * BLOCK}), 0);
     EXPECT_EQ(read_file(dir / "first"), c.header != 0 ? canonical_wav(2, 44100, 16, slice(data, 0, 10 * BLOCK))
                                                       : slice(data, 0, 10 * BLOCK));
     c.module->close_file(*c.module, std::move(file));

@@ -19,13 +19,13 @@ TEST(TemporaryOutput, CommitMovesOverTheFinalPathAndDiscardRemoves) {
   {
     std::optional<TemporaryOutput> output = TemporaryOutput::create(final_path);
     ASSERT_TRUE(output);
-    write_text(output->temporary_path(), "new but dropped");
+    std::fputs("new but dropped", output->file());
   }
   EXPECT_EQ(read_text(final_path), "old");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
   std::optional<TemporaryOutput> output = TemporaryOutput::create(final_path);
   ASSERT_TRUE(output);
-  write_text(output->temporary_path(), "new");
+  std::fputs("new", output->file());
   EXPECT_TRUE(output->commit());
   EXPECT_EQ(read_text(final_path), "new");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
@@ -71,7 +71,8 @@ TEST(TemporaryOutputDeathTest, InterruptRemovesTheTemporaryFile) {
         {
           std::optional<TemporaryOutput> output = TemporaryOutput::create(final_path);
           if (!output) std::exit(3);
-          write_text(output->temporary_path(), "half a track");
+          std::fputs("half a track", output->file());
+          std::fflush(output->file());
           std::raise(signal_number);
           std::exit(4);
         },
