@@ -152,7 +152,11 @@ TEST(SplitCommand, ExitStatuses) {
     std::string out_starts;  // the output begins with this
     std::string out_ends;    // and ends with this; with nothing between unless scanned
   };
-  const std::string usage = "Usage: tfold split [audio_file.wav] [track_breaks.txt] [output_folder]\n";
+  const std::string usage =
+      "Usage: tfold split [audio_file.wav] [track_breaks.txt] [output_folder]\n"
+      "Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
+      "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
+      "5 a selected track could not be written.\n";
   const std::vector<Case> cases = {
       {"no arguments", {"split"}, 1, usage, ""},
       {"two arguments", {"split", s.audio, s.breaks}, 1, usage, ""},
@@ -183,6 +187,37 @@ TEST(SplitCommand, ExitStatuses) {
     EXPECT_EQ(r.out.substr(r.out.size() - c.out_ends.size()), c.out_ends);
   }
   EXPECT_TRUE(listing(s.folder).empty());
+}
+
+TEST(SplitCommand, ExitStatusTellsWhetherEverySelectedTrackWasWritten) {
+  struct Case {
+    const char* what;
+    std::string list;
+    std::string input;  // answers; a.wav exists beforehand
+    int status;
+    std::set<std::string> folder;
+  };
+  // nodir/ does not exist in the output folder: a track there cannot be written.
+  const std::vector<Case> cases = {
+      {"all written", "0=a\n10=b\n", "y", 0, {"a.wav", "b.wav"}},
+      {"one kept by the answer", "0=a\n10=b\n", "n", 0, {"a.wav", "b.wav"}},
+      {"one failed", "0=a\n10=nodir/b\n", "y", 5, {"a.wav"}},
+      {"all failed", "0=nodir/a\n10=nodir/b\n", "", 5, {"a.wav"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SplitCase s;
+    write_text(s.out("a.wav"), "old");
+    RunOptions options;
+    options.input = c.input;
+    const RunResult r = s.split(c.list, options);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(CLEAR + "Split finished.\n"), std::string::npos);
+    EXPECT_EQ(listing(s.folder), c.folder);
+  }
+  SplitCase s;
+  const RunResult help = s.t.run({"split", "--help"});
+  EXPECT_NE(help.out.find("\n5 a selected track could not be written.\n"), std::string::npos) << help.out;
 }
 
 TEST(SplitCommand, TrailingSlashOnTheFolderIsKept) {
@@ -302,7 +337,7 @@ TEST(SplitCommand, OggVorbisIsRefusedTrackByTrack) {
   write_text(t / "show.txt", "0=a\n25=b\n50=c\n");
   fs::create_directory(t / "out");
   const RunResult r = t.run({"split", audio, t / "show.txt", t / "out"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 5) << r.err;
   EXPECT_EQ(occurrences(r.err, "WARNING **"), 9u) << r.err;
   EXPECT_EQ(occurrences(r.err, "TODO: Write file '"), 3u);
   for (const char* name : {"a", "b", "c"}) {
@@ -327,7 +362,7 @@ TEST(SplitCommand, FullDiskKeepsTheReplacedFile) {
     options.input = "a";
     r = s.t.run({"split", s.audio, s.breaks, s.folder}, options);
   }
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 5) << r.err;
   EXPECT_NE(r.err.find(": Could not write file " + s.out("a.wav") + "\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(": Error writing file: " + s.out("a.wav") + "\n"), std::string::npos);
   EXPECT_EQ(r.err.find("Could not write file " + s.out("b.wav")), std::string::npos);
@@ -340,7 +375,7 @@ TEST(SplitCommand, PathTooLongIsReportedAndTheJobGoesOn) {
   SplitCase s;
   const std::string long_name(300, 'n');
   const RunResult r = s.split("0=" + long_name + "\n10=b\n");
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 5) << r.err;
   EXPECT_NE(r.out.find("Split 1/2: " + s.out(long_name + ".wav") + "\n"), std::string::npos);
   EXPECT_NE(r.err.find(": Error writing file: " + s.out(long_name + ".wav") + "\n"), std::string::npos);
   EXPECT_EQ(read_file(s.out("b.wav")), s.track(10, 0));
