@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "breaks/naming_walk.h"
 #include "document/audio_document.h"
@@ -23,6 +24,18 @@ std::string source_extension(const std::string& source_path, const FormatModule&
   return dot == std::string::npos ? std::string(module.extension) : name.substr(dot);
 }
 
+// Why a name from the list would put its track outside the output folder; nullptr when it
+// stays inside. Break lists come from elsewhere, so a name is never trusted to stay inside.
+const char* escape_reason(std::string_view name) {
+  if (name.starts_with('/')) return "an absolute path leads";
+  for (std::size_t from = 0; from <= name.size();) {
+    const std::size_t slash = std::min(name.find('/', from), name.size());
+    if (name.substr(from, slash - from) == "..") return "a '..' component can lead";
+    from = slash + 1;
+  }
+  return nullptr;
+}
+
 // The answer for this track: the standing one, or the user's when the file exists and no
 // standing answer applies. Sets write_it to whether the track is to be written.
 int answer_for(const SplitCallbacks& callbacks, const std::string& path, int standing,
@@ -32,6 +45,21 @@ int answer_for(const SplitCallbacks& callbacks, const std::string& path, int sta
   const int answer =
       standing == OVERWRITE_ASK ? callbacks.ask_overwrite(path, callbacks.user_data) : standing;
   write_it = answer == OVERWRITE_YES || answer == OVERWRITE_ALL;
+  return answer;
+}
+
+// Writes one track unless the user keeps the file already there. The answer that applied.
+int write_track(SplitJob& job, const TrackRequest& request, int standing) {
+  const SplitCallbacks& callbacks = job.callbacks;
+  const std::string path(request.path);
+  bool write_it = true;
+  const int answer = answer_for(callbacks, path, standing, write_it);
+  // The track reaches its final name only once it is complete, so a failed write neither
+  // replaces the user's file nor leaves a partial track behind.
+  if (write_it && format_write_track(*job.document->audio_file, request) == -1) {
+    g_warning("Could not write file %s", path.c_str());
+    callbacks.write_error(path, callbacks.user_data);
+  }
   return answer;
 }
 
@@ -53,19 +81,20 @@ void write_tracks(SplitJob& job) {
     const std::uint64_t start = format_block_offset(brk.offset, file.si);
     const std::uint64_t end =
         i + 1 < list.breaks.size() ? format_block_offset(list.breaks[i + 1].offset, file.si) : 0;
-    const std::string path = split_output_path(job.output_folder, namer.name(i), file.path, *file.module);
+    const std::string name = namer.name(i);
+    const std::string path = split_output_path(job.output_folder, name, file.path, *file.module);
 
     callbacks.file_started(index, count, path, callbacks.user_data);
     callbacks.progress(callbacks.user_data, 0.0);
-    bool write_it = true;
-    const int answer = answer_for(callbacks, path, standing, write_it);
-    // The track reaches its final name only once it is complete, so a failed write neither
-    // replaces the user's file nor leaves a partial track behind.
-    const TrackRequest request{nullptr, path, start, end, static_cast<int>(i + 1),
-                               split_progress_relay, &job.callbacks};
-    if (write_it && format_write_track(*job.document->audio_file, request) == -1) {
-      g_warning("Could not write file %s", path.c_str());
+    int answer = standing;
+    if (const char* reason = escape_reason(name)) {
+      g_warning("Refusing track name '%s' from the break list: %s outside the output folder",
+                name.c_str(), reason);
       callbacks.write_error(path, callbacks.user_data);
+    } else {
+      const TrackRequest request{nullptr, path, start, end, static_cast<int>(i + 1),
+                                 split_progress_relay, &job.callbacks};
+      answer = write_track(job, request, standing);
     }
     callbacks.progress(callbacks.user_data, 1.0);
     standing = (answer == OVERWRITE_SKIP_ALL || answer == OVERWRITE_ALL) ? answer : OVERWRITE_ASK;

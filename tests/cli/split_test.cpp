@@ -220,6 +220,41 @@ TEST(SplitCommand, ExitStatusTellsWhetherEverySelectedTrackWasWritten) {
   EXPECT_NE(help.out.find("\n5 a selected track could not be written.\n"), std::string::npos) << help.out;
 }
 
+TEST(SplitCommand, NamesThatLeaveTheOutputFolderAreRefusedTrackByTrack) {
+  SplitCase s;
+  fs::create_directory(s.out("a"));
+  fs::create_directory(s.out("sub"));
+  const std::string absolute = s.t / "abs";
+  const RunResult r = s.split("0=..\n10=../up\n20=a/../../deep\n30=" + absolute + "\n40=sub/inside\n50=ok\n");
+  EXPECT_EQ(r.status, 5) << r.out << r.err;
+  struct Refused {
+    std::string name;
+    std::string why;
+  };
+  const std::vector<Refused> refused = {
+      {"..", "a '..' component can lead"},
+      {"../up", "a '..' component can lead"},
+      {"a/../../deep", "a '..' component can lead"},
+      {absolute, "an absolute path leads"},
+  };
+  for (const Refused& t : refused) {
+    SCOPED_TRACE(t.name);
+    EXPECT_EQ(occurrences(r.err, ": Refusing track name '" + t.name + "' from the break list: " + t.why +
+                                     " outside the output folder\n"),
+              1u)
+        << r.err;
+    EXPECT_EQ(occurrences(r.err, ": Error writing file: " + s.folder + "/" + t.name + ".wav\n"), 1u);
+  }
+  EXPECT_EQ(occurrences(r.err, "WARNING **"), 8u) << r.err;
+  EXPECT_EQ(occurrences(r.out, "exist, overwrite?"), 0u);
+  // Nothing outside the output folder, the names inside it written as ever.
+  EXPECT_EQ(listing(s.t.dir()), (std::set<std::string>{".config", ".home", "out", "show.txt", "show.wav"}));
+  EXPECT_EQ(listing(s.folder), (std::set<std::string>{"a", "sub", "ok.wav"}));
+  EXPECT_TRUE(fs::is_empty(s.out("a")));
+  EXPECT_EQ(read_file(s.out("sub/inside.wav")), s.track(40, 50));
+  EXPECT_EQ(read_file(s.out("ok.wav")), s.track(50, 0));
+}
+
 TEST(SplitCommand, TrailingSlashOnTheFolderIsKept) {
   SplitCase s;
   write_text(s.breaks, "0=a\n");
