@@ -121,6 +121,7 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
   if (fd < 0) {
     const int error = errno;
     g_warning("Error opening %s for writing: %s", final_path.c_str(), g_strerror(error));
+    errno = error;
     return std::nullopt;
   }
   // A replaced file keeps its permissions.
@@ -135,6 +136,7 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
     unlink(temporary.c_str());
     forget_pending(temporary);
     g_warning("Error opening %s for writing: %s", final_path.c_str(), g_strerror(error));
+    errno = error;
     return std::nullopt;
   }
   return TemporaryOutput(final_path, std::move(temporary), std::move(file));

@@ -14,7 +14,7 @@ class TemporaryOutput {
   // Creates an empty temporary file in final_path's folder, exclusively (O_EXCL, so never a
   // file or link someone else put there), mode 0666 less the umask or the mode of the file it
   // will replace, and opens it for writing. std::nullopt, with a warning naming final_path and
-  // the system's reason, when the system refuses it. While it exists, SIGINT and SIGTERM
+  // the system's reason (errno keeps it), when the system refuses it. While it exists, SIGINT and SIGTERM
   // remove it before the process ends.
   static std::optional<TemporaryOutput> create(const std::string& final_path);
 

@@ -136,7 +136,7 @@ TEST(FullDisk, MergeAndGenLeaveNoTemporaryFile) {
     gen = t.run({"gen"});
   }
   EXPECT_EQ(merge.status, 1);
-  EXPECT_EQ(merge.out, "error writing to file merged.wav\n");
+  EXPECT_EQ(merge.out, "error writing to file merged.wav: File too large\n");
   EXPECT_EQ(gen.status, 0);
   EXPECT_EQ(std::count(gen.out.begin(), gen.out.end(), '\n'), 8);
   EXPECT_EQ(gen.out.find("wav_gen_2ch_44100hz_16bit.wav ... FAIL\n"), 0u) << gen.out;
@@ -270,7 +270,7 @@ TEST(BadInput, FoldersGivenAsFiles) {
       {"merge output", {"merge", "-o", "folder.wav", "show.wav", "show.wav"}, 2, "",
        "ERROR: The output file folder.wav already exists.\n"},
       {"merge into a missing folder", {"merge", "-o", "missing/m.wav", "show.wav", "show.wav"}, 1,
-       "error opening missing/m.wav for writing\n", ""},
+       "error opening missing/m.wav for writing: No such file or directory\n", ""},
   });
   EXPECT_EQ(listing(t / "out"), std::set<std::string>{});
   EXPECT_FALSE(fs::exists(t / "merged.wav"));
@@ -436,7 +436,7 @@ TEST(PathLimits, NamesLongerThanTheSystemTakesAreReported) {
       {"list", {"list", long_name + ".txt"}, 2, "Could not parse file\n", ""},
       {"merge input", {"merge", "show.wav", long_name + ".wav"}, 1, "", "Could not read WAV header of "},
       {"merge output", {"merge", "-o", long_name + ".wav", "show.wav", "show.wav"}, 1,
-       "error opening " + long_name + ".wav for writing\n", ""},
+       "error opening " + long_name + ".wav for writing: File name too long\n", ""},
   });
   EXPECT_EQ(listing(t.dir()), (std::set<std::string>{".config", ".home", "out", "show.txt", "show.wav"}));
 }
