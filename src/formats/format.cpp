@@ -1,6 +1,8 @@
 #include "formats/format.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -42,6 +44,17 @@ std::string duration_text(const SampleInfo& si) {
   return text;
 }
 
+// 0 when path opens for reading as a file, else the system's reason. Non-blocking, so that a
+// FIFO is not waited for here; a folder opens, but holds no bytes to read.
+int open_failure(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  const int reason = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  close(fd);
+  return reason;
+}
+
 }  // namespace
 
 void set_error_message(ErrorText* error, const char* format, ...) {
@@ -65,6 +78,11 @@ void format_init() {
 }
 
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
+  // A file no module could even open must not be called a format nobody knows.
+  if (const int reason = open_failure(path); reason != 0) {
+    set_error_message(error, "%s", g_strerror(reason));
+    return nullptr;
+  }
   for (const FormatModule* module : registry().modules) {
     if (AudioFilePtr file = module->open_file(*module, path, error)) {
       if (error != nullptr) error->reset();

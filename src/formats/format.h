@@ -87,6 +87,8 @@ struct FormatModule {
 };
 
 void format_init();
+// Offers path to every module in turn. nullptr with a reason: the system's when the file
+// cannot be opened at all, else "File format unknown/not supported".
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
 void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,

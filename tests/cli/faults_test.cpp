@@ -118,6 +118,8 @@ TEST(FullDisk, SplitReportsTheTracksThatDoNotFitAndKeepsTheOldFile) {
     }
     EXPECT_EQ(r.status, 5) << r.err;
     expect_write_failure(r, a);
+    EXPECT_TRUE(contains(r.err, ": Error writing to file " + a + ": File too large\n")) << r.err;
+    EXPECT_FALSE(contains(r.err, ".tfold-")) << r.err;
     expect_no_write_failure(r, b);
     EXPECT_TRUE(contains(r.out, "Split finished.\n"));
     EXPECT_EQ(read_text(a), "old");
@@ -252,13 +254,13 @@ TEST(BadInput, FoldersGivenAsFiles) {
   fs::create_directory(t / "out");
   write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(20 * BLOCK)));
   write_text(t / "show.txt", "0=a\n10=b\n");
-  const std::string unknown = "File format unknown/not supported";
+  const std::string folder = "Is a directory";
   run_bad_input_cases(t, {
       {"info", {"info", "folder.wav", "folder.cdda.raw"}, 0,
-       "Error opening folder.wav: " + unknown + "\nError opening folder.cdda.raw: " + unknown + "\n", ""},
-      {"analyze", {"analyze", "folder.wav"}, 2, "Could not open folder.wav: " + unknown + "\n", ""},
+       "Error opening folder.wav: " + folder + "\nError opening folder.cdda.raw: " + folder + "\n", ""},
+      {"analyze", {"analyze", "folder.wav"}, 2, "Could not open folder.wav: " + folder + "\n", ""},
       {"split audio", {"split", "folder.cdda.raw", "show.txt", "out"}, 2,
-       "Could not open folder.cdda.raw: " + unknown + "\n", ""},
+       "Could not open folder.cdda.raw: " + folder + "\n", ""},
       {"split list", {"split", "show.wav", "folder.txt", "out"}, 3, "Could not open/parse folder.txt\n",
        "Cannot read folder.txt: Is a directory"},
       {"split folder that is a file", {"split", "show.wav", "show.txt", "show.wav"}, 4,
@@ -276,6 +278,23 @@ TEST(BadInput, FoldersGivenAsFiles) {
   EXPECT_FALSE(fs::exists(t / "merged.wav"));
 }
 
+TEST(BadInput, MissingFilesGetTheSystemsReason) {
+  Tfold t;
+  write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(20 * BLOCK)));
+  write_text(t / "show.txt", "0=a\n");
+  fs::create_directory(t / "out");
+  const std::string missing = "No such file or directory";
+  run_bad_input_cases(t, {
+      {"info", {"info", "missing.wav"}, 0, "Error opening missing.wav: " + missing + "\n", ""},
+      {"analyze", {"analyze", "missing.mp3"}, 2, "Could not open missing.mp3: " + missing + "\n", ""},
+      {"split", {"split", "missing.cdda.raw", "show.txt", "out"}, 2,
+       "Could not open missing.cdda.raw: " + missing + "\n", ""},
+      {"merge", {"merge", "show.wav", "missing.wav"}, 1, "",
+       "Could not read WAV header of missing.wav: Could not stat missing.wav: " + missing + "\n"},
+  });
+  EXPECT_EQ(listing(t / "out"), std::set<std::string>{});
+}
+
 TEST(BadInput, UnreadableFiles) {
   // Permissions do not stop the superuser from reading; the folder cases above fail reads
   // for everyone.
@@ -289,13 +308,55 @@ TEST(BadInput, UnreadableFiles) {
   fs::permissions(t / "locked.wav", fs::perms::none);
   fs::permissions(t / "locked.txt", fs::perms::none);
   run_bad_input_cases(t, {
-      {"info", {"info", "locked.wav"}, 0, "Error opening locked.wav: File format unknown/not supported\n", ""},
-      {"split audio", {"split", "locked.wav", "show.txt", "out"}, 2, "Could not open locked.wav: ", ""},
+      {"info", {"info", "locked.wav"}, 0, "Error opening locked.wav: Permission denied\n", ""},
+      {"analyze", {"analyze", "locked.wav"}, 2, "Could not open locked.wav: Permission denied\n", ""},
+      {"split audio", {"split", "locked.wav", "show.txt", "out"}, 2, "Could not open locked.wav: Permission denied\n", ""},
       {"split list", {"split", "show.wav", "locked.txt", "out"}, 3, "Could not open/parse locked.txt\n", ""},
       {"list", {"list", "locked.txt"}, 2, "Could not parse file\n", ""},
-      {"merge", {"merge", "show.wav", "locked.wav"}, 1, "", "Could not read WAV header of locked.wav: "},
+      {"merge", {"merge", "show.wav", "locked.wav"}, 1, "",
+       "Could not read WAV header of locked.wav: Could not open file locked.wav: Permission denied\n"},
   });
   EXPECT_EQ(listing(t / "out"), std::set<std::string>{});
+}
+
+// ---- Outputs that cannot be written ----------------------------------------------------------
+
+TEST(OutputFailure, NamesTheFinalPathAndTheSystemsReason) {
+  struct Case {
+    const char* what;
+    std::string breaks;
+    std::uint64_t limit;  // 0: none
+    std::string failed;   // the track that is not written, within out/
+    std::string warning;  // what the first warning says about it, with out/FAILED for PATH
+  };
+  const std::vector<Case> cases = {
+      {"missing subfolder", "0=nodir/x\n90=b\n", 0, "nodir/x.wav", "Error opening PATH for writing: No such file or directory"},
+      {"file size limit", "0=a\n90=b\n", 100000, "a.wav", "Error writing to file PATH: File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tfold t;
+    write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+    write_text(t / "show.txt", c.breaks);
+    fs::create_directory(t / "out");
+    RunResult r;
+    {
+      std::optional<FileSizeLimit> limit;
+      if (c.limit != 0) limit.emplace(c.limit);
+      r = t.run({"split", "show.wav", "show.txt", "out"});
+    }
+    EXPECT_EQ(r.status, 5) << r.err;
+    const std::string path = "out/" + c.failed;
+    const std::string warning = std::regex_replace(c.warning, std::regex("PATH"), path);
+    EXPECT_TRUE(contains(r.err, ": " + warning + "\n")) << r.err;
+    expect_write_failure(r, path);
+    // Those three warnings and nothing else.
+    std::size_t warnings = 0;
+    for (std::size_t at = r.err.find("WARNING **"); at != std::string::npos; at = r.err.find("WARNING **", at + 1)) ++warnings;
+    EXPECT_EQ(warnings, 3u) << r.err;
+    EXPECT_FALSE(contains(r.err, ".tfold-")) << r.err;
+    EXPECT_EQ(listing(t / "out"), std::set<std::string>{"b.wav"});
+  }
 }
 
 // ---- Outputs and inputs that change under a running split --------------------------------------

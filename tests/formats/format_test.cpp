@@ -77,6 +77,9 @@ TEST(FormatOpenFile, GivesTheFinalTextOnlyAndClearsItOnSuccess) {
   TempDir dir;
   ErrorText error;
   EXPECT_EQ(format_open_file(dir / "missing.wav", &error), nullptr);
+  EXPECT_EQ(error, "No such file or directory");
+  write_text(dir / "notes.wav", "no audio in here");
+  EXPECT_EQ(format_open_file(dir / "notes.wav", &error), nullptr);
   EXPECT_EQ(error, "File format unknown/not supported");
 
   EXPECT_EQ(format_open_file(dir / "missing.wav", nullptr), nullptr);
