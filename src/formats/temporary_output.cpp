@@ -85,7 +85,10 @@ void install_cleanup_handlers() {
       if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
       struct sigaction action {};
       action.sa_handler = remove_pending_and_end;
+      // The other signal must wait: its handler would spin for ever on the lock this one holds.
       sigemptyset(&action.sa_mask);
+      sigaddset(&action.sa_mask, SIGINT);
+      sigaddset(&action.sa_mask, SIGTERM);
       action.sa_flags = SA_RESETHAND;
       sigaction(signal_number, &action, nullptr);
     }
@@ -167,28 +170,39 @@ int move_to_new_path(const char* from, const char* to) {
   return 0;
 }
 
-}  // namespace
-
-bool TemporaryOutput::commit() { return finish(replace_path); }
-
-bool TemporaryOutput::commit_new() { return finish(move_to_new_path); }
-
-// Closing is the last write: a file that could not be flushed was not written.
-bool TemporaryOutput::close_file() {
-  if (std::fclose(file_.release()) == 0) return true;
-  const int error = errno;
-  g_warning("Error writing to file %s: %s", final_path_.c_str(), g_strerror(error));
-  discard();
-  errno = error;
-  return false;
+bool path_exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
 }
 
-bool TemporaryOutput::finish(int (*move)(const char* from, const char* to)) {
+// Flushes and closes the file, first forcing it onto the disk when sync is set. 0, or the
+// errno of the first step that failed.
+int close_file(FilePtr file, bool sync) {
+  int error = 0;
+  if (std::fflush(file.get()) != 0 || (sync && fsync(fileno(file.get())) != 0)) error = errno;
+  if (std::fclose(file.release()) != 0 && error == 0) error = errno;
+  return error;
+}
+
+}  // namespace
+
+// Only a replacement is forced onto the disk: after a power cut between the rename and the
+// kernel's own writeback, the user would otherwise find an empty file where the old one was,
+// while a new file that is lost leaves nothing worse than a missing track.
+bool TemporaryOutput::commit() { return finish(replace_path, path_exists(final_path_)); }
+
+bool TemporaryOutput::commit_new() { return finish(move_to_new_path, false); }
+
+bool TemporaryOutput::finish(int (*move)(const char* from, const char* to), bool sync) {
   if (temporary_path_.empty()) return false;
-  if (!close_file()) return false;
-  if (move(temporary_path_.c_str(), final_path_.c_str()) != 0) {
-    const int error = errno;
+  int error = close_file(std::move(file_), sync);
+  if (error != 0) {
+    g_warning("Error writing to file %s: %s", final_path_.c_str(), g_strerror(error));
+  } else if (move(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+    error = errno;
     g_warning("Could not move the finished file to %s: %s", final_path_.c_str(), g_strerror(error));
+  }
+  if (error != 0) {
     discard();
     errno = error;
     return false;

@@ -30,9 +30,9 @@ class TemporaryOutput {
   const std::string& final_path() const { return final_path_; }
   // The temporary name, for tests only: messages name the final path.
   const std::string& temporary_path() const { return temporary_path_; }
-  // Closes the file and moves it over the final path. false, with a warning naming the final
-  // path and the reason, and the temporary file removed, when the file cannot be completed or
-  // moved.
+  // Closes the file and moves it over the final path; a file it replaces is replaced only by
+  // one already on the disk (fsync). false, with a warning naming the final path and the
+  // reason, and the temporary file removed, when the file cannot be completed or moved.
   bool commit();
   // As commit, but moves the file to the final path only if nothing is there yet (errno EEXIST
   // when something was).
@@ -41,8 +41,7 @@ class TemporaryOutput {
  private:
   TemporaryOutput(std::string final_path, std::string temporary_path, FilePtr file);
   void discard();
-  bool close_file();
-  bool finish(int (*move)(const char* from, const char* to));
+  bool finish(int (*move)(const char* from, const char* to), bool sync);
 
   std::string final_path_;
   std::string temporary_path_;  // empty once committed or discarded
