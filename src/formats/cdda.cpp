@@ -76,10 +76,9 @@ void cdda_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
 std::int64_t cdda_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std::uint64_t offset) {
   auto& file = static_cast<CddaAudioFile&>(base);
   if (offset > file.raw_size) return -1;
-  if (fseeko(file.fp.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return -1;
-  const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.fp.get());
-  swap_complete_frames(buffer.first(got));
-  return static_cast<std::int64_t>(got);
+  const std::int64_t got = format_read_at(fileno(file.fp.get()), buffer, offset);
+  if (got > 0) swap_complete_frames(buffer.first(static_cast<std::size_t>(got)));
+  return got;
 }
 
 int cdda_write_range(AudioFile& base, const TrackRequest& request) {

@@ -170,6 +170,18 @@ int format_open_common(const FormatModule& module, AudioFile& file, const std::s
   return 1;
 }
 
+std::int64_t format_read_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 void format_close_common(AudioFile& file) {
   file.details.reset();
   file.fp.reset();

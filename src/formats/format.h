@@ -79,7 +79,9 @@ struct FormatModule {
   AudioFilePtr (*open_file)(const FormatModule& module, const std::string& path, ErrorText* error);
   void (*close_file)(const FormatModule& module, AudioFilePtr file);
   // PCM bytes placed in buffer from PCM byte offset; fewer only at the end, 0 exactly at
-  // the end, -1 beyond the end or when the position cannot be reached or decoded.
+  // the end, -1 beyond the end or when the position cannot be reached or decoded. A playback
+  // may call it while a split runs write_range on the same file: neither may use a read
+  // position the other moves (read by position, or keep decoder state apart).
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
   // Writes the range of request as a file of the module's format into request.out.
   // -1 on failure, with a warning naming request.path and the reason; anything else is success.
@@ -105,6 +107,10 @@ void format_list_modules();
 int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,
                        ErrorText* error);
 void format_close_common(AudioFile& file);
+// Reads up to buffer.size() bytes of fd from offset without using or moving the descriptor's
+// position, so that threads reading one file never disturb each other. The bytes read (fewer
+// only at the end of the file or after an error), or -1 when an error came before any byte.
+std::int64_t format_read_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // 1 when path ends with extension (ASCII case-insensitive); null extension: the module's own.
 int format_has_extension(const FormatModule& module, std::string_view path,
                          const char* extension = nullptr);

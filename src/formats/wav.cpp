@@ -276,9 +276,9 @@ void wav_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
 std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std::uint64_t offset) {
   auto& file = static_cast<WavAudioFile&>(base);
   if (offset > file.data_size) return -1;
-  if (fseeko(file.fp.get(), static_cast<off_t>(file.data_offset + offset), SEEK_SET) != 0) return -1;
   const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), file.data_size - offset);
-  return static_cast<std::int64_t>(std::fread(buffer.data(), 1, wanted, file.fp.get()));
+  return format_read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
+                        static_cast<std::uint64_t>(file.data_offset) + offset);
 }
 
 int wav_write_range(AudioFile& base, const TrackRequest& request) {
