@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <system_error>
 
 #include "breaks/naming_walk.h"
 #include "document/audio_document.h"
@@ -130,21 +131,28 @@ void split_thread(SplitJob* job) {
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder) {
   if (!document.audio_file) return -1;
+  // A decoding module reads through one decoder: the analysis must have let go of it.
+  if (!audio_document_is_analyzed(document)) return -1;
   {
+    // Checked and claimed in one step: of two callers, one starts and the other is refused,
+    // instead of both replacing the job and the thread under each other.
     std::lock_guard lock(document.split_mutex);
     if (document.splitting != 0) return -1;
-  }
-  // A job started from the previous job's finished callback would have to join itself.
-  if (document.split_thread_handle.get_id() == std::this_thread::get_id()) return -1;
-  // The previous job has made its finished call; its thread is about to end.
-  if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
-
-  document.split_job = SplitJob{&document, &list, callbacks, output_folder};
-  {
-    std::lock_guard lock(document.split_mutex);
+    // A job started from the previous job's finished callback would have to join itself.
+    if (document.split_thread_handle.get_id() == std::this_thread::get_id()) return -1;
     document.splitting = 1;
   }
-  document.split_thread_handle = std::thread(split_thread, &document.split_job);
+  // The claim keeps every other caller out: the job and the handle are ours to replace. The
+  // previous job has made its finished call; its thread is about to end.
+  if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder};
+  try {
+    document.split_thread_handle = std::thread(split_thread, &document.split_job);
+  } catch (const std::system_error&) {
+    std::lock_guard lock(document.split_mutex);
+    document.splitting = 0;
+    return -1;
+  }
   return 0;
 }
 

@@ -46,11 +46,11 @@ struct SplitJob {
 
 // Starts the "write data" thread on an analysed document and returns at once; the caller
 // learns of the end through finished. Returns 0 when started, -1 (finished is then never
-// called) when the document already runs a job or has no audio file. The document owns the
-// thread and joins it when it is closed.
+// called) when the document already runs or starts a job, is not analysed yet, or has no
+// audio file. The document owns the thread and joins it when it is closed.
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder);
-// 1 from the start of a job until just before its finished call, else 0.
+// 1 from the moment a start is accepted until just before the job's finished call, else 0.
 int audio_document_is_splitting(AudioDocument& document);
 
 // The thread body: writes every selected track of job->break_list, then calls finished.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "document/document_fixtures.h"
@@ -346,6 +347,101 @@ TEST_F(SplitWriter, RefusesASecondJobWhileOneRuns) {
   EXPECT_EQ(audio_document_is_splitting(*document_), 0);
   audio_document_close(std::move(document_));
   EXPECT_EQ(read_text(out("one.mem")), "old");
+}
+
+// A door that threads wait at until the test opens it; it stays open then.
+struct Door {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool reached = false;
+  bool open = false;
+
+  void pass() {
+    std::unique_lock lock(mutex);
+    reached = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return open; });
+  }
+  bool wait_reached() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), [&] { return reached; });
+  }
+  void unlock() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+Door analysis_door;
+
+// The fake module's reads wait at the door: the analysis cannot finish before the test lets it.
+std::int64_t read_behind_door(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset) {
+  analysis_door.pass();
+  return memory_read(file, buffer, offset);
+}
+
+const FormatModule DOOR_MODULE = {"door", "test", ".mem", nullptr, memory_close, read_behind_door,
+                                  fake_write_range};
+
+TEST(DocumentJobs, NeitherSplitNorPlaybackStartsBeforeTheAnalysisHasFinished) {
+  analysis_door.reached = analysis_door.open = false;
+  AudioFilePtr file = memory_file(cd_sample_info(30 * CD_BLOCK), Bytes(30 * CD_BLOCK, 0), 30 * CD_BLOCK);
+  file->module = &DOOR_MODULE;
+  ErrorText error;
+  AudioDocumentPtr document = audio_document_open_file(std::move(file), &error);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(analysis_door.wait_reached());
+  TempDir dir;
+  TrackBreakListPtr list = track_break_list_new("show");
+  Recorder recorder;
+  recorder.document = document.get();
+  SplitCallbacks callbacks = RECORDING_CALLBACKS;
+  callbacks.user_data = &recorder;
+
+  EXPECT_EQ(audio_document_start_split(*document, *list, callbacks, dir.path().string()), -1);
+  EXPECT_EQ(audio_document_is_splitting(*document), 0);
+  EXPECT_EQ(audio_document_start_playback(*document, 0), 4);
+  EXPECT_EQ(audio_document_is_playing(*document), 0);
+  analysis_door.unlock();
+  wait_analyzed(*document);
+  ASSERT_EQ(audio_document_start_split(*document, *list, callbacks, dir.path().string()), 0);
+  ASSERT_TRUE(recorder.wait_done());
+  audio_document_close(std::move(document));
+}
+
+// The previous job's finished call is still running while a new job is being started: the
+// start in progress must already count, or a second caller would start as well and replace
+// the job and the thread under the first.
+TEST_F(SplitWriter, AStartInProgressRefusesAnotherStart) {
+  open();
+  list_ = track_break_list_new("show");
+  Door finishing;
+  SplitCallbacks first = RECORDING_CALLBACKS;
+  first.user_data = &finishing;
+  first.finished = [](void* door) { static_cast<Door*>(door)->pass(); };
+  ASSERT_EQ(audio_document_start_split(*document_, *list_, first, dir_.path().string()), 0);
+  ASSERT_TRUE(finishing.wait_reached());
+  ASSERT_EQ(audio_document_is_splitting(*document_), 0);
+
+  SplitCallbacks second = RECORDING_CALLBACKS;
+  second.user_data = &recorder_;
+  int second_started = 1;
+  // Waits for the first job's thread to end inside the start.
+  std::thread starter([&] {
+    second_started = audio_document_start_split(*document_, *list_, second, dir_.path().string());
+  });
+  const bool claimed = wait_until([&] { return audio_document_is_splitting(*document_) == 1; });
+  if (claimed) {
+    EXPECT_EQ(audio_document_start_split(*document_, *list_, second, dir_.path().string()), -1);
+  }
+  finishing.unlock();
+  starter.join();
+  EXPECT_TRUE(claimed) << "a start waiting for the previous job's thread did not count as a job";
+  EXPECT_EQ(second_started, 0);
+  ASSERT_TRUE(recorder_.wait_done());
+  EXPECT_EQ(recorder_.events, std::vector<std::string>{"finished"});
+  audio_document_close(std::move(document_));
 }
 
 TEST(SplitOutputPath, ExtensionRules) {
