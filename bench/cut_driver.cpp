@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     const std::uint64_t end = k + 1 < tracks ? format_block_offset(blocks * (k + 1) / tracks, si) : 0;
     char name[32];
     std::snprintf(name, sizeof name, "/%02d", k + 1);
-    if (format_write_range(*file, out_dir + name + extension, start, end,
-                           static_cast<std::uint32_t>(k + 1), nullptr, nullptr) == -1) {
+    const std::string track = out_dir + name + extension;
+    if (format_write_track(*file, {.path = track, .start = start, .end = end, .track_number = k + 1}) == -1) {
       return 1;
     }
   }

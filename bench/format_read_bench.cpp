@@ -30,7 +30,8 @@ void bench_reads(const FormatModule& module, const std::string& path) {
               offset / 1e6 / took);
   if (&module == cdda_module()) {
     const auto copy_start = std::chrono::steady_clock::now();
-    const int rc = module.write_range(*file, path + ".track.cdda.raw", 0, 0, 1, nullptr, nullptr, nullptr);
+    const std::string track = path + ".track.cdda.raw";
+    const int rc = format_write_track(*file, {.path = track});
     const double copy_took = seconds_since(copy_start);
     std::printf("%-32s write_range of everything: rc %d, %6.3f s, %7.1f MB/s\n", module.name, rc,
                 copy_took, offset / 1e6 / copy_took);

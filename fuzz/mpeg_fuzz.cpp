@@ -59,6 +59,7 @@ void check_index(const MpegFrameIndex& index, std::uint64_t size) {
 // A file as the module would have opened it, without the decoder the cutter never uses.
 std::unique_ptr<MpegAudioFile> as_opened(const std::string& path, std::uint64_t size) {
   auto file = std::make_unique<MpegAudioFile>();
+  file->module = mpeg_module_register();
   file->path = path;
   file->fp.reset(std::fopen(path.c_str(), "rb"));
   file->file_size = static_cast<std::int64_t>(size);
@@ -76,7 +77,7 @@ void check_gapless_tracks(MpegAudioFile& file, const MpegFrameIndex& index) {
     const std::string path = scratch_dir() + "/gapless.mp3";
     FilePtr out(std::fopen(path.c_str(), "w+b"));
     FUZZ_CHECK(out != nullptr);
-    FUZZ_CHECK(mpeg_write_gapless(file, out.get(), path, range[0], range[1], nullptr, nullptr) == 0);
+    FUZZ_CHECK(mpeg_write_range(file, {.out = out.get(), .path = path, .start = range[0], .end = range[1], .gapless = true}) == 0);
     out.reset();
     const std::vector<std::uint8_t> track = read_all(path);
     std::remove(path.c_str());
@@ -120,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> copied;
   for (const auto& range : BREAKS) {
     const std::string out = scratch_dir() + "/track.mp3";
-    const int result = mpeg_write_range(*file, out, range[0], range[1], 1, nullptr, nullptr);
+    const int result = format_write_track(*file, {.path = out, .start = range[0], .end = range[1]});
     FUZZ_CHECK(result == (cuttable ? 0 : -1));
     if (result != 0) {
       FUZZ_CHECK(!std::filesystem::exists(out));  // a refused cut leaves no file

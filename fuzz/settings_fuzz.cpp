@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "breaks/track_break_list.h"
@@ -53,5 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(get_etree_filename_suffix() != nullptr);
   FUZZ_CHECK(get_etree_cd_length() != nullptr);
   name_sample_list();
+  // A file that does not parse is kept byte for byte before the defaults replace it; the copy
+  // goes again so that the next input's copy has the same name.
+  const std::string broken = settings_path + ".broken";
+  if (std::filesystem::exists(broken)) {
+    std::ifstream kept(broken, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    FUZZ_CHECK(bytes == std::string(reinterpret_cast<const char*>(data), size));
+    std::filesystem::remove(broken);
+  }
   return 0;
 }

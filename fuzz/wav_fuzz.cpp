@@ -28,7 +28,7 @@ std::vector<std::uint8_t> read_at(AudioFile& file, std::uint64_t offset, std::si
 
 void check_written_range(AudioFile& source, std::uint64_t start, std::uint64_t end) {
   const std::string out = scratch_dir() + "/out.wav";
-  FUZZ_CHECK(wav_write_range(source, out, start, end, 1, nullptr, nullptr) == 0);
+  FUZZ_CHECK(format_write_track(source, {.path = out, .start = start, .end = end}) == 0);
   const std::vector<std::uint8_t> expected = read_at(source, start, static_cast<std::size_t>(end - start));
 
   ErrorText error;

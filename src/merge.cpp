@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -15,16 +16,12 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "formats/output_file.h"
+#include "formats/file_copy.h"
 #include "formats/temporary_output.h"
 #include "formats/wav.h"
 
 namespace {
 
-// Large pieces keep the copy close to the speed of the disk; the block size plays no part.
-constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{1} << 20;
-// Pieces of the in-kernel copy: small enough for a progress report now and then.
-constexpr std::uint64_t KERNEL_COPY_PIECE = std::uint64_t{64} << 20;
 
 constexpr const char* FORMAT_MISMATCH_TEXT =
     "ERROR: The files are not of the same format.\n\n"
@@ -43,14 +40,11 @@ struct MergeInput {
 // path and moved there only once whole, so neither a failure nor an interruption leaves a
 // half-written file that passes for a merge that worked (and blocks the next attempt).
 struct MergeOutput {
-  std::string path;  // the final path, for messages
   TemporaryOutput temporary;
-  OutputFile file;
   WavHeader header;  // as written in front of the data
 
-  MergeOutput(std::string final_path, TemporaryOutput&& output)
-      : path(std::move(final_path)), temporary(std::move(output)), file(temporary.temporary_path()) {}
-  std::FILE* fp() const { return file.get(); }
+  std::FILE* file() const { return temporary.file(); }
+  const std::string& final_path() const { return temporary.final_path(); }
 };
 
 bool read_input_headers(std::span<const std::string> paths, std::vector<MergeInput>& inputs) {
@@ -93,75 +87,44 @@ void begin_input(MergeStatus* status, const MergeInput& input) {
   status->fileName = *input.path;
 }
 
-void report_fraction(MergeStatus* status, std::uint64_t copied, std::uint64_t length) {
-  if (status != nullptr) status->fraction = static_cast<double>(copied) / static_cast<double>(length);
+void report_fraction(void* status, double fraction) {
+  static_cast<MergeStatus*>(status)->fraction = fraction;
 }
 
-// Lets the kernel move the bytes, as cp does, sparing two copies through user space.
-// Copies from the streams' current positions and leaves both streams behind what it
-// copied. Stops early, without a report, at the end of the input or wherever the kernel
-// declines; the buffered copy then carries on and meets any real error itself.
-// -1 only when the streams cannot be put back behind the copied bytes.
-std::int64_t copy_in_kernel(std::FILE* in, std::FILE* out, std::uint64_t length,
-                             MergeStatus* status) {
-  if (std::fflush(out) != 0) return 0;
-  off_t in_pos = ftello(in);
-  off_t out_pos = ftello(out);
-  if (in_pos < 0 || out_pos < 0) return 0;
-  std::uint64_t copied = 0;
-  while (copied < length) {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(KERNEL_COPY_PIECE, length - copied));
-    const ssize_t moved = copy_file_range(fileno(in), &in_pos, fileno(out), &out_pos, wanted, 0);
-    if (moved <= 0) break;
-    copied += static_cast<std::uint64_t>(moved);
-    report_fraction(status, copied, length);
-  }
-  if (fseeko(in, in_pos, SEEK_SET) != 0 || fseeko(out, out_pos, SEEK_SET) != 0) return -1;
-  return static_cast<std::int64_t>(copied);
+void print_write_error(const MergeOutput& out, int error) {
+  std::printf("error writing to file %s: %s\n", out.final_path().c_str(), g_strerror(error));
 }
 
 // Copies the input's data behind what the output holds. Returns the bytes kept, which are
 // fewer than its declared size only when the input ends early, or -1 after reporting a failure.
-std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
-                             std::vector<std::uint8_t>& buffer, MergeStatus* status) {
+std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input, MergeStatus* status) {
   begin_input(status, input);
   FilePtr in(std::fopen(input.path->c_str(), "rb"));
   if (!in) {
-    std::printf("error opening %s for reading\n", input.path->c_str());
+    std::printf("error opening %s for reading: %s\n", input.path->c_str(), g_strerror(errno));
     return -1;
   }
-  if (fseeko(in.get(), static_cast<off_t>(input.data_offset), SEEK_SET) != 0) return -1;
-
   const std::uint64_t length = input.declared_size;
-  const std::int64_t kernel_copied = copy_in_kernel(in.get(), out.fp(), length, status);
-  if (kernel_copied < 0) {
-    std::printf("error writing to file %s\n", out.path.c_str());
+  const CopyProgress progress{status != nullptr ? report_fraction : nullptr, status, 0, length};
+  const CopyResult copy =
+      format_copy_bytes(fileno(in.get()), static_cast<std::uint64_t>(input.data_offset), length, out.file(), progress);
+  if (copy.read_error != 0) {
+    std::printf("error reading %s: %s\n", input.path->c_str(), g_strerror(copy.read_error));
     return -1;
   }
-  auto copied = static_cast<std::uint64_t>(kernel_copied);
-  while (copied < length) {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - copied));
-    const std::size_t got = std::fread(buffer.data(), 1, wanted, in.get());
-    if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out.fp()) != got) {
-      std::printf("error writing to file %s\n", out.path.c_str());
-      return -1;
-    }
-    copied += got;
-    report_fraction(status, copied, length);
-  }
-  if (std::ferror(in.get())) {
-    std::printf("error reading %s\n", input.path->c_str());
+  if (copy.write_error != 0) {
+    print_write_error(out, copy.write_error);
     return -1;
   }
+  const std::uint64_t copied = copy.copied;
   if (copied == length) return static_cast<std::int64_t>(copied);
 
   // A piece of a frame would shift every later sample of the output by that many bytes
   // (swapped channels, garbled 16-bit words): keep whole frames only and write over the rest.
   const std::uint64_t frame = input.si.blockAlign;
   const std::uint64_t partial = frame > 1 ? copied % frame : 0;
-  if (partial != 0 && fseeko(out.fp(), -static_cast<off_t>(partial), SEEK_CUR) != 0) {
-    std::printf("error writing to file %s\n", out.path.c_str());
+  if (partial != 0 && fseeko(out.file(), -static_cast<off_t>(partial), SEEK_CUR) != 0) {
+    print_write_error(out, errno);
     return -1;
   }
   g_warning("%s ends after %" PRIu64 " of its %" PRIu64 " data bytes; merged the %" PRIu64
@@ -173,13 +136,13 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input,
 // After a short input the header must describe what the file really holds. It keeps its
 // layout, so the data behind it stays where it is.
 bool correct_header(MergeOutput& out, std::uint64_t data_length) {
-  std::FILE* fp = out.fp();
+  std::FILE* fp = out.file();
   WavHeader header = out.header;
   header.data_length = data_length;
   const auto file_length = static_cast<off_t>(wav_header_size(header) + data_length);
   if (std::fflush(fp) != 0 || ftruncate(fileno(fp), file_length) != 0 ||
       fseeko(fp, 0, SEEK_SET) != 0 || wav_write_header(fp, header) != 0) {
-    std::printf("error writing to file %s\n", out.path.c_str());
+    print_write_error(out, errno);
     return false;
   }
   return true;
@@ -203,10 +166,9 @@ void finish_status(MergeStatus* status) {
 
 int copy_all(MergeOutput& out, std::span<const MergeInput> inputs, std::uint64_t declared,
              MergeStatus* status) {
-  std::vector<std::uint8_t> buffer(COPY_BUFFER_SIZE);
   std::uint64_t written = 0;
   for (const MergeInput& input : inputs) {
-    const std::int64_t kept = copy_input_data(out, input, buffer, status);
+    const std::int64_t kept = copy_input_data(out, input, status);
     if (kept < 0) return -1;
     written += static_cast<std::uint64_t>(kept);
   }
@@ -236,12 +198,14 @@ bool path_taken(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-bool open_output(const std::string& out_path, std::optional<MergeOutput>& out) {
-  if (path_taken(out_path)) return false;
+std::optional<MergeOutput> open_output(const std::string& out_path) {
+  if (path_taken(out_path)) {
+    errno = EEXIST;
+    return std::nullopt;
+  }
   std::optional<TemporaryOutput> temporary = TemporaryOutput::create(out_path);
-  if (!temporary) return false;
-  out.emplace(out_path, std::move(*temporary));
-  return out->file.is_open();
+  if (!temporary) return std::nullopt;
+  return MergeOutput{std::move(*temporary), {}};
 }
 
 }  // namespace
@@ -255,22 +219,22 @@ int merge_wav_files(const std::string& out_path, std::span<const std::string> pa
   if (!read_input_headers(paths, inputs)) return -1;
   const std::optional<std::uint64_t> total = check_formats(inputs);
   if (!total) return 1;
-  std::optional<MergeOutput> out;
-  if (!open_output(out_path, out)) {
-    std::printf("error opening %s for writing\n", out_path.c_str());
+  std::optional<MergeOutput> out = open_output(out_path);
+  if (!out) {
+    std::printf("error opening %s for writing: %s\n", out_path.c_str(), g_strerror(errno));
     return -1;
   }
   // Beyond what a 32-bit RIFF size says, the output is RF64.
   out->header = wav_plan_header(inputs.front().si, std::nullopt, *total);
-  if (wav_write_header(out->fp(), out->header) != 0) return -1;
+  if (wav_write_header(out->file(), out->header) != 0) return -1;
   if (copy_all(*out, inputs, *total, status) != 0) return -1;
-  if (!out->file.close_and_keep()) {
-    std::printf("error writing to file %s\n", out_path.c_str());
+  if (std::fflush(out->file()) != 0) {
+    print_write_error(*out, errno);
     return -1;
   }
   // Never over an entry that appeared since the caller looked.
   if (!out->temporary.commit_new()) {
-    std::printf("error opening %s for writing\n", out_path.c_str());
+    std::printf("error opening %s for writing: %s\n", out_path.c_str(), g_strerror(errno));
     return -1;
   }
   finish_status(status);

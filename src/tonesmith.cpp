@@ -13,7 +13,6 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "formats/output_file.h"
 #include "formats/temporary_output.h"
 #include "formats/wav.h"
 
@@ -66,11 +65,8 @@ const char* write_gen_file(const std::string& path, const GenRow& row, const Sam
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return "EXISTS";
   std::optional<TemporaryOutput> temporary = TemporaryOutput::create(path);
   if (!temporary) return "FAIL";
-  OutputFile out(temporary->temporary_path());
-  if (!out.is_open()) return "FAIL";
-  if (wav_write_header(out.get(), si, si.numBytes) != 0) return "FAIL";
-  if (!row.writer(out.get(), &si, row.signal)) return "FAIL";
-  if (!out.close_and_keep()) return "FAIL";
+  if (wav_write_header(temporary->file(), si, si.numBytes) != 0) return "FAIL";
+  if (!row.writer(temporary->file(), &si, row.signal)) return "FAIL";
   // An entry that appeared meanwhile is left alone.
   return temporary->commit_new() ? "OK" : "FAIL";
 }

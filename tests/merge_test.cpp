@@ -221,7 +221,7 @@ TEST_F(MergeCommand, SumBeyondFourGibibytesIsWrittenNotRefused) {
     r = t.run({"merge", "big1.wav", "big2.wav"});
   }
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "error writing to file merged.wav\n");
+  EXPECT_EQ(r.out, "error writing to file merged.wav: File too large\n");
   EXPECT_FALSE(contains(r.err, "Cannot merge")) << r.err;
   EXPECT_FALSE(exists("merged.wav"));
 }
@@ -288,7 +288,7 @@ TEST_F(MergeCommand, FailedWriteLeavesNoOutput) {
     r = t.run({"merge", "big.wav", "big.wav"});
   }
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "error writing to file merged.wav\n");
+  EXPECT_EQ(r.out, "error writing to file merged.wav: File too large\n");
   EXPECT_FALSE(exists("merged.wav"));
   // Nothing stands in the way of the next attempt.
   EXPECT_EQ(t.run({"merge", "big.wav", "big.wav"}).status, 0);
@@ -322,7 +322,7 @@ TEST(MergeEngine, NeverOverwritesAnExistingOutput) {
   const std::vector<std::string> inputs = {dir / "a.wav", dir / "a.wav"};
   testing::internal::CaptureStdout();
   EXPECT_EQ(merge_wav_files(dir / "out.wav", inputs, nullptr), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "error opening " + (dir / "out.wav") + " for writing\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "error opening " + (dir / "out.wav") + " for writing: File exists\n");
   EXPECT_EQ(tfold_test::read_text(dir / "out.wav"), "keep me");
 }
 

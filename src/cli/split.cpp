@@ -27,6 +27,7 @@ struct SplitWait {
   std::mutex mutex;
   std::condition_variable finished;
   int done = 0;
+  int failed_tracks = 0;
 };
 
 void console_file_started(int index, int count, const std::string& path, void* /*user_data*/) {
@@ -40,8 +41,11 @@ void console_progress(void* /*user_data*/, double fraction) {
   std::fflush(stdout);
 }
 
-void console_write_error(const std::string& path, void* /*user_data*/) {
+void console_write_error(const std::string& path, void* user_data) {
   g_warning("Error writing file: %s", path.c_str());
+  auto* wait = static_cast<SplitWait*>(user_data);
+  std::lock_guard lock(wait->mutex);
+  ++wait->failed_tracks;
 }
 
 void console_finished(void* user_data) {
@@ -67,16 +71,18 @@ void keep_standard_input_apart() {
   if (fd > STDIN_FILENO) close(fd);
 }
 
-void run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder,
-             bool tags, bool gapless) {
+// The number of selected tracks that could not be written.
+int run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder, bool tags,
+            bool gapless) {
   SplitWait wait;
   const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
                                     console_finished,     console_is_cancelled, console_ask,
                                     &wait};
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless) != 0) return;
+  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless) != 0) return 0;
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
+  return wait.failed_tracks;
 }
 
 }  // namespace
@@ -109,11 +115,18 @@ int tfold_split(int argc, char** argv) {
       {}};
   const SubcommandOptions options = {
       "AUDIO BREAKS OUTDIR",
-      "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.", entries};
+      "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n\n"
+      "Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
+      "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
+      "5 a selected track could not be written.",
+      entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (const std::optional<int> status = metadata.check(argv[0])) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
+    std::printf("Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
+                "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
+                "5 a selected track could not be written.\n");
     return 1;
   }
   const std::string audio_path = argv[1];
@@ -159,8 +172,9 @@ int tfold_split(int argc, char** argv) {
   std::printf("\n");
   std::printf("Using output folder: %s\n", folder.c_str());
 
-  run_job(*document, *list, folder, metadata.tags != FALSE, gapless != FALSE);
+  const int failed_tracks = run_job(*document, *list, folder, metadata.tags != FALSE, gapless != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
-  return 0;
+  // A script must be able to tell a job that lost tracks from one that wrote them all.
+  return failed_tracks > 0 ? 5 : 0;
 }

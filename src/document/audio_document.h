@@ -111,7 +111,8 @@ std::string audio_document_make_stem(const FormatModule& module, const std::stri
 GraphPoint analysis_block_extremes(std::span<const std::uint8_t> block, std::uint32_t bits,
                                    std::uint32_t channels);
 
-// Preview playback. start: 0 started, 2 already playing, 3 no audio file.
+// Preview playback. start: 0 started, 2 already playing, 3 no audio file, 4 the analysis has
+// not finished yet.
 constexpr std::size_t PLAY_CHUNK = 4096;
 int audio_document_start_playback(AudioDocument& document, std::uint64_t start_block);
 // Asks a running playback to stop and joins its thread; returns at once when none runs.

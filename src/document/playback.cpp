@@ -78,6 +78,8 @@ int audio_document_start_playback(AudioDocument& document, std::uint64_t start_b
   std::lock_guard lock(document.play_mutex);
   if (document.playing) return 2;
   if (!document.audio_file) return 3;
+  // A decoding module reads through one decoder: the analysis must have let go of it.
+  if (!audio_document_is_analyzed(document)) return 4;
   // A playback that ended by itself has left its thread to be joined; it takes this lock
   // no more, so joining under it cannot wait for us.
   if (document.play_thread_handle.joinable()) document.play_thread_handle.join();

@@ -48,14 +48,14 @@ struct SplitJob {
 
 // Starts the "write data" thread on an analysed document and returns at once; the caller
 // learns of the end through finished. Returns 0 when started, -1 (finished is then never
-// called) when the document already runs a job or has no audio file. The document owns the
-// thread and joins it when it is closed. With tags, every track is tagged from the list's
-// metadata; a format without tags gets one warning for the job. gapless asks the modules for
-// sample-exact tracks where they can write them.
+// called) when the document already runs or starts a job, is not analysed yet, or has no
+// audio file. The document owns the thread and joins it when it is closed. With tags, every
+// track is tagged from the list's metadata; a format without tags gets one warning for the
+// job. gapless asks the modules for sample-exact tracks where they can write them.
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder,
                                bool tags = false, bool gapless = false);
-// 1 from the start of a job until just before its finished call, else 0.
+// 1 from the moment a start is accepted until just before the job's finished call, else 0.
 int audio_document_is_splitting(AudioDocument& document);
 
 // The thread body: writes every selected track of job->break_list, then calls finished.

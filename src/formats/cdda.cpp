@@ -5,19 +5,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <utility>
-#include <vector>
 
-#include "formats/output_file.h"
+#include "formats/file_copy.h"
 
 namespace {
 
 constexpr SampleInfo CD_FORMAT = {2, 44100, 176400, 4, 16, 0, 2352};
-// Positions are counted in CD frames, but I/O goes in pieces of many frames for speed.
-constexpr std::size_t COPY_BUFFER_SIZE = 2352 * 446;
 
 // Big-endian to little-endian: swap the bytes of every sample in the complete stereo frames.
 // A trailing partial frame stays as read. Eight bytes at a time: every byte of a recording
@@ -37,40 +33,6 @@ void swap_complete_frames(std::span<std::uint8_t> bytes) {
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
   if (progress != nullptr) progress(user_data, fraction);
-}
-
-std::optional<std::uint64_t> file_length(std::FILE* fp) {
-  if (fseeko(fp, 0, SEEK_END) != 0) return std::nullopt;
-  const off_t position = ftello(fp);
-  if (position < 0) return std::nullopt;
-  return static_cast<std::uint64_t>(position);
-}
-
-// Copies from the input's current position until end or the end of the file. 0 or -1.
-int copy_bytes(CddaAudioFile& file, OutputFile& out, const std::string& out_path,
-               std::uint64_t start, std::uint64_t end, WriteProgressFunc progress,
-               void* user_data) {
-  std::vector<std::uint8_t> buffer(COPY_BUFFER_SIZE);
-  std::uint64_t position = start;
-  while (position < end) {
-    const auto wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - position));
-    const std::size_t got = std::fread(buffer.data(), 1, wanted, file.fp.get());
-    if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
-      g_warning("Error writing to file %s", out_path.c_str());
-      return -1;
-    }
-    position += got;
-    report(progress, user_data,
-           static_cast<double>(position - start) / static_cast<double>(end - start));
-  }
-  // A read that failed is no end of the source: the track would pass for complete.
-  if (std::ferror(file.fp.get())) {
-    g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
-    return -1;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -114,36 +76,32 @@ void cdda_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
 std::int64_t cdda_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std::uint64_t offset) {
   auto& file = static_cast<CddaAudioFile&>(base);
   if (offset > file.raw_size) return -1;
-  if (fseeko(file.fp.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return -1;
-  const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.fp.get());
-  swap_complete_frames(buffer.first(got));
-  return static_cast<std::int64_t>(got);
+  const std::int64_t got = format_read_at(fileno(file.fp.get()), buffer, offset);
+  if (got > 0) swap_complete_frames(buffer.first(static_cast<std::size_t>(got)));
+  return got;
 }
 
-int cdda_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* /*tags*/) {
+int cdda_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<CddaAudioFile&>(base);
-  if (end == 0) {
-    const std::optional<std::uint64_t> length = file_length(file.fp.get());
-    if (!length) return -1;
-    end = *length;
-  }
-  // Refused before the output exists, so a failed track leaves no empty file behind.
+  const std::uint64_t start = request.start;
   if (start > file.raw_size) return -1;
-  if (fseeko(file.fp.get(), static_cast<off_t>(start), SEEK_SET) != 0) return -1;
+  const int source_fd = fileno(file.fp.get());
+  std::uint64_t end = request.end;
+  // The last track runs to wherever the file ends now.
+  struct stat st {};
+  if (end == 0 && fstat(source_fd, &st) != 0) {
+    g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+    return -1;
+  }
+  if (end == 0) end = static_cast<std::uint64_t>(st.st_size);
+  const std::uint64_t length = end > start ? end - start : 0;
 
-  OutputFile out(out_path);
-  if (out.get() == nullptr) {
-    g_warning("Error opening %s for writing", out_path.c_str());
-    return -1;
-  }
-  report(progress, user_data, 0.0);
-  if (copy_bytes(file, out, out_path, start, end, progress, user_data) != 0) return -1;
-  if (!out.close_and_keep()) {
-    g_warning("Error writing to file %s", out_path.c_str());
-    return -1;
-  }
-  report(progress, user_data, 1.0);
+  report(request.progress, request.user_data, 0.0);
+  const CopyResult copy =
+      format_copy_bytes(source_fd, start, length, request.out, {request.progress, request.user_data, 0, length});
+  // A read that failed is no end of the source: the track would pass for complete.
+  if (!format_copy_succeeded(copy, file.path, request.path)) return -1;
+  if (!format_flush_track(request)) return -1;
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }

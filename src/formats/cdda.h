@@ -15,8 +15,6 @@ void cdda_close_file(const FormatModule& module, AudioFilePtr file);
 // Bytes read at offset, every complete 4-byte group swapped to little-endian samples;
 // -1 when offset lies beyond the file or cannot be reached.
 std::int64_t cdda_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
-// Copies [start, end) (end 0: to the end of the file) unchanged into a new file at out_path.
-// 0 on success; -1 on failure, leaving no output file behind.
-int cdda_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* tags = nullptr);
+// Copies [start, end) (end 0: to the end of the file) unchanged into request.out.
+// 0 on success; -1 on failure.
+int cdda_write_range(AudioFile& file, const TrackRequest& request);

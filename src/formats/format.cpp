@@ -1,6 +1,8 @@
 #include "formats/format.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -11,6 +13,7 @@
 #include "formats/cdda.h"
 #include "formats/mpeg.h"
 #include "formats/ogg.h"
+#include "formats/temporary_output.h"
 #include "formats/wav.h"
 
 namespace {
@@ -41,6 +44,17 @@ std::string duration_text(const SampleInfo& si) {
   return text;
 }
 
+// 0 when path opens for reading as a file, else the system's reason. Non-blocking, so that a
+// FIFO is not waited for here; a folder opens, but holds no bytes to read.
+int open_failure(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  const int reason = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  close(fd);
+  return reason;
+}
+
 }  // namespace
 
 void set_error_message(ErrorText* error, const char* format, ...) {
@@ -64,6 +78,11 @@ void format_init() {
 }
 
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
+  // A file no module could even open must not be called a format nobody knows.
+  if (const int reason = open_failure(path); reason != 0) {
+    set_error_message(error, "%s", g_strerror(reason));
+    return nullptr;
+  }
   for (const FormatModule* module : registry().modules) {
     if (AudioFilePtr file = module->open_file(*module, path, error)) {
       if (error != nullptr) error->reset();
@@ -89,15 +108,18 @@ std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
   return file.module->read_data(file, buffer, offset);
 }
 
-int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                       std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                       void* user_data, const TrackTags* tags, bool gapless) {
-  if (gapless && file.module->write_range_gapless != nullptr) {
-    return file.module->write_range_gapless(file, out_path, start, end, track_number, progress,
-                                            user_data, tags);
-  }
-  return file.module->write_range(file, out_path, start, end, track_number, progress, user_data,
-                                  tags);
+int format_write_range(AudioFile& file, const TrackRequest& request) {
+  return file.module->write_range(file, request);
+}
+
+int format_write_track(AudioFile& file, TrackRequest request) {
+  if (file.module->write_range == nullptr) return -1;
+  const std::string path(request.path);
+  std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
+  if (!output) return -1;
+  request.out = output->file();
+  if (format_write_range(file, request) == -1) return -1;
+  return output->commit() ? 0 : -1;
 }
 
 void format_print_info(const AudioFile& file) {
@@ -146,6 +168,18 @@ int format_open_common(const FormatModule& module, AudioFile& file, const std::s
   file.fp = std::move(fp);
   file.file_size = static_cast<std::int64_t>(st.st_size);
   return 1;
+}
+
+std::int64_t format_read_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
 }
 
 void format_close_common(AudioFile& file) {

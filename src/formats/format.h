@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include <glib.h>
 
@@ -60,6 +61,20 @@ using AudioFilePtr = std::unique_ptr<AudioFile>;
 // Called with 0.0 before a copy, with the fraction done after each piece, and 1.0 at the end.
 using WriteProgressFunc = void (*)(void* user_data, double fraction);
 
+// One track for a module to write: where it goes, which range, how to report.
+struct TrackRequest {
+  std::FILE* out = nullptr;     // open and empty, created exclusively by the caller, who closes it;
+                                // the module writes through it and flushes, never reopens by path
+  std::string_view path;        // the final path the user asked for: every message names it
+  std::uint64_t start = 0;      // PCM byte range [start, end) of the decoded timeline; end 0: to the end
+  std::uint64_t end = 0;
+  int track_number = 0;         // 1-based number of the track in the break list (0: unknown)
+  WriteProgressFunc progress = nullptr;
+  void* user_data = nullptr;
+  const TrackTags* tags = nullptr;  // written into the track where the format carries tags
+  bool gapless = false;         // a track gapless players decode to exactly the range
+};
+
 struct FormatModule {
   const char* name;
   const char* library;
@@ -68,34 +83,29 @@ struct FormatModule {
   AudioFilePtr (*open_file)(const FormatModule& module, const std::string& path, ErrorText* error);
   void (*close_file)(const FormatModule& module, AudioFilePtr file);
   // PCM bytes placed in buffer from PCM byte offset; fewer only at the end, 0 exactly at
-  // the end, -1 beyond the end or when the position cannot be reached or decoded.
+  // the end, -1 beyond the end or when the position cannot be reached or decoded. A playback
+  // may call it while a split runs write_range on the same file: neither may use a read
+  // position the other moves (read by position, or keep decoder state apart).
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
-  // Writes the PCM byte range [start, end) (end 0: to the end) as a new file of the module's
-  // format. track_number is the track's 1-based position in its break list, for formats
-  // whose files carry a number of their own derived from it; tags go into the track unless
-  // they are nullptr or the format has none (carries_tags false). -1 on failure, anything
-  // else is success.
-  int (*write_range)(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* tags);
-  // Whether write_range writes the tags it is given into the track.
+  // Writes the range of request as a file of the module's format into request.out.
+  // -1 on failure, with a warning naming request.path and the reason; anything else is success.
+  int (*write_range)(AudioFile& file, const TrackRequest& request);
+  // Whether write_range writes request.tags into the track.
   bool carries_tags = false;
-  // The same as write_range for tracks that gapless players decode to exactly the range;
-  // null where the format needs nothing more than write_range for that.
-  int (*write_range_gapless)(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                             std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                             void* user_data, const TrackTags* tags) = nullptr;
 };
 
 void format_init();
+// Offers path to every module in turn. nullptr with a reason: the system's when the file
+// cannot be opened at all, else "File format unknown/not supported".
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
 void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
                               std::uint64_t offset);
-// gapless: the module's write_range_gapless where it has one.
-int format_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                       std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                       void* user_data, const TrackTags* tags = nullptr, bool gapless = false);
+int format_write_range(AudioFile& file, const TrackRequest& request);
+// Writes the track of request (its out is ignored) into a new file at request.path: the module
+// writes a temporary file beside it, which replaces request.path only once it is complete.
+// 0 on success; -1, with a warning naming request.path and the reason, otherwise.
+int format_write_track(AudioFile& file, TrackRequest request);
 void format_print_info(const AudioFile& file);
 void format_list_modules();
 
@@ -103,6 +113,10 @@ void format_list_modules();
 int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,
                        ErrorText* error);
 void format_close_common(AudioFile& file);
+// Reads up to buffer.size() bytes of fd from offset without using or moving the descriptor's
+// position, so that threads reading one file never disturb each other. The bytes read (fewer
+// only at the end of the file or after an error), or -1 when an error came before any byte.
+std::int64_t format_read_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // 1 when path ends with extension (ASCII case-insensitive); null extension: the module's own.
 int format_has_extension(const FormatModule& module, std::string_view path,
                          const char* extension = nullptr);

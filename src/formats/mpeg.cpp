@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "formats/id3_tag.h"
 #include "formats/mpeg_cutter.h"
-#include "formats/mpeg_gapless.h"
-#include "formats/output_file.h"
 
 static_assert(sizeof(off_t) >= 8, "libmpg123 positions must be 64-bit");
 
@@ -198,7 +195,7 @@ const MpegFrameIndex* mpeg_cuttable_index(MpegAudioFile& file) {
 const FormatModule* mpeg_module_register() {
   static const FormatModule module = {"MPEG Audio Layer I/II/III", "libmpg123", ".mp3",
                                       mpeg_open_file, mpeg_close_file, mpeg_read_data,
-                                      mpeg_write_range, true, mpeg_write_range_gapless};
+                                      mpeg_write_range, true};
   static bool initialised = false;
   if (initialised) return &module;
   if (mpg123_init() != MPG123_OK) {
@@ -246,33 +243,4 @@ std::int64_t mpeg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
     g_message("Retrying read at %" PRIu64 "...", file.decoded_pos);
     seek_decoder(file, offset);
   }
-}
-
-int mpeg_write_range_gapless(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                             std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                             void* user_data, const TrackTags* tags) {
-  auto& file = static_cast<MpegAudioFile&>(base);
-  const MpegFrameIndex* index = mpeg_cuttable_index(file);
-  if (index == nullptr) return -1;
-  // Decoders read the delay and padding of an Info frame for layer III only.
-  if (index->layer != 3) {
-    if (!file.gapless_refused) {
-      g_warning("Gapless tracks need MPEG layer III; %s is cut at frame boundaries", file.path.c_str());
-      file.gapless_refused = true;
-    }
-    return mpeg_write_range(file, out_path, start, end, track_number, progress, user_data, tags);
-  }
-  OutputFile out(out_path);
-  if (!out.is_open()) {
-    g_warning("Could not open '%s' for writing", out_path.c_str());
-    return -1;
-  }
-  // The ID3v2 tag comes first: decoders look for the Info frame right behind it.
-  if (tags != nullptr && !id3v2_write_tag(out.get(), *tags, out_path)) return -1;
-  if (mpeg_write_gapless(file, out.get(), out_path, start, end, progress, user_data) == -1) return -1;
-  if (!out.close_and_keep()) {
-    g_warning("Failed to write %s", out_path.c_str());
-    return -1;
-  }
-  return 0;
 }

@@ -51,9 +51,3 @@ const FormatModule* mpeg_module_register();
 AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
-// Layer III tracks that gapless decoders play as exactly the range (see mpeg_gapless.h); layer
-// I and II streams, after one warning per file, are cut by whole frames as write_range does.
-// With tags, an ID3v2 tag stands in front of the Info frame.
-int mpeg_write_range_gapless(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                             std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                             void* user_data, const TrackTags* tags = nullptr);

@@ -1,22 +1,18 @@
 #include "formats/mpeg_cutter.h"
 
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
-#include <filesystem>
 #include <limits>
-#include <vector>
 
+#include "formats/file_copy.h"
 #include "formats/id3_tag.h"
-#include "formats/kernel_copy.h"
 #include "formats/mpeg.h"
-#include "formats/output_file.h"
+#include "formats/mpeg_gapless.h"
 
 namespace {
 
-constexpr std::size_t COPY_BYTES = 8 << 20;
 constexpr std::uint64_t TO_THE_END = std::numeric_limits<std::uint64_t>::max();
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
@@ -66,77 +62,24 @@ void log_gaps(const MpegFrameIndex& index, const FrameSpan& span) {
   }
 }
 
-class FrameCopier {
- public:
-  FrameCopier(std::FILE* source, std::FILE* out, std::uint64_t total, WriteProgressFunc progress,
-              void* user_data)
-      : source_(fileno(source)), out_(fileno(out)), total_(total), progress_(progress),
-        user_data_(user_data) {}
-
-  // Copies the bytes [offset, offset + bytes) of the source; false after a warning.
-  bool copy(std::uint64_t offset, std::uint64_t bytes) {
-    while (bytes > 0) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, COPY_BYTES));
-      const std::int64_t copied = copy_piece(offset, piece);
-      if (copied < 0) return false;
-      if (copied == 0) {
-        g_warning("Tried to read over the end of the input file");
-        return false;
-      }
-      offset += static_cast<std::uint64_t>(copied);
-      bytes -= static_cast<std::uint64_t>(copied);
-      written_ += static_cast<std::uint64_t>(copied);
-      report(progress_, user_data_, static_cast<double>(written_) / static_cast<double>(total_));
-    }
-    return true;
-  }
-
- private:
-  // Bytes copied (0 at the end of the source), or -1 after a warning. The kernel copies
-  // file to file without a trip through our memory where it can; where it stops, the copy
-  // through our memory carries on and meets the reason itself.
-  std::int64_t copy_piece(std::uint64_t offset, std::size_t piece) {
-    if (in_kernel_) {
-      const std::uint64_t copied = format_copy_in_kernel(source_, offset, out_, nullptr, piece);
-      if (copied > 0) return static_cast<std::int64_t>(copied);
-      in_kernel_ = false;
-    }
-    buffer_.resize(COPY_BYTES);
-    const ssize_t got = pread(source_, buffer_.data(), piece, static_cast<off_t>(offset));
-    if (got < 0) {
-      g_warning("Tried to read over the end of the input file");
-      return -1;
-    }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(out_, buffer_.data() + done, static_cast<std::size_t>(got - done));
-      if (put <= 0) {
-        g_warning("Failed to write %zu bytes to output file", static_cast<std::size_t>(got));
-        return -1;
-      }
-      done += put;
-    }
-    return got;
-  }
-
-  int source_;
-  int out_;
-  std::uint64_t total_;
-  WriteProgressFunc progress_;
-  void* user_data_;
-  bool in_kernel_ = true;
-  std::vector<std::uint8_t> buffer_;
-  std::uint64_t written_ = 0;
-};
-
-// Frames that follow each other in the file are copied as one run.
-bool copy_frames(const MpegFrameIndex& index, const FrameSpan& span, FrameCopier& copier) {
+// Frames that follow each other in the file are copied as one run. false after a warning.
+bool copy_frames(const MpegAudioFile& file, const MpegFrameIndex& index, const FrameSpan& span,
+                 const TrackRequest& request, std::uint64_t total) {
+  CopyProgress progress{request.progress, request.user_data, 0, total};
   auto frame = index.frames.at(span.first);
   std::size_t i = span.first;
   while (i < span.last) {
     const std::uint64_t run_start = (*frame).offset;
     std::uint64_t run_end = run_start + (*frame).bytes;
     for (++frame, ++i; i < span.last && (*frame).offset == run_end; ++frame, ++i) run_end += (*frame).bytes;
-    if (!copier.copy(run_start, run_end - run_start)) return false;
+    const std::uint64_t run_bytes = run_end - run_start;
+    const CopyResult copy = format_copy_bytes(fileno(file.fp.get()), run_start, run_bytes, request.out, progress);
+    if (!format_copy_succeeded(copy, file.path, request.path)) return false;
+    if (copy.copied != run_bytes) {
+      g_warning("Tried to read over the end of the input file");
+      return false;
+    }
+    progress.done_before += run_bytes;
   }
   return true;
 }
@@ -148,33 +91,39 @@ std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {
   return bytes;
 }
 
+// Decoders read the delay and padding of an Info frame for layer III only: other layers are
+// cut by whole frames, after one warning per file.
+bool writes_gapless(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRequest& request) {
+  if (!request.gapless) return false;
+  if (index.layer == 3) return true;
+  if (!file.gapless_refused) {
+    g_warning("Gapless tracks need MPEG layer III; %s is cut at frame boundaries", file.path.c_str());
+    file.gapless_refused = true;
+  }
+  return false;
+}
+
+int write_frames(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRequest& request) {
+  const FrameSpan span = frames_for(file, index, request.start, request.end);
+  report(request.progress, request.user_data, 0.0);
+  if (request.tags != nullptr && !id3v2_write_tag(request.out, *request.tags, request.path)) return -1;
+  log_gaps(index, span);
+  if (!copy_frames(file, index, span, request, std::max<std::uint64_t>(1, span_bytes(index, span)))) return -1;
+  if (!format_flush_track(request)) return -1;
+  if (span.past_truncated) g_warning("Tried to read over the end of the input file");
+  report(request.progress, request.user_data, 1.0);
+  return 0;
+}
+
 }  // namespace
 
-int mpeg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* tags) {
+int mpeg_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<MpegAudioFile&>(base);
   const MpegFrameIndex* index = mpeg_cuttable_index(file);
   if (index == nullptr) return -1;
-  const FrameSpan span = frames_for(file, *index, start, end);
-
-  OutputFile out(out_path);
-  if (!out.is_open()) {
-    g_warning("Could not open '%s' for writing", out_path.c_str());
-    return -1;
-  }
-  report(progress, user_data, 0.0);
-  if (tags != nullptr && !id3v2_write_tag(out.get(), *tags, out_path)) return -1;
-  log_gaps(*index, span);
-  const std::uint64_t bytes = span_bytes(*index, span);
-  format_reserve_space(fileno(out.get()), 0, bytes);
-  FrameCopier copier(file.fp.get(), out.get(), std::max<std::uint64_t>(1, bytes), progress, user_data);
-  if (!copy_frames(*index, span, copier)) return -1;
-  if (!out.close_and_keep()) {
-    g_warning("Failed to write %s", out_path.c_str());
-    return -1;
-  }
-  if (span.past_truncated) g_warning("Tried to read over the end of the input file");
-  report(progress, user_data, 1.0);
-  return 0;
+  if (!writes_gapless(file, *index, request)) return write_frames(file, *index, request);
+  // The ID3v2 tag comes first: decoders look for the Info frame right behind it.
+  if (request.tags != nullptr && !id3v2_write_tag(request.out, *request.tags, request.path)) return -1;
+  return mpeg_write_gapless(file, request.out, request.path, request.start, request.end, request.progress,
+                            request.user_data);
 }

@@ -3,9 +3,9 @@
 
 #include "formats/format.h"
 
-// Writes the frames that hold PCM bytes [start, end) of an MPEG file (end 0: to the end).
-// -1, with a warning and no output file left, when the stream cannot be cut or the output
-// cannot be written; 0 otherwise.
-int mpeg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* tags = nullptr);
+// Writes the frames that hold PCM bytes [request.start, request.end) of an MPEG file (end 0:
+// to the end) into request.out, behind an ID3v2 tag of request.tags. With request.gapless, a
+// layer III track starts with an Info frame that makes gapless decoders play exactly the range
+// (see mpeg_gapless.h). -1, with a warning, when the stream cannot be cut or the output cannot
+// be written; 0 otherwise.
+int mpeg_write_range(AudioFile& file, const TrackRequest& request);

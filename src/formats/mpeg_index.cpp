@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 
+#include "formats/format.h"
 #include "formats/mpeg_frame.h"
 
 namespace {
@@ -46,10 +47,8 @@ class ChunkReader {
     const std::size_t wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(CHUNK_BYTES, file_size_ - offset));
     buffer_.resize(wanted);
-    std::size_t got = 0;
-    if (fseeko(fp_, static_cast<off_t>(offset), SEEK_SET) == 0) {
-      got = std::fread(buffer_.data(), 1, wanted, fp_);
-    }
+    const std::int64_t read = format_read_at(fileno(fp_), buffer_, offset);
+    const std::size_t got = read < 0 ? 0 : static_cast<std::size_t>(read);
     if (got != wanted) failed_ = true;
     buffer_.resize(got);
   }

@@ -99,7 +99,8 @@ struct MpegFrameIndex {
   std::optional<std::uint64_t> truncated_frame;  // a last frame that runs past the end of the file
 };
 
-// Indexes the stream in fp (file_size bytes). nullopt when the file cannot be read, with
-// the reason in reason.
+// Indexes the stream in fp (file_size bytes), read by position through its descriptor: fp's
+// own position is neither used nor moved. nullopt when the file cannot be read, with the
+// reason in reason.
 std::optional<MpegFrameIndex> mpeg_index_frames(std::FILE* fp, std::uint64_t file_size,
                                                 std::string& reason);

@@ -12,9 +12,9 @@
 #include <memory>
 #include <optional>
 
+#include "formats/file_copy.h"
 #include "formats/ogg_cutter.h"
 #include "formats/ogg_index.h"
-#include "formats/output_file.h"
 
 namespace {
 
@@ -266,30 +266,21 @@ std::int64_t ogg_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   return decode_into(file, buffer);
 }
 
-int ogg_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                    void* user_data, const TrackTags* tags) {
+int ogg_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<OggAudioFile&>(base);
   const OggPacketIndex* index = packet_index(file);
   if (index == nullptr) return -1;
-  const auto first = static_cast<std::int64_t>(start / file.si.blockAlign);
-  const std::int64_t stop =
-      end == 0 ? index->decoded_length : static_cast<std::int64_t>(end / file.si.blockAlign);
+  const auto first = static_cast<std::int64_t>(request.start / file.si.blockAlign);
+  const std::int64_t stop = request.end == 0 ? index->decoded_length
+                                             : static_cast<std::int64_t>(request.end / file.si.blockAlign);
 
-  OutputFile out(out_path);
-  if (!out.is_open()) {
-    g_warning("Could not open '%s' for writing: %s", out_path.c_str(), g_strerror(errno));
+  report(request.progress, request.user_data, 0.0);
+  if (ogg_cut(*index, file.cut_buffers, file.fp.get(), file.path, first, stop,
+              static_cast<std::uint32_t>(std::max(request.track_number, 0)), request.out, request.path,
+              request.progress, request.user_data, request.tags) != 0) {
     return -1;
   }
-  report(progress, user_data, 0.0);
-  if (ogg_cut(*index, file.cut_buffers, file.fp.get(), file.path, first, stop, track_number,
-              out.get(), out_path, progress, user_data, tags) != 0) {
-    return -1;
-  }
-  if (!out.close_and_keep()) {
-    g_warning("Could not write %s: %s", out_path.c_str(), g_strerror(errno));
-    return -1;
-  }
-  report(progress, user_data, 1.0);
+  if (!format_flush_track(request)) return -1;
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }

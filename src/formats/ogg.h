@@ -13,9 +13,7 @@ void ogg_close_file(const FormatModule& module, AudioFilePtr file);
 // its end). -1 beyond the end, when the position cannot be reached, or on a decoding error
 // before any byte was delivered (after one, the bytes delivered so far).
 std::int64_t ogg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
-// Writes the samples of PCM bytes [start, end) (end 0: to the end) as an Ogg Vorbis file that
-// decodes to exactly those samples, without re-encoding (see ogg_cutter.h). 0, or -1 with a
-// warning and no output file left.
-int ogg_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                    void* user_data, const TrackTags* tags = nullptr);
+// Writes the samples of PCM bytes [request.start, request.end) (end 0: to the end) into
+// request.out as an Ogg Vorbis file that decodes to exactly those samples, without re-encoding
+// (see ogg_cutter.h), its comments merged with request.tags. 0, or -1 with a warning.
+int ogg_write_range(AudioFile& file, const TrackRequest& request);

@@ -395,7 +395,7 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
 int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
             const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
-            const std::string& out_name, WriteProgressFunc progress, void* user_data,
+            std::string_view out_name, WriteProgressFunc progress, void* user_data,
             const TrackTags* tags) {
   ErrorText reason;
   const std::optional<std::vector<OggCutPart>> parts =
@@ -416,7 +416,7 @@ int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* sour
   for (const OggCutPart& part : *parts) {
     const PartResult result = write_part(index.links[part.link], part, pages, writer, tags);
     if (result == PartResult::bad_comments) {
-      g_warning("Cannot tag %s: the comment header of %s cannot be read", out_name.c_str(),
+      g_warning("Cannot tag %.*s: the comment header of %s cannot be read", static_cast<int>(out_name.size()), out_name.data(),
                 source_path.c_str());
       return -1;
     }
@@ -425,12 +425,12 @@ int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* sour
       return -1;
     }
     if (result == PartResult::write_failed) {
-      g_warning("Could not write %s: %s", out_name.c_str(), g_strerror(errno));
+      g_warning("Could not write %.*s: %s", static_cast<int>(out_name.size()), out_name.data(), g_strerror(errno));
       return -1;
     }
   }
   if (!writer.flush()) {
-    g_warning("Could not write %s: %s", out_name.c_str(), g_strerror(errno));
+    g_warning("Could not write %.*s: %s", static_cast<int>(out_name.size()), out_name.data(), g_strerror(errno));
     return -1;
   }
   return 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/format.h"
@@ -47,5 +48,5 @@ struct OggCutBuffers {
 int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
             const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
-            const std::string& out_name, WriteProgressFunc progress, void* user_data,
+            std::string_view out_name, WriteProgressFunc progress, void* user_data,
             const TrackTags* tags = nullptr);

@@ -85,7 +85,10 @@ void install_cleanup_handlers() {
       if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
       struct sigaction action {};
       action.sa_handler = remove_pending_and_end;
+      // The other signal must wait: its handler would spin for ever on the lock this one holds.
       sigemptyset(&action.sa_mask);
+      sigaddset(&action.sa_mask, SIGINT);
+      sigaddset(&action.sa_mask, SIGTERM);
       action.sa_flags = SA_RESETHAND;
       sigaction(signal_number, &action, nullptr);
     }
@@ -120,8 +123,8 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
   }
   if (fd < 0) {
     const int error = errno;
-    g_warning("Could not create a temporary file for %s: %s", final_path.c_str(),
-              g_strerror(error));
+    g_warning("Error opening %s for writing: %s", final_path.c_str(), g_strerror(error));
+    errno = error;
     return std::nullopt;
   }
   // A replaced file keeps its permissions.
@@ -129,16 +132,27 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
   if (stat(final_path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     fchmod(fd, existing.st_mode & 07777);
   }
-  close(fd);
-  return TemporaryOutput(final_path, std::move(temporary));
+  FilePtr file(fdopen(fd, "wb"));
+  if (!file) {
+    const int error = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    forget_pending(temporary);
+    g_warning("Error opening %s for writing: %s", final_path.c_str(), g_strerror(error));
+    errno = error;
+    return std::nullopt;
+  }
+  return TemporaryOutput(final_path, std::move(temporary), std::move(file));
 }
 
-TemporaryOutput::TemporaryOutput(std::string final_path, std::string temporary_path)
-    : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)) {}
+TemporaryOutput::TemporaryOutput(std::string final_path, std::string temporary_path, FilePtr file)
+    : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)),
+      file_(std::move(file)) {}
 
 TemporaryOutput::TemporaryOutput(TemporaryOutput&& other) noexcept
     : final_path_(std::move(other.final_path_)),
-      temporary_path_(std::exchange(other.temporary_path_, std::string())) {}
+      temporary_path_(std::exchange(other.temporary_path_, std::string())),
+      file_(std::move(other.file_)) {}
 
 TemporaryOutput::~TemporaryOutput() { discard(); }
 
@@ -156,18 +170,39 @@ int move_to_new_path(const char* from, const char* to) {
   return 0;
 }
 
+bool path_exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Flushes and closes the file, first forcing it onto the disk when sync is set. 0, or the
+// errno of the first step that failed.
+int close_file(FilePtr file, bool sync) {
+  int error = 0;
+  if (std::fflush(file.get()) != 0 || (sync && fsync(fileno(file.get())) != 0)) error = errno;
+  if (std::fclose(file.release()) != 0 && error == 0) error = errno;
+  return error;
+}
+
 }  // namespace
 
-bool TemporaryOutput::commit() { return finish(replace_path); }
+// Only a replacement is forced onto the disk: after a power cut between the rename and the
+// kernel's own writeback, the user would otherwise find an empty file where the old one was,
+// while a new file that is lost leaves nothing worse than a missing track.
+bool TemporaryOutput::commit() { return finish(replace_path, path_exists(final_path_)); }
 
-bool TemporaryOutput::commit_new() { return finish(move_to_new_path); }
+bool TemporaryOutput::commit_new() { return finish(move_to_new_path, false); }
 
-bool TemporaryOutput::finish(int (*move)(const char* from, const char* to)) {
+bool TemporaryOutput::finish(int (*move)(const char* from, const char* to), bool sync) {
   if (temporary_path_.empty()) return false;
-  if (move(temporary_path_.c_str(), final_path_.c_str()) != 0) {
-    const int error = errno;
-    g_warning("Could not move %s to %s: %s", temporary_path_.c_str(), final_path_.c_str(),
-              g_strerror(error));
+  int error = close_file(std::move(file_), sync);
+  if (error != 0) {
+    g_warning("Error writing to file %s: %s", final_path_.c_str(), g_strerror(error));
+  } else if (move(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+    error = errno;
+    g_warning("Could not move the finished file to %s: %s", final_path_.c_str(), g_strerror(error));
+  }
+  if (error != 0) {
     discard();
     errno = error;
     return false;
@@ -178,8 +213,8 @@ bool TemporaryOutput::finish(int (*move)(const char* from, const char* to)) {
 }
 
 void TemporaryOutput::discard() {
+  file_.reset();
   if (temporary_path_.empty()) return;
-  // The module may have removed its failed output already.
   unlink(temporary_path_.c_str());
   forget_pending(temporary_path_);
   temporary_path_.clear();

@@ -12,16 +12,11 @@
 #include <limits>
 #include <vector>
 
-#include "formats/kernel_copy.h"
-#include "formats/output_file.h"
+#include "formats/file_copy.h"
 #include "formats/wav_info.h"
 
 namespace {
 
-// Copies are done in large pieces; the block size is the unit of positions, not of I/O.
-constexpr std::size_t COPY_BUFFER_SIZE = 1 << 20;
-// Kernel copies go in pieces small enough for a progress figure that moves.
-constexpr std::uint64_t KERNEL_COPY_PIECE = std::uint64_t{16} << 20;
 // The most of a format chunk that is read: the extensible layout; the rest is skipped.
 constexpr std::size_t FMT_READ_LIMIT = 40;
 // ds64 with a table of this many chunk sizes at most; the rest of the chunk is skipped.
@@ -202,48 +197,32 @@ bool read_riff_header(WavAudioFile& file, bool& rf64, ErrorText* error) {
   return true;
 }
 
-// The source ended early (truncated while we read it): the header must not promise more,
-// nor the disk hold the space set aside for the rest. The header keeps its layout (an RF64
-// header stays RF64), so the samples behind it stay where they are.
+// "Could not write WAV header to PATH", with the system's reason when the stream has one.
+void warn_header_failure(std::FILE* out, const std::string& out_path) {
+  if (std::ferror(out)) {
+    g_warning("Could not write WAV header to %s: %s", out_path.c_str(), g_strerror(errno));
+  } else {
+    g_warning("Could not write WAV header to %s", out_path.c_str());
+  }
+}
+
+// The source ended early (truncated while we read it): the header must not promise more (the
+// copy has given back the space set aside for the rest). It keeps its layout (an RF64 header
+// stays RF64), so the samples behind it stay where they are.
 bool fix_header_length(std::FILE* out, WavHeader header, std::uint64_t copied,
                        std::uint64_t trailer_length, const std::string& out_path) {
   g_warning("Source data ended early: %s holds %" PRIu64 " data bytes", out_path.c_str(), copied);
   header.data_length = copied;
   header.trailer_length = trailer_length;
   if (fseeko(out, 0, SEEK_SET) != 0 || wav_write_header(out, header) != 0) {
-    g_message("Could not write WAV header to %s", out_path.c_str());
+    warn_header_failure(out, out_path);
     return false;
   }
-  if (std::fflush(out) == 0) format_release_reserved_space(fileno(out));
   return true;
 }
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
   if (progress != nullptr) progress(user_data, fraction);
-}
-
-// Lets the kernel move the data bytes from in_offset of the source to the end of out, as cp
-// does, sparing two copies through user space. Returns the bytes moved: fewer than length at
-// the end of the source or wherever the kernel declines (the buffered copy then carries on
-// and meets any real error itself), -1 when out cannot be flushed or put behind the copy.
-std::int64_t copy_in_kernel(const WavAudioFile& file, std::FILE* out, std::uint64_t in_offset,
-                            std::uint64_t length, WriteProgressFunc progress, void* user_data) {
-  if (std::fflush(out) != 0) return -1;
-  off_t out_pos = ftello(out);
-  if (out_pos < 0) return 0;
-  format_reserve_space(fileno(out), static_cast<std::uint64_t>(out_pos), length);
-  std::uint64_t copied = 0;
-  while (copied < length) {
-    const std::uint64_t wanted = std::min(KERNEL_COPY_PIECE, length - copied);
-    const std::uint64_t moved =
-        format_copy_in_kernel(fileno(file.fp.get()), in_offset + copied, fileno(out), &out_pos, wanted);
-    if (moved == 0) break;
-    copied += moved;
-    report(progress, user_data, static_cast<double>(copied) / static_cast<double>(length));
-    if (moved < wanted) break;
-  }
-  if (fseeko(out, out_pos, SEEK_SET) != 0) return -1;
-  return static_cast<std::int64_t>(copied);
 }
 
 // The tags behind the data: the header counts them, so they follow the samples directly.
@@ -252,58 +231,31 @@ bool write_trailer(std::FILE* out, const std::string& trailer, const std::string
   if (fseeko(out, 0, SEEK_END) == 0 && std::fwrite(trailer.data(), 1, trailer.size(), out) == trailer.size()) {
     return true;
   }
-  g_message("Could not write the tags of %s: %s", out_path.c_str(), g_strerror(errno));
+  g_warning("Could not write the tags of %s: %s", out_path.c_str(), g_strerror(errno));
   return false;
 }
 
 // Writes the header, the data bytes [start, start + length) of the source and the tags (when
-// given) into out, which is open and empty. 0, or -1 after a message; out is the caller's to
-// close.
+// given) into out, which is open and empty. 0, or -1 after a warning naming out_path or the
+// source and the reason; out is the caller's to close.
 int write_track(WavAudioFile& file, std::FILE* out, const std::string& out_path, std::uint64_t start,
                 std::uint64_t length, WriteProgressFunc progress, void* user_data,
                 const TrackTags* tags) {
   std::string trailer = tags != nullptr ? wav_info_trailer(*tags, length) : std::string();
   const WavHeader header = wav_plan_header(file.si, file.extensible, length, trailer.size());
   if (wav_write_header(out, header) != 0) {
-    g_message("Could not write WAV header to %s", out_path.c_str());
+    warn_header_failure(out, out_path);
     return -1;
   }
   report(progress, user_data, 0.0);
-  const std::int64_t kernel_copied =
-      copy_in_kernel(file, out, file.data_offset + start, length, progress, user_data);
-  if (kernel_copied < 0) {
-    g_message("Error writing to file %s", out_path.c_str());
-    return -1;
-  }
-  std::uint64_t copied = static_cast<std::uint64_t>(kernel_copied);
-  if (fseeko(file.fp.get(), static_cast<off_t>(file.data_offset + start + copied), SEEK_SET) != 0) {
-    g_message("Could not seek to read position in %s", file.path.c_str());
-    return -1;
-  }
-
-  // A header may claim any rate: the piece stays 1 MiB whatever one block holds.
-  const std::size_t piece = COPY_BUFFER_SIZE;
-  std::vector<std::uint8_t> buffer(copied < length ? piece : 0);
-  while (copied < length) {
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, length - copied));
-    const std::size_t got = std::fread(buffer.data(), 1, wanted, file.fp.get());
-    if (got == 0) break;
-    if (std::fwrite(buffer.data(), 1, got, out) != got) {
-      g_message("Error writing to file %s", out_path.c_str());
-      return -1;
-    }
-    copied += got;
-    report(progress, user_data, static_cast<double>(copied) / static_cast<double>(length));
-  }
+  const CopyResult copy = format_copy_bytes(fileno(file.fp.get()), file.data_offset + start, length, out,
+                                            {progress, user_data, 0, length});
   // A read that failed is no end of the source: the track would pass for complete.
-  if (std::ferror(file.fp.get())) {
-    g_message("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
-    return -1;
-  }
-  if (copied != length) {
+  if (!format_copy_succeeded(copy, file.path, out_path)) return -1;
+  if (copy.copied != length) {
     // The pad byte depends on the length the data really has.
-    if (tags != nullptr) trailer = wav_info_trailer(*tags, copied);
-    if (!fix_header_length(out, header, copied, trailer.size(), out_path)) return -1;
+    if (tags != nullptr) trailer = wav_info_trailer(*tags, copy.copied);
+    if (!fix_header_length(out, header, copy.copied, trailer.size(), out_path)) return -1;
   }
   return write_trailer(out, trailer, out_path) ? 0 : -1;
 }
@@ -342,32 +294,27 @@ void wav_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
 std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std::uint64_t offset) {
   auto& file = static_cast<WavAudioFile&>(base);
   if (offset > file.data_size) return -1;
-  if (fseeko(file.fp.get(), static_cast<off_t>(file.data_offset + offset), SEEK_SET) != 0) return -1;
   const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), file.data_size - offset);
-  return static_cast<std::int64_t>(std::fread(buffer.data(), 1, wanted, file.fp.get()));
+  return format_read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
+                        static_cast<std::uint64_t>(file.data_offset) + offset);
 }
 
-int wav_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                    void* user_data, const TrackTags* tags) {
+int wav_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<WavAudioFile&>(base);
+  const std::uint64_t start = request.start;
   if (start > file.data_size) return -1;
   // A break at the block count ends past the data; whatever follows the data chunk
   // (LIST, id3 ...) is not audio and must never reach a track.
-  const std::uint64_t stop = (end == 0 || end > file.data_size) ? file.data_size : end;
+  const std::uint64_t stop = (request.end == 0 || request.end > file.data_size) ? file.data_size : request.end;
   const std::uint64_t length = stop > start ? stop - start : 0;
+  const std::string out_path(request.path);
 
-  OutputFile out(out_path);
-  if (!out.is_open()) {
-    g_warning("Error opening %s for writing", out_path.c_str());
+  if (write_track(file, request.out, out_path, start, length, request.progress, request.user_data,
+                  request.tags) != 0) {
     return -1;
   }
-  if (write_track(file, out.get(), out_path, start, length, progress, user_data, tags) != 0) return -1;
-  if (!out.close_and_keep()) {
-    g_message("Error writing to file %s", out_path.c_str());
-    return -1;
-  }
-  report(progress, user_data, 1.0);
+  if (!format_flush_track(request)) return -1;
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }
 

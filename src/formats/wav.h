@@ -20,9 +20,8 @@ AudioFilePtr wav_open_file(const FormatModule& module, const std::string& path, 
 void wav_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t wav_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // Tracks keep the source's extensible format; data beyond a 32-bit RIFF size makes them RF64.
-int wav_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                    std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
-                    void* user_data, const TrackTags* tags = nullptr);
+// request.tags go into a LIST/INFO chunk behind the data.
+int wav_write_range(AudioFile& file, const TrackRequest& request);
 
 // Writes the header of plain PCM at fp's position: canonical 44 bytes, or RF64 when the data
 // does not fit a 32-bit RIFF size. 0 on success, 1 (a line on standard output) on failure.

@@ -1,11 +1,15 @@
 #include "settings/settings.h"
 
+#include <fcntl.h>
 #include <glib.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -143,10 +147,80 @@ void write_option(GKeyFile* file, const OptionEntry& row) {
 }
 
 // Only regular files are parsed: opening a FIFO or a device at the settings path would block
-// or read without end, and settings must never stop the program.
-bool parse_settings_file(GKeyFile* file, const char* path, GKeyFileFlags flags) {
+// or read without end, and settings must never stop the program. On failure, why (when a
+// regular file was there) goes to *error.
+bool parse_settings_file(GKeyFile* file, const char* path, GKeyFileFlags flags, ErrorPtr* error = nullptr) {
   if (path == nullptr || !g_file_test(path, G_FILE_TEST_IS_REGULAR)) return false;
-  return g_key_file_load_from_file(file, path, flags, nullptr);
+  GError* raw_error = nullptr;
+  const bool parsed = g_key_file_load_from_file(file, path, flags, &raw_error);
+  ErrorPtr owned(raw_error);
+  if (error != nullptr) *error = std::move(owned);
+  return parsed;
+}
+
+// Writes bytes into a new file; false (errno set) when it exists or cannot be written whole.
+bool write_new_file(const std::string& path, std::string_view bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      const int error = put < 0 ? errno : ENOSPC;
+      close(fd);
+      unlink(path.c_str());
+      errno = error;
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (close(fd) != 0) {
+    const int error = errno;
+    unlink(path.c_str());
+    errno = error;
+    return false;
+  }
+  return true;
+}
+
+// Copies the settings file to PATH.broken, or PATH.broken.N for the first N free. The copy's
+// path, or std::nullopt after a warning when the bytes could not be kept.
+std::optional<std::string> keep_broken_copy(const char* path) {
+  gchar* raw_bytes = nullptr;
+  gsize size = 0;
+  GError* raw_error = nullptr;
+  if (!g_file_get_contents(path, &raw_bytes, &size, &raw_error)) {
+    const ErrorPtr error(raw_error);
+    g_warning("Could not keep a copy of settings file %s: %s", path, error->message);
+    return std::nullopt;
+  }
+  const GText bytes(raw_bytes);
+  const std::string_view contents(bytes.get(), size);
+  for (int number = 0;; ++number) {
+    std::string copy = std::string(path) + ".broken";
+    if (number > 0) copy += "." + std::to_string(number);
+    if (write_new_file(copy, contents)) return copy;
+    if (errno != EEXIST) {
+      g_warning("Could not keep a copy of settings file %s as %s: %s", path, copy.c_str(), g_strerror(errno));
+      return std::nullopt;
+    }
+  }
+}
+
+// A settings file that does not parse is somebody's work: its bytes are kept beside it before
+// the defaults replace it. true when it may be replaced.
+bool keep_unparsed_file(const char* path, const GError& error) {
+  // A file that cannot even be read cannot be kept, so it is not replaced either.
+  if (error.domain != G_KEY_FILE_ERROR) {
+    g_warning("Could not read settings file %s: %s; using the defaults and leaving it as it is", path,
+              error.message);
+    return false;
+  }
+  const std::optional<std::string> copy = keep_broken_copy(path);
+  if (!copy) return false;
+  g_warning("Settings file %s does not parse (%s); kept it as %s and wrote the defaults in its place", path,
+            error.message, copy->c_str());
+  return true;
 }
 
 void create_settings_directory(const char* path) {
@@ -172,12 +246,13 @@ void settings_load() {
   create_settings_directory(path.get());
 
   const KeyFilePtr file(g_key_file_new());
-  const bool parsed = parse_settings_file(file.get(), path.get(), G_KEY_FILE_NONE);
+  ErrorPtr error;
+  const bool parsed = parse_settings_file(file.get(), path.get(), G_KEY_FILE_NONE, &error);
   if (parsed) {
     for (const OptionEntry& row : OPTION_TABLE) read_option(file.get(), row);
   }
   supply_string_defaults();
-  if (!parsed) settings_save();
+  if (!parsed && (!error || keep_unparsed_file(path.get(), *error))) settings_save();
 }
 
 void settings_save() {
@@ -187,9 +262,12 @@ void settings_save() {
     return;
   }
   // Translations are kept too: the rewrite must not drop localised entries of other keys.
-  const KeyFilePtr file(g_key_file_new());
-  parse_settings_file(file.get(), path,
-                      static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS));
+  KeyFilePtr file(g_key_file_new());
+  // What a failed parse read before its error is no file's content: the defaults start afresh.
+  if (!parse_settings_file(file.get(), path,
+                           static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS))) {
+    file.reset(g_key_file_new());
+  }
   for (const OptionEntry& row : OPTION_TABLE) write_option(file.get(), row);
 
   GError* raw_error = nullptr;

@@ -56,7 +56,7 @@ TEST(AnalyzeCommand, RefusesFilesItCannotOpenOrMeasure) {
     std::string reason;
   };
   const std::vector<Case> cases = {
-      {t / "missing.wav", "File format unknown/not supported"},
+      {t / "missing.wav", "No such file or directory"},
       {t / "notes.txt", "File format unknown/not supported"},
       {t / "slow.wav",
        "Unusable audio format (8000 Hz, 1 channels, 8 bit, 50 bytes/s, block align 1): cannot "

@@ -67,7 +67,10 @@ TEST(Info, PrintsEachFileAndReportsTheOnesNoModuleOpens) {
   Tfold tfold;
   write_file(tfold / "one.wav", canonical_wav(2, 44100, 16, Bytes(176400)));
   write_file(tfold / "three.wav", canonical_wav(1, 22050, 8, Bytes(0)));
-  const RunResult r = tfold.run({"info", "one.wav", "missing.wav", "three.wav"});
+  write_text(tfold / "notes.wav", "no audio in here\n");
+  // A file that cannot be opened gets the system's reason; one that opens but no module reads
+  // is of an unknown format.
+  const RunResult r = tfold.run({"info", "one.wav", "missing.wav", "notes.wav", "three.wav"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "File name:      one.wav\n"
@@ -75,7 +78,8 @@ TEST(Info, PrintsEachFileAndReportsTheOnesNoModuleOpens) {
             "Duration:       00:00:01.000 (44100 samples)\n"
             "Format:         44100 Hz / 2 ch / 16 bit\n"
             "\n"
-            "Error opening missing.wav: File format unknown/not supported\n"
+            "Error opening missing.wav: No such file or directory\n"
+            "Error opening notes.wav: File format unknown/not supported\n"
             "File name:      three.wav\n"
             "File format:    RIFF WAVE\n"
             "Duration:       00:00:00.000 (0 samples)\n"

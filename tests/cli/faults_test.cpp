@@ -116,8 +116,10 @@ TEST(FullDisk, SplitReportsTheTracksThatDoNotFitAndKeepsTheOldFile) {
       options.input = "y";
       r = t.run({"split", audio, t / "show.txt", t / "out"}, options);
     }
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 5) << r.err;
     expect_write_failure(r, a);
+    EXPECT_TRUE(contains(r.err, ": Error writing to file " + a + ": File too large\n")) << r.err;
+    EXPECT_FALSE(contains(r.err, ".tfold-")) << r.err;
     expect_no_write_failure(r, b);
     EXPECT_TRUE(contains(r.out, "Split finished.\n"));
     EXPECT_EQ(read_text(a), "old");
@@ -136,7 +138,7 @@ TEST(FullDisk, MergeAndGenLeaveNoTemporaryFile) {
     gen = t.run({"gen"});
   }
   EXPECT_EQ(merge.status, 1);
-  EXPECT_EQ(merge.out, "error writing to file merged.wav\n");
+  EXPECT_EQ(merge.out, "error writing to file merged.wav: File too large\n");
   EXPECT_EQ(gen.status, 0);
   EXPECT_EQ(std::count(gen.out.begin(), gen.out.end(), '\n'), 8);
   EXPECT_EQ(gen.out.find("wav_gen_2ch_44100hz_16bit.wav ... FAIL\n"), 0u) << gen.out;
@@ -252,13 +254,13 @@ TEST(BadInput, FoldersGivenAsFiles) {
   fs::create_directory(t / "out");
   write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(20 * BLOCK)));
   write_text(t / "show.txt", "0=a\n10=b\n");
-  const std::string unknown = "File format unknown/not supported";
+  const std::string folder = "Is a directory";
   run_bad_input_cases(t, {
       {"info", {"info", "folder.wav", "folder.cdda.raw"}, 0,
-       "Error opening folder.wav: " + unknown + "\nError opening folder.cdda.raw: " + unknown + "\n", ""},
-      {"analyze", {"analyze", "folder.wav"}, 2, "Could not open folder.wav: " + unknown + "\n", ""},
+       "Error opening folder.wav: " + folder + "\nError opening folder.cdda.raw: " + folder + "\n", ""},
+      {"analyze", {"analyze", "folder.wav"}, 2, "Could not open folder.wav: " + folder + "\n", ""},
       {"split audio", {"split", "folder.cdda.raw", "show.txt", "out"}, 2,
-       "Could not open folder.cdda.raw: " + unknown + "\n", ""},
+       "Could not open folder.cdda.raw: " + folder + "\n", ""},
       {"split list", {"split", "show.wav", "folder.txt", "out"}, 3, "Could not open/parse folder.txt\n",
        "Cannot read folder.txt: Is a directory"},
       {"split folder that is a file", {"split", "show.wav", "show.txt", "show.wav"}, 4,
@@ -270,10 +272,27 @@ TEST(BadInput, FoldersGivenAsFiles) {
       {"merge output", {"merge", "-o", "folder.wav", "show.wav", "show.wav"}, 2, "",
        "ERROR: The output file folder.wav already exists.\n"},
       {"merge into a missing folder", {"merge", "-o", "missing/m.wav", "show.wav", "show.wav"}, 1,
-       "error opening missing/m.wav for writing\n", ""},
+       "error opening missing/m.wav for writing: No such file or directory\n", ""},
   });
   EXPECT_EQ(listing(t / "out"), std::set<std::string>{});
   EXPECT_FALSE(fs::exists(t / "merged.wav"));
+}
+
+TEST(BadInput, MissingFilesGetTheSystemsReason) {
+  Tfold t;
+  write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(20 * BLOCK)));
+  write_text(t / "show.txt", "0=a\n");
+  fs::create_directory(t / "out");
+  const std::string missing = "No such file or directory";
+  run_bad_input_cases(t, {
+      {"info", {"info", "missing.wav"}, 0, "Error opening missing.wav: " + missing + "\n", ""},
+      {"analyze", {"analyze", "missing.mp3"}, 2, "Could not open missing.mp3: " + missing + "\n", ""},
+      {"split", {"split", "missing.cdda.raw", "show.txt", "out"}, 2,
+       "Could not open missing.cdda.raw: " + missing + "\n", ""},
+      {"merge", {"merge", "show.wav", "missing.wav"}, 1, "",
+       "Could not read WAV header of missing.wav: Could not stat missing.wav: " + missing + "\n"},
+  });
+  EXPECT_EQ(listing(t / "out"), std::set<std::string>{});
 }
 
 TEST(BadInput, UnreadableFiles) {
@@ -289,13 +308,55 @@ TEST(BadInput, UnreadableFiles) {
   fs::permissions(t / "locked.wav", fs::perms::none);
   fs::permissions(t / "locked.txt", fs::perms::none);
   run_bad_input_cases(t, {
-      {"info", {"info", "locked.wav"}, 0, "Error opening locked.wav: File format unknown/not supported\n", ""},
-      {"split audio", {"split", "locked.wav", "show.txt", "out"}, 2, "Could not open locked.wav: ", ""},
+      {"info", {"info", "locked.wav"}, 0, "Error opening locked.wav: Permission denied\n", ""},
+      {"analyze", {"analyze", "locked.wav"}, 2, "Could not open locked.wav: Permission denied\n", ""},
+      {"split audio", {"split", "locked.wav", "show.txt", "out"}, 2, "Could not open locked.wav: Permission denied\n", ""},
       {"split list", {"split", "show.wav", "locked.txt", "out"}, 3, "Could not open/parse locked.txt\n", ""},
       {"list", {"list", "locked.txt"}, 2, "Could not parse file\n", ""},
-      {"merge", {"merge", "show.wav", "locked.wav"}, 1, "", "Could not read WAV header of locked.wav: "},
+      {"merge", {"merge", "show.wav", "locked.wav"}, 1, "",
+       "Could not read WAV header of locked.wav: Could not open file locked.wav: Permission denied\n"},
   });
   EXPECT_EQ(listing(t / "out"), std::set<std::string>{});
+}
+
+// ---- Outputs that cannot be written ----------------------------------------------------------
+
+TEST(OutputFailure, NamesTheFinalPathAndTheSystemsReason) {
+  struct Case {
+    const char* what;
+    std::string breaks;
+    std::uint64_t limit;  // 0: none
+    std::string failed;   // the track that is not written, within out/
+    std::string warning;  // what the first warning says about it, with out/FAILED for PATH
+  };
+  const std::vector<Case> cases = {
+      {"missing subfolder", "0=nodir/x\n90=b\n", 0, "nodir/x.wav", "Error opening PATH for writing: No such file or directory"},
+      {"file size limit", "0=a\n90=b\n", 100000, "a.wav", "Error writing to file PATH: File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tfold t;
+    write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+    write_text(t / "show.txt", c.breaks);
+    fs::create_directory(t / "out");
+    RunResult r;
+    {
+      std::optional<FileSizeLimit> limit;
+      if (c.limit != 0) limit.emplace(c.limit);
+      r = t.run({"split", "show.wav", "show.txt", "out"});
+    }
+    EXPECT_EQ(r.status, 5) << r.err;
+    const std::string path = "out/" + c.failed;
+    const std::string warning = std::regex_replace(c.warning, std::regex("PATH"), path);
+    EXPECT_TRUE(contains(r.err, ": " + warning + "\n")) << r.err;
+    expect_write_failure(r, path);
+    // Those three warnings and nothing else.
+    std::size_t warnings = 0;
+    for (std::size_t at = r.err.find("WARNING **"); at != std::string::npos; at = r.err.find("WARNING **", at + 1)) ++warnings;
+    EXPECT_EQ(warnings, 3u) << r.err;
+    EXPECT_FALSE(contains(r.err, ".tfold-")) << r.err;
+    EXPECT_EQ(listing(t / "out"), std::set<std::string>{"b.wav"});
+  }
 }
 
 // ---- Outputs and inputs that change under a running split --------------------------------------
@@ -327,7 +388,7 @@ TEST(ChangedUnderSplit, OutputFolderRemovedBeforeTheTracks) {
   fs::remove_all(s.folder);
   split.send("y");
   const RunResult r = split.finish();
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 5) << r.err;
   for (const char* name : {"a", "b", "c"}) expect_write_failure(r, s.folder + "/" + name + ".wav");
   EXPECT_TRUE(contains(r.out, "Split 3/3: " + s.folder + "/c.wav\n"));
   EXPECT_TRUE(contains(r.out, "Split finished.\n"));
@@ -436,7 +497,7 @@ TEST(PathLimits, NamesLongerThanTheSystemTakesAreReported) {
       {"list", {"list", long_name + ".txt"}, 2, "Could not parse file\n", ""},
       {"merge input", {"merge", "show.wav", long_name + ".wav"}, 1, "", "Could not read WAV header of "},
       {"merge output", {"merge", "-o", long_name + ".wav", "show.wav", "show.wav"}, 1,
-       "error opening " + long_name + ".wav for writing\n", ""},
+       "error opening " + long_name + ".wav for writing: File name too long\n", ""},
   });
   EXPECT_EQ(listing(t.dir()), (std::set<std::string>{".config", ".home", "out", "show.txt", "show.wav"}));
 }
@@ -452,7 +513,7 @@ TEST(PathLimits, TrackPathsOverPathMaxFailOneByOne) {
   const std::string long_track(251, 'n');
   write_text(t / "show.txt", "0=" + long_track + "\n10=b\n");
   const RunResult r = t.run({"split", "show.wav", "show.txt", folder.string()});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_GT(folder.string().size() + 1 + long_track.size() + 4, std::size_t{PATH_MAX});
   expect_write_failure(r, folder.string() + "/" + long_track + ".wav");
   EXPECT_EQ(listing(folder), std::set<std::string>{"b.wav"});

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -47,6 +48,7 @@ void lay_settings_file(const Tfold& t, const std::string& contents) {
 
 enum class FileAfter {
   Defaults,                  // written from built-in values, outputdir = the run's folder
+  DefaultsAfterACopy,        // the same, the bytes before kept as trackfold.conf.broken
   DefaultsWithoutOutputdir,  // the same without an outputdir entry
   Unchanged,                 // byte for byte what the situation laid down
   NotWritten,                // no regular file at the settings path
@@ -84,7 +86,10 @@ std::vector<StartSituation> start_situations() {
          lay_settings_file(t, std::string("\x01\x02 not a key file \xff\n", 21));
          return RunOptions{};
        },
-       {"version"}, 0, FileAfter::Defaults, {}},
+       {"version"}, 0, FileAfter::DefaultsAfterACopy,
+       {"Settings file CONFIG/trackfold/trackfold.conf does not parse (Key file contains line "
+        "?\\u0001\\u0002 not a key file ?? which is not a key-value pair, group, or comment); kept it as "
+        "CONFIG/trackfold/trackfold.conf.broken and wrote the defaults in its place"}},
       {"PWD unset",
        [](const Tfold&) {
          RunOptions options;
@@ -134,8 +139,9 @@ std::vector<std::string> warning_texts(const std::string& err) {
 
 std::string expand(std::string text, const Tfold& t) {
   const std::string placeholder = "CONFIG";
-  if (const std::size_t at = text.find(placeholder); at != std::string::npos) {
+  for (std::size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at)) {
     text.replace(at, placeholder.size(), t.config_dir().string());
+    at += t.config_dir().string().size();
   }
   return text;
 }
@@ -167,7 +173,13 @@ TEST(SettingsAtStart, EachStartSituationLeavesTheExpectedFileAndRunsTheSubcomman
       EXPECT_EQ(r.err, "");
     }
 
+    std::vector<std::string> expected_names = {"trackfold.conf"};
     switch (s.file) {
+      case FileAfter::DefaultsAfterACopy:
+        ASSERT_TRUE(before.has_value());
+        EXPECT_EQ(read_file(t.settings_file().string() + ".broken"), *before);
+        expected_names.insert(expected_names.begin(), "trackfold.conf.broken");
+        [[fallthrough]];
       case FileAfter::Defaults:
         ASSERT_TRUE(fs::is_regular_file(t.settings_file()));
         EXPECT_EQ(read_text(t.settings_file()), default_file(t.dir().string()));
@@ -189,9 +201,40 @@ TEST(SettingsAtStart, EachStartSituationLeavesTheExpectedFileAndRunsTheSubcomman
     if (fs::is_directory(folder)) {
       std::vector<std::string> names;
       for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-      EXPECT_EQ(names, std::vector<std::string>{"trackfold.conf"});
+      std::sort(names.begin(), names.end(), std::greater<>());
+      std::sort(expected_names.begin(), expected_names.end(), std::greater<>());
+      EXPECT_EQ(names, expected_names);
     }
   }
+}
+
+TEST(SettingsAtStart, AFileThatDoesNotParseIsKeptByteForByte) {
+  Tfold t;
+  const std::string path = t.settings_file().string();
+  // Hand-edited: one malformed line among good ones, with lines after it that must survive.
+  const std::string edited =
+      "# my settings\n[trackfold]\nprepend_file_number=true\nthis line is broken\n"
+      "etree_filename_suffix=_\n[editor]\nzoom=3\n";
+  const std::string edited_again = "[trackfold]\netree_cd_length=74\n]oops[\n";
+  lay_settings_file(t, edited);
+  const auto first = t.run({"version"});
+  lay_settings_file(t, edited_again);
+  const auto second = t.run({"version"});
+
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(read_text(path + ".broken"), edited);
+  EXPECT_EQ(read_text(path + ".broken.1"), edited_again);
+  EXPECT_EQ(read_text(path), default_file(t.dir().string()));
+  EXPECT_EQ(warning_texts(first.err),
+            std::vector<std::string>{"Settings file " + path +
+                                     " does not parse (Key file contains line ?this line is broken? which is "
+                                     "not a key-value pair, group, or comment); kept it as " + path +
+                                     ".broken and wrote the defaults in its place"});
+  const std::vector<std::string> second_warnings = warning_texts(second.err);
+  ASSERT_EQ(second_warnings.size(), 1u) << second.err;
+  EXPECT_NE(second_warnings[0].find("?]oops[?"), std::string::npos) << second_warnings[0];
+  EXPECT_NE(second_warnings[0].find("; kept it as " + path + ".broken.1 and"), std::string::npos);
 }
 
 TEST(SettingsAtStart, CreatesTheMissingFoldersPrivate) {

@@ -161,7 +161,11 @@ TEST(SplitCommand, ExitStatuses) {
     std::string out_starts;  // the output begins with this
     std::string out_ends;    // and ends with this; with nothing between unless scanned
   };
-  const std::string usage = "Usage: tfold split [audio_file.wav] [track_breaks.txt] [output_folder]\n";
+  const std::string usage =
+      "Usage: tfold split [audio_file.wav] [track_breaks.txt] [output_folder]\n"
+      "Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
+      "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
+      "5 a selected track could not be written.\n";
   const std::vector<Case> cases = {
       {"no arguments", {"split"}, 1, usage, ""},
       {"two arguments", {"split", s.audio, s.breaks}, 1, usage, ""},
@@ -172,7 +176,7 @@ TEST(SplitCommand, ExitStatuses) {
        "Directory does not exist: '" + s.t / "plain-file" + "'\n", ""},
       {"missing audio", {"split", missing_audio, missing_list, s.folder}, 2,
        "Using audio file: " + missing_audio + "\nCould not open " + missing_audio +
-           ": File format unknown/not supported\n", ""},
+           ": No such file or directory\n", ""},
       {"missing list after the scan", {"split", s.audio, missing_list, s.folder}, 3,
        "Using audio file: " + s.audio + "\n",
        "Scanning audio file...\nFile analyzed, 101 blocks\nUsing track break list: " + missing_list +
@@ -192,6 +196,72 @@ TEST(SplitCommand, ExitStatuses) {
     EXPECT_EQ(r.out.substr(r.out.size() - c.out_ends.size()), c.out_ends);
   }
   EXPECT_TRUE(listing(s.folder).empty());
+}
+
+TEST(SplitCommand, ExitStatusTellsWhetherEverySelectedTrackWasWritten) {
+  struct Case {
+    const char* what;
+    std::string list;
+    std::string input;  // answers; a.wav exists beforehand
+    int status;
+    std::set<std::string> folder;
+  };
+  // nodir/ does not exist in the output folder: a track there cannot be written.
+  const std::vector<Case> cases = {
+      {"all written", "0=a\n10=b\n", "y", 0, {"a.wav", "b.wav"}},
+      {"one kept by the answer", "0=a\n10=b\n", "n", 0, {"a.wav", "b.wav"}},
+      {"one failed", "0=a\n10=nodir/b\n", "y", 5, {"a.wav"}},
+      {"all failed", "0=nodir/a\n10=nodir/b\n", "", 5, {"a.wav"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SplitCase s;
+    write_text(s.out("a.wav"), "old");
+    RunOptions options;
+    options.input = c.input;
+    const RunResult r = s.split(c.list, options);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(CLEAR + "Split finished.\n"), std::string::npos);
+    EXPECT_EQ(listing(s.folder), c.folder);
+  }
+  SplitCase s;
+  const RunResult help = s.t.run({"split", "--help"});
+  EXPECT_NE(help.out.find("\n5 a selected track could not be written.\n"), std::string::npos) << help.out;
+}
+
+TEST(SplitCommand, NamesThatLeaveTheOutputFolderAreRefusedTrackByTrack) {
+  SplitCase s;
+  fs::create_directory(s.out("a"));
+  fs::create_directory(s.out("sub"));
+  const std::string absolute = s.t / "abs";
+  const RunResult r = s.split("0=..\n10=../up\n20=a/../../deep\n30=" + absolute + "\n40=sub/inside\n50=ok\n");
+  EXPECT_EQ(r.status, 5) << r.out << r.err;
+  struct Refused {
+    std::string name;
+    std::string why;
+  };
+  const std::vector<Refused> refused = {
+      {"..", "a '..' component can lead"},
+      {"../up", "a '..' component can lead"},
+      {"a/../../deep", "a '..' component can lead"},
+      {absolute, "an absolute path leads"},
+  };
+  for (const Refused& t : refused) {
+    SCOPED_TRACE(t.name);
+    EXPECT_EQ(occurrences(r.err, ": Refusing track name '" + t.name + "' from the break list: " + t.why +
+                                     " outside the output folder\n"),
+              1u)
+        << r.err;
+    EXPECT_EQ(occurrences(r.err, ": Error writing file: " + s.folder + "/" + t.name + ".wav\n"), 1u);
+  }
+  EXPECT_EQ(occurrences(r.err, "WARNING **"), 8u) << r.err;
+  EXPECT_EQ(occurrences(r.out, "exist, overwrite?"), 0u);
+  // Nothing outside the output folder, the names inside it written as ever.
+  EXPECT_EQ(listing(s.t.dir()), (std::set<std::string>{".config", ".home", "out", "show.txt", "show.wav"}));
+  EXPECT_EQ(listing(s.folder), (std::set<std::string>{"a", "sub", "ok.wav"}));
+  EXPECT_TRUE(fs::is_empty(s.out("a")));
+  EXPECT_EQ(read_file(s.out("sub/inside.wav")), s.track(40, 50));
+  EXPECT_EQ(read_file(s.out("ok.wav")), s.track(50, 0));
 }
 
 TEST(SplitCommand, TrailingSlashOnTheFolderIsKept) {
@@ -317,7 +387,7 @@ TEST(SplitCommand, FullDiskKeepsTheReplacedFile) {
     options.input = "a";
     r = s.t.run({"split", s.audio, s.breaks, s.folder}, options);
   }
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 5) << r.err;
   EXPECT_NE(r.err.find(": Could not write file " + s.out("a.wav") + "\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(": Error writing file: " + s.out("a.wav") + "\n"), std::string::npos);
   EXPECT_EQ(r.err.find("Could not write file " + s.out("b.wav")), std::string::npos);
@@ -330,7 +400,7 @@ TEST(SplitCommand, PathTooLongIsReportedAndTheJobGoesOn) {
   SplitCase s;
   const std::string long_name(300, 'n');
   const RunResult r = s.split("0=" + long_name + "\n10=b\n");
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 5) << r.err;
   EXPECT_NE(r.out.find("Split 1/2: " + s.out(long_name + ".wav") + "\n"), std::string::npos);
   EXPECT_NE(r.err.find(": Error writing file: " + s.out(long_name + ".wav") + "\n"), std::string::npos);
   EXPECT_EQ(read_file(s.out("b.wav")), s.track(10, 0));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "document/document_fixtures.h"
@@ -22,9 +23,11 @@ namespace fs = std::filesystem;
 
 // What the fake module was asked to write, and which of its calls fail.
 struct FakeWrite {
-  std::string path;
+  std::string path;  // the final path of the request
+  std::string file;  // where the open file handed over lies
   std::uint64_t start = 0;
   std::uint64_t end = 0;
+  int track_number = 0;
   std::string tags;  // "title, artist, number/total", or "none"
 };
 struct FakeWrites {
@@ -32,19 +35,25 @@ struct FakeWrites {
   std::set<std::size_t> failing;  // 0-based call numbers
 } fake_writes;
 
+std::string path_of_open_file(std::FILE* fp) {
+  return fs::read_symlink("/proc/self/fd/" + std::to_string(fileno(fp))).string();
+}
+
 // Writes "start-end" into the file and reports half way; a failing call leaves a partial
 // file behind, as a module that was cut short would.
-int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* tags) {
+int fake_write_range(AudioFile&, const TrackRequest& request) {
   const bool fail = fake_writes.failing.count(fake_writes.calls.size()) != 0;
+  const TrackTags* tags = request.tags;
   const std::string tag_text =
       tags == nullptr ? "none"
                       : tags->title + ", " + tags->artist + ", " + std::to_string(tags->track_number) +
                             "/" + std::to_string(tags->track_total);
-  fake_writes.calls.push_back({out_path, start, end, tag_text});
-  write_text(out_path, fail ? "partial" : std::to_string(start) + "-" + std::to_string(end));
-  progress(user_data, 0.5);
+  fake_writes.calls.push_back({std::string(request.path), path_of_open_file(request.out), request.start,
+                               request.end, request.track_number, tag_text});
+  const std::string text = fail ? "partial" : std::to_string(request.start) + "-" + std::to_string(request.end);
+  std::fputs(text.c_str(), request.out);
+  std::fflush(request.out);
+  request.progress(request.user_data, 0.5);
   return fail ? -1 : 0;
 }
 
@@ -187,8 +196,11 @@ TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
   ASSERT_EQ(fake_writes.calls.size(), 2u);
   EXPECT_EQ(fake_writes.calls[0].start, 0u);
   EXPECT_EQ(fake_writes.calls[0].end, 23520u);
+  EXPECT_EQ(fake_writes.calls[0].track_number, 1);
+  EXPECT_EQ(fake_writes.calls[0].path, out("one.mem"));
   EXPECT_EQ(fake_writes.calls[1].start, 47040u);
   EXPECT_EQ(fake_writes.calls[1].end, 0u);
+  EXPECT_EQ(fake_writes.calls[1].track_number, 3);
   EXPECT_EQ(read_text(out("one.mem")), "0-23520");
   EXPECT_EQ(read_text(out("two.mem")), "47040-0");
   EXPECT_EQ(recorder_.splitting_at_finish, 0);
@@ -243,7 +255,8 @@ TEST_F(SplitWriter, WritesTracksUnderATemporaryNameInTheOutputFolder) {
   open();
   run({{1, 0, "one"}});
   ASSERT_EQ(fake_writes.calls.size(), 1u);
-  const fs::path temporary = fake_writes.calls[0].path;
+  EXPECT_EQ(fake_writes.calls[0].path, out("one.mem"));
+  const fs::path temporary = fake_writes.calls[0].file;
   EXPECT_EQ(temporary.parent_path(), dir_.path());
   EXPECT_EQ(temporary.filename().string().rfind(".one.mem.tfold-", 0), 0u) << temporary;
   EXPECT_FALSE(fs::exists(temporary));
@@ -372,6 +385,101 @@ TEST_F(SplitWriter, RefusesASecondJobWhileOneRuns) {
   EXPECT_EQ(audio_document_is_splitting(*document_), 0);
   audio_document_close(std::move(document_));
   EXPECT_EQ(read_text(out("one.mem")), "old");
+}
+
+// A door that threads wait at until the test opens it; it stays open then.
+struct Door {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool reached = false;
+  bool open = false;
+
+  void pass() {
+    std::unique_lock lock(mutex);
+    reached = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return open; });
+  }
+  bool wait_reached() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), [&] { return reached; });
+  }
+  void unlock() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+Door analysis_door;
+
+// The fake module's reads wait at the door: the analysis cannot finish before the test lets it.
+std::int64_t read_behind_door(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset) {
+  analysis_door.pass();
+  return memory_read(file, buffer, offset);
+}
+
+const FormatModule DOOR_MODULE = {"door", "test", ".mem", nullptr, memory_close, read_behind_door,
+                                  fake_write_range};
+
+TEST(DocumentJobs, NeitherSplitNorPlaybackStartsBeforeTheAnalysisHasFinished) {
+  analysis_door.reached = analysis_door.open = false;
+  AudioFilePtr file = memory_file(cd_sample_info(30 * CD_BLOCK), Bytes(30 * CD_BLOCK, 0), 30 * CD_BLOCK);
+  file->module = &DOOR_MODULE;
+  ErrorText error;
+  AudioDocumentPtr document = audio_document_open_file(std::move(file), &error);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(analysis_door.wait_reached());
+  TempDir dir;
+  TrackBreakListPtr list = track_break_list_new("show");
+  Recorder recorder;
+  recorder.document = document.get();
+  SplitCallbacks callbacks = RECORDING_CALLBACKS;
+  callbacks.user_data = &recorder;
+
+  EXPECT_EQ(audio_document_start_split(*document, *list, callbacks, dir.path().string()), -1);
+  EXPECT_EQ(audio_document_is_splitting(*document), 0);
+  EXPECT_EQ(audio_document_start_playback(*document, 0), 4);
+  EXPECT_EQ(audio_document_is_playing(*document), 0);
+  analysis_door.unlock();
+  wait_analyzed(*document);
+  ASSERT_EQ(audio_document_start_split(*document, *list, callbacks, dir.path().string()), 0);
+  ASSERT_TRUE(recorder.wait_done());
+  audio_document_close(std::move(document));
+}
+
+// The previous job's finished call is still running while a new job is being started: the
+// start in progress must already count, or a second caller would start as well and replace
+// the job and the thread under the first.
+TEST_F(SplitWriter, AStartInProgressRefusesAnotherStart) {
+  open();
+  list_ = track_break_list_new("show");
+  Door finishing;
+  SplitCallbacks first = RECORDING_CALLBACKS;
+  first.user_data = &finishing;
+  first.finished = [](void* door) { static_cast<Door*>(door)->pass(); };
+  ASSERT_EQ(audio_document_start_split(*document_, *list_, first, dir_.path().string()), 0);
+  ASSERT_TRUE(finishing.wait_reached());
+  ASSERT_EQ(audio_document_is_splitting(*document_), 0);
+
+  SplitCallbacks second = RECORDING_CALLBACKS;
+  second.user_data = &recorder_;
+  int second_started = 1;
+  // Waits for the first job's thread to end inside the start.
+  std::thread starter([&] {
+    second_started = audio_document_start_split(*document_, *list_, second, dir_.path().string());
+  });
+  const bool claimed = wait_until([&] { return audio_document_is_splitting(*document_) == 1; });
+  if (claimed) {
+    EXPECT_EQ(audio_document_start_split(*document_, *list_, second, dir_.path().string()), -1);
+  }
+  finishing.unlock();
+  starter.join();
+  EXPECT_TRUE(claimed) << "a start waiting for the previous job's thread did not count as a job";
+  EXPECT_EQ(second_started, 0);
+  ASSERT_TRUE(recorder_.wait_done());
+  EXPECT_EQ(recorder_.events, std::vector<std::string>{"finished"});
+  audio_document_close(std::move(document_));
 }
 
 TEST(SplitOutputPath, ExtensionRules) {

@@ -160,7 +160,7 @@ class CddaWriteRange : public testing::Test {
     progress_seen.clear();
   }
   int write(std::uint64_t start, std::uint64_t end) {
-    return cdda_write_range(*file_, out_, start, end, 1, record_progress, nullptr);
+    return format_write_track(*file_, {.path = out_, .start = start, .end = end, .progress = record_progress});
   }
 
   TempDir dir_;

@@ -1,6 +1,7 @@
 #include "formats/format.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "formats/wav.h"
 #include "support/harness.h"
@@ -77,6 +78,9 @@ TEST(FormatOpenFile, GivesTheFinalTextOnlyAndClearsItOnSuccess) {
   TempDir dir;
   ErrorText error;
   EXPECT_EQ(format_open_file(dir / "missing.wav", &error), nullptr);
+  EXPECT_EQ(error, "No such file or directory");
+  write_text(dir / "notes.wav", "no audio in here");
+  EXPECT_EQ(format_open_file(dir / "notes.wav", &error), nullptr);
   EXPECT_EQ(error, "File format unknown/not supported");
 
   EXPECT_EQ(format_open_file(dir / "missing.wav", nullptr), nullptr);
@@ -89,6 +93,30 @@ TEST(FormatOpenFile, GivesTheFinalTextOnlyAndClearsItOnSuccess) {
   EXPECT_EQ(file->path, dir / "good.wav");
   EXPECT_EQ(file->file_size, 52);
   format_close_file(std::move(file));
+}
+
+// A playback reads while a split copies: neither may move a read position the other relies
+// on, so both read the source by position and leave its descriptor where it was.
+TEST(FormatReadsAndTrackCopies, LeaveTheSourcesReadPositionAlone) {
+  format_init();
+  TempDir dir;
+  write_file(dir / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(20 * 2352)));
+  write_file(dir / "show.cdda.raw", counting_bytes(20 * 2352));
+  for (const std::string& source : {dir / "show.wav", dir / "show.cdda.raw", fixture("mpeg_cbr128.mp3").string()}) {
+    SCOPED_TRACE(source);
+    ErrorText error;
+    AudioFilePtr file = format_open_file(source, &error);
+    ASSERT_NE(file, nullptr) << error.value_or("");
+    const int fd = fileno(file->fp.get());
+    const off_t before = lseek(fd, 0, SEEK_CUR);
+    Bytes buffer(2352);
+    EXPECT_GT(format_read_data(*file, buffer, 5 * 2352), 0);
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), before);
+    const std::string track = dir / "track";
+    EXPECT_EQ(format_write_track(*file, {.path = track, .start = 2 * 2352, .end = 12 * 2352}), 0);
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), before);
+    format_close_file(std::move(file));
+  }
 }
 
 TEST(FormatCheckBlockLayout, RefusesEveryZeroDivisor) {

@@ -253,7 +253,9 @@ TEST(OggWriteRange, ReportsProgressFromStartToEnd) {
   progress_log.clear();
   const std::string out = dir / "01.ogg";
   // Bytes 2352 to 4704: samples 588 to 1176.
-  ASSERT_EQ(ogg_write_range(*file, out, 2352, 4704, 1, record_progress, nullptr), 0);
+  ASSERT_EQ(format_write_track(*file, {.path = out, .start = 2352, .end = 4704, .track_number = 1,
+                                       .progress = record_progress}),
+            0);
   ASSERT_GE(progress_log.size(), 2u);
   EXPECT_EQ(progress_log.front(), 0.0);
   EXPECT_EQ(progress_log.back(), 1.0);
@@ -269,7 +271,7 @@ TEST(OggWriteRange, RangePastTheEndLeavesNoFile) {
   ASSERT_NE(file, nullptr);
   const std::string out = dir / "01.ogg";
   WarningLog warnings;
-  EXPECT_EQ(ogg_write_range(*file, out, 176400, 0, 1, nullptr, nullptr), -1);
+  EXPECT_EQ(format_write_track(*file, {.path = out, .start = 176400}), -1);
   ASSERT_EQ(warnings.messages().size(), 1u);
   EXPECT_EQ(warnings.messages()[0],
             "Cannot cut samples 44100 to 44100 of " + fixture("ogg_stereo44.ogg").string() +

@@ -2,14 +2,13 @@
 // modules that copy tracks must report the failure, not pass a short track off as complete.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "formats/cdda.h"
 #include "formats/wav.h"
 #include "support/harness.h"
 #include "support/log_capture.h"
+#include "support/system_faults.h"
 #include "support/wav_builder.h"
 
 namespace {
@@ -18,35 +17,6 @@ using namespace tfold_test;
 namespace fs = std::filesystem;
 
 constexpr std::size_t BLOCK = 2352;
-
-// A stream over bytes whose reads fail with EIO from offset fail_at on.
-struct FailingSource {
-  Bytes bytes;
-  std::uint64_t fail_at;
-  std::uint64_t position = 0;
-};
-
-ssize_t failing_read(void* cookie, char* buffer, std::size_t size) {
-  auto& source = *static_cast<FailingSource*>(cookie);
-  if (source.position >= source.fail_at) {
-    errno = EIO;
-    return -1;
-  }
-  const std::size_t count = static_cast<std::size_t>(
-      std::min<std::uint64_t>({size, source.fail_at - source.position, source.bytes.size() - source.position}));
-  std::memcpy(buffer, source.bytes.data() + source.position, count);
-  source.position += count;
-  return static_cast<ssize_t>(count);
-}
-
-int failing_seek(void* cookie, off64_t* offset, int whence) {
-  auto& source = *static_cast<FailingSource*>(cookie);
-  const auto base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off64_t>(source.position)
-                                                                 : static_cast<off64_t>(source.bytes.size());
-  source.position = static_cast<std::uint64_t>(base + *offset);
-  *offset = static_cast<off64_t>(source.position);
-  return 0;
-}
 
 struct ModuleCase {
   const char* what;
@@ -69,21 +39,20 @@ TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
     ErrorText error;
     AudioFilePtr file = c.module->open_file(*c.module, dir / c.name, &error);
     ASSERT_TRUE(file) << error.value_or("");
-    // Same bytes, but reads fail from the middle of block 10 on.
-    FailingSource source{bytes, c.header + 10 * BLOCK + 100};
-    file->fp.reset(fopencookie(&source, "rb", {failing_read, nullptr, failing_seek, nullptr}));
-    ASSERT_TRUE(file->fp);
+    // Reads fail from the middle of block 10 on.
+    fail_reads_from(fileno(file->fp.get()), c.header + 10 * BLOCK + 100);
 
     LogCapture log;
-    EXPECT_EQ(c.module->write_range(*file, dir / "track", 0, 0, 1, nullptr, nullptr, nullptr), -1);
-    EXPECT_FALSE(fs::exists(dir / "track"));
-    EXPECT_EQ(log.count("Error reading " + (dir / c.name)), 1u) << log.text();
+    const std::string track = dir / "track";
+    EXPECT_EQ(format_write_track(*file, {.path = track}), -1);
+    EXPECT_FALSE(fs::exists(track));
+    EXPECT_EQ(log.count("Error reading " + (dir / c.name) + ": Input/output error"), 1u) << log.text();
     // A track that ends before the failure is unharmed.
-    file->fp.reset(fopencookie(&source, "rb", {failing_read, nullptr, failing_seek, nullptr}));
-    EXPECT_EQ(c.module->write_range(*file, dir / "first", 0, 10 * BLOCK, 1, nullptr, nullptr, nullptr),
-              0);
-    EXPECT_EQ(read_file(dir / "first"), c.header != 0 ? canonical_wav(2, 44100, 16, slice(data, 0, 10 * BLOCK))
-                                                      : slice(data, 0, 10 * BLOCK));
+    const std::string first = dir / "first";
+    EXPECT_EQ(format_write_track(*file, {.path = first, .end = 10 * BLOCK}), 0);
+    EXPECT_EQ(read_file(first), c.header != 0 ? canonical_wav(2, 44100, 16, slice(data, 0, 10 * BLOCK))
+                                               : slice(data, 0, 10 * BLOCK));
+    clear_faults();
     c.module->close_file(*c.module, std::move(file));
   }
 }

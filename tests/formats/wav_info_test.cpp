@@ -74,12 +74,13 @@ TEST_F(WavTaggedTrack, ChunkFollowsTheDataAndTheRiffSizeCountsIt) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.count);
     const std::string out = dir_ / "out.wav";
-    ASSERT_EQ(wav_write_range(*file_, out, c.start, c.end, 1, nullptr, nullptr, &tags), 0);
+    ASSERT_EQ(format_write_track(*file_, {.path = out, .start = c.start, .end = c.end, .tags = &tags}), 0);
     EXPECT_EQ(read_file(out), expected(c.from, c.count, chunk));
   }
   // Tags that give nothing leave the canonical file.
   const TrackTags none;
-  ASSERT_EQ(wav_write_range(*file_, dir_ / "plain.wav", 0, 1001, 1, nullptr, nullptr, &none), 0);
+  const std::string plain = dir_ / "plain.wav";
+  ASSERT_EQ(format_write_track(*file_, {.path = plain, .end = 1001, .tags = &none}), 0);
   EXPECT_EQ(read_file(dir_ / "plain.wav"), canonical_wav(1, 8000, 8, slice(data_, 0, 1001)));
 }
 

@@ -307,7 +307,7 @@ TEST(WavReader, ServesDataBeyondFourGibibytes) {
   EXPECT_EQ(buffer, marker);
 
   const std::string out = dir / "tail.wav";
-  ASSERT_EQ(wav_write_range(*file, out, marker_offset, marker_offset + 64, 1, nullptr, nullptr), 0);
+  ASSERT_EQ(format_write_track(*file, {.path = out, .start = marker_offset, .end = marker_offset + 64}), 0);
   EXPECT_EQ(slice(read_file(out), 44, 64), marker);
 }
 
@@ -337,7 +337,7 @@ TEST(WavReader, BelievesAnExactSizeBetweenTwoAndFourGibibytes) {
   EXPECT_TRUE(log.warnings().empty());
   EXPECT_EQ(file->si.numBytes, data_size);
   const std::string out = dir / "tail.wav";
-  ASSERT_EQ(wav_write_range(*file, out, data_size - 8, 0, 1, nullptr, nullptr), 0);
+  ASSERT_EQ(format_write_track(*file, {.path = out, .start = data_size - 8}), 0);
   EXPECT_EQ(read_file(out), canonical_wav(2, 96000, 16, last_frames));
 }
 
@@ -361,7 +361,9 @@ class WavWriteRange : public testing::Test {
     ASSERT_NE(file_, nullptr);
   }
   int write(std::uint64_t start, std::uint64_t end, ProgressLog* progress = nullptr) {
-    return wav_write_range(*file_, dir_ / "out.wav", start, end, 1, ProgressLog::record, progress ? progress : &unused_);
+    const std::string out = dir_ / "out.wav";
+    return format_write_track(*file_, {.path = out, .start = start, .end = end, .progress = ProgressLog::record,
+                                       .user_data = progress ? progress : &unused_});
   }
   Bytes expected(std::size_t from, std::size_t count) const { return canonical_wav(2, 44100, 16, slice(data_, from, count)); }
 
@@ -414,8 +416,9 @@ TEST_F(WavWriteRange, StartBeyondTheDataCreatesNothing) {
 TEST_F(WavWriteRange, OutputThatCannotBeCreatedIsAWarnedFailure) {
   LogCapture log;
   const std::string out = dir_ / "missing/out.wav";
-  EXPECT_EQ(wav_write_range(*file_, out, 0, 0, 1, nullptr, nullptr), -1);
-  EXPECT_EQ(log.warnings(), std::vector<std::string>{"Error opening " + out + " for writing"});
+  EXPECT_EQ(format_write_track(*file_, {.path = out}), -1);
+  EXPECT_EQ(log.warnings(),
+            std::vector<std::string>{"Error opening " + out + " for writing: No such file or directory"});
 }
 
 // A 5.1 source gives 5.1 tracks: the extensible format chunk goes with them, and a track of an
@@ -437,7 +440,8 @@ TEST(WavWriteRangeOf, KeepsTheSourcesLayout) {
     TempDir dir;
     const Opened opened = open_bytes(dir, c.source);
     ASSERT_NE(opened.file, nullptr) << opened.error.value_or("");
-    ASSERT_EQ(wav_write_range(*opened.file, dir / "out.wav", 24, 264, 1, nullptr, nullptr), 0);
+    const std::string out = dir / "out.wav";
+    ASSERT_EQ(format_write_track(*opened.file, {.path = out, .start = 24, .end = 264}), 0);
     EXPECT_EQ(read_file(dir / "out.wav"), c.track);
   }
 }

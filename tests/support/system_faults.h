@@ -1,0 +1,19 @@
+// Faults injected at the system calls under the program's file I/O, for test programs linked
+// with -Wl,--wrap for pread, splice and fsync (tests/CMakeLists.txt names them).
+// Without an armed fault every call goes to the system.
+#pragma once
+
+#include <cstdint>
+
+namespace tfold_test {
+
+// Reads of fd fail with EIO from byte fail_at on; a read that reaches fail_at first delivers
+// the bytes before it. The kernel copy from fd fails as well, so a copy has to read.
+void fail_reads_from(int fd, std::uint64_t fail_at);
+// fsync fails with the given errno (0: it goes to the system).
+void fail_fsync(int error);
+// How many times fsync was called since the last clear_faults.
+int fsync_calls();
+void clear_faults();
+
+}  // namespace tfold_test
