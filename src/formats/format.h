@@ -85,6 +85,9 @@ struct FormatModule {
   int (*write_range_gapless)(AudioFile& file, const std::string& out_path, std::uint64_t start,
                              std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
                              void* user_data, const TrackTags* tags) = nullptr;
+  // How many write_range calls may run at once on one opened file, each from its own thread
+  // (the split writer uses at most one a processor). 1: one at a time, on one thread.
+  unsigned concurrent_writes = 1;
 };
 
 void format_init();
