@@ -42,7 +42,7 @@ void check_track(AudioFile& source, const std::vector<std::uint8_t>& present) {
   std::remove(out.c_str());
   // A source may fail its MD5 check, or refuse a seek its frames allowed reading through;
   // a failed track must leave nothing behind.
-  if (flac_write_range(source, out, first, end, nullptr, nullptr) != 0) {
+  if (flac_write_range(source, out, first, end, 2, nullptr, nullptr, nullptr) != 0) {
     FUZZ_CHECK(access(out.c_str(), F_OK) != 0);
     return;
   }

@@ -111,15 +111,24 @@ struct TrackBoard {
   std::condition_variable changed;
 };
 
+// What write_range is asked for one track.
+struct TrackWrite {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  std::uint32_t track_number = 0;
+  std::optional<TrackTags> tags;
+  bool gapless = false;
+};
+
 // One track written on a thread of its own into its temporary output.
 class TrackThread {
  public:
-  TrackThread(TrackBoard& board, AudioFile& file, TemporaryOutput output, std::uint64_t start,
-              std::uint64_t end)
+  TrackThread(TrackBoard& board, AudioFile& file, TemporaryOutput output, TrackWrite write)
       : board_(board), output_(std::move(output)) {
-    thread_ = std::thread([this, &file, start, end] {
-      const int result =
-          format_write_range(file, output_->temporary_path(), start, end, progress, this);
+    thread_ = std::thread([this, &file, write = std::move(write)] {
+      const int result = format_write_range(file, output_->temporary_path(), write.start, write.end,
+                                            write.track_number, progress, this,
+                                            write.tags ? &*write.tags : nullptr, write.gapless);
       std::lock_guard lock(board_.mutex);
       result_ = result;
       done_ = true;
@@ -156,8 +165,7 @@ class TrackThread {
 struct PlannedTrack {
   bool selected = false;
   std::string path;
-  std::uint64_t start = 0;
-  std::uint64_t end = 0;
+  TrackWrite write;
   std::unique_ptr<TrackThread> thread;  // set once the track is under way
 };
 
@@ -170,6 +178,10 @@ class ParallelWalk {
   void run() {
     const SplitCallbacks& callbacks = job_.callbacks;
     const int count = selected_count(*job_.break_list);
+    const FormatModule& module = *job_.document->audio_file->module;
+    if (job_.tags && !module.carries_tags) {
+      g_warning("%s files carry no tags: the tracks are written without them", module.name);
+    }
     int index = 1;
     int standing = OVERWRITE_ASK;
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
@@ -202,9 +214,13 @@ class ParallelWalk {
       PlannedTrack& track = tracks_[i];
       track.selected = list.breaks[i].write != 0;
       if (!track.selected) continue;
-      track.start = format_block_offset(list.breaks[i].offset, file.si);
-      track.end =
+      TrackWrite& write = track.write;
+      write.start = format_block_offset(list.breaks[i].offset, file.si);
+      write.end =
           i + 1 < list.breaks.size() ? format_block_offset(list.breaks[i + 1].offset, file.si) : 0;
+      write.track_number = static_cast<std::uint32_t>(i + 1);
+      if (job_.tags) write.tags = track_break_list_tags(list, i);
+      write.gapless = job_.gapless;
       track.path = split_output_path(job_.output_folder, namer.name(i), file.path, *file.module);
     }
   }
@@ -213,7 +229,7 @@ class ParallelWalk {
     std::optional<TemporaryOutput> output = TemporaryOutput::create(track.path);
     if (!output) return false;
     track.thread = std::make_unique<TrackThread>(board_, *job_.document->audio_file,
-                                                 std::move(*output), track.start, track.end);
+                                                 std::move(*output), track.write);
     return true;
   }
 

@@ -11,6 +11,7 @@
 
 #include "formats/flac_decoder.h"
 #include "formats/format.h"
+#include "formats/track_tags.h"
 
 struct FlacAudioFile final : AudioFile {
   std::uint64_t stream_start = 0;   // file position of "fLaC", past any ID3v2 tags
@@ -45,9 +46,11 @@ void flac_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t flac_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // Decodes the PCM byte range [start, end) (end 0: to the end; offsets of whole sample frames,
 // as format_block_offset gives them) and encodes it as a new FLAC file with the source's tags
-// and pictures. -1 with a warning on failure; the output is then removed.
+// and pictures, tags in place of the source's fields of the same names. -1 with a warning on
+// failure; the output is then removed.
 int flac_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
-                     std::uint64_t end, WriteProgressFunc progress, void* user_data);
+                     std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
+                     void* user_data, const TrackTags* tags);
 
 // The size of the ID3v2 tag whose first ten bytes are `header` (its header, body and footer),
 // or std::nullopt when they are no ID3v2 tag header.
