@@ -21,7 +21,8 @@ bench_driver() {
   local name=$1
   # shellcheck disable=SC2046
   g++ -std=c++20 -O2 -I "$repo_dir/src" "$bench_dir/$name.cpp" "$build/libtfold_core.a" \
-    $(pkg-config --cflags --libs glib-2.0 ao libmpg123 vorbisfile vorbis ogg) -lm -pthread -o "$cache/$name"
+    $(pkg-config --cflags --libs glib-2.0 ao libmpg123 vorbisfile vorbis ogg flac) -lm -pthread \
+      -o "$cache/$name"
   echo "$cache/$name"
 }
 
@@ -81,6 +82,26 @@ bench_ogg6() {
     mv "$ogg.tmp" "$ogg"
   fi
   echo "$ogg"
+}
+
+# The 60-minute recording as FLAC at the flac tool's default level (5).
+bench_flac() {
+  local flac="$cache/bench60.flac"
+  if [ ! -s "$flac" ]; then
+    flac -s -f -o "$flac.tmp" "$(bench_wav)"
+    mv "$flac.tmp" "$flac"
+  fi
+  echo "$flac"
+}
+
+# Its first 6 minutes, for comparing memory use.
+bench_flac6() {
+  local flac="$cache/bench6.flac"
+  if [ ! -s "$flac" ]; then
+    flac -s -f -o "$flac.tmp" "$(bench_wav6)"
+    mv "$flac.tmp" "$flac"
+  fi
+  echo "$flac"
 }
 
 # A TXT break list of TRACKS equal tracks over MINUTES minutes, named trackNN; prints its path.

@@ -2,8 +2,8 @@
 # Installs what building and testing tfold needs, from Debian's packages, if missing.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libglib2.0-dev libao-dev libmpg123-dev libvorbis-dev libogg-dev
-          libtag1-dev libgtest-dev sox lame vorbis-tools ffmpeg mpg123 cuetools groff-base clang time
-          libclang-rt-14-dev)
+          libtag1-dev libflac-dev libgtest-dev sox lame vorbis-tools flac ffmpeg mpg123 cuetools
+          groff-base clang time libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

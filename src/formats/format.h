@@ -92,6 +92,9 @@ struct FormatModule {
   int (*write_range)(AudioFile& file, const TrackRequest& request);
   // Whether write_range writes request.tags into the track.
   bool carries_tags = false;
+  // How many write_range calls may run at once on one opened file, each from its own thread
+  // (the split writer uses at most one a processor). 1: one at a time, on one thread.
+  unsigned concurrent_writes = 1;
 };
 
 void format_init();
