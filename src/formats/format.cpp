@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/cdda.h"
+#include "formats/flac.h"
 #include "formats/mpeg.h"
 #include "formats/ogg.h"
 #include "formats/wav.h"
@@ -60,6 +61,7 @@ void format_init() {
   register_module(cdda_module());
   register_module(mpeg_module_register());
   register_module(ogg_module());
+  register_module(flac_module());
   reg.initialised = true;
 }
 

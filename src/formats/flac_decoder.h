@@ -1,0 +1,114 @@
+// A libFLAC stream decoder over the FLAC stream inside an opened file. It reads the file's
+// descriptor with pread, so several decoders (the reader, the track writers) share one open
+// file without moving each other's position.
+#pragma once
+
+#include <FLAC/metadata.h>
+#include <FLAC/stream_decoder.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct FlacDecoderDeleter {
+  void operator()(FLAC__StreamDecoder* decoder) const noexcept {
+    FLAC__stream_decoder_delete(decoder);
+  }
+};
+
+struct FlacMetadataDeleter {
+  void operator()(FLAC__StreamMetadata* block) const noexcept {
+    FLAC__metadata_object_delete(block);
+  }
+};
+using FlacMetadataPtr = std::unique_ptr<FLAC__StreamMetadata, FlacMetadataDeleter>;
+
+// One decoded frame: channels[c][i] for i < count is sample first + i of channel c, at the
+// stream's own bit depth.
+struct FlacFrame {
+  std::uint64_t first = 0;
+  std::uint32_t count = 0;
+  const FLAC__int32* const* channels = nullptr;
+};
+
+// Takes each frame as it is decoded; false stops the decoding as a failure.
+using FlacFrameHandler = std::function<bool(const FlacFrame& frame)>;
+
+class FlacDecoder {
+ public:
+  // The stream occupies [stream_start, stream_end) of the descriptor; the descriptor stays
+  // the caller's and must outlive the decoder.
+  FlacDecoder(int fd, std::uint64_t stream_start, std::uint64_t stream_end);
+  FlacDecoder(const FlacDecoder&) = delete;
+  FlacDecoder& operator=(const FlacDecoder&) = delete;
+
+  // Reads the metadata up to the first frame. keep_metadata: also keep copies of the
+  // VORBIS_COMMENT and PICTURE blocks. false with a reason when it is no usable FLAC stream.
+  bool start(bool keep_metadata, std::string& reason);
+
+  const FLAC__StreamMetadata_StreamInfo& stream_info() const { return stream_info_; }
+  // The VORBIS_COMMENT block, or nullptr; the PICTURE blocks in stream order.
+  const FLAC__StreamMetadata* vorbis_comment() const { return vorbis_comment_.get(); }
+  const std::vector<FlacMetadataPtr>& pictures() const { return pictures_; }
+  // Moves the kept blocks out (the decoder keeps none afterwards).
+  FlacMetadataPtr take_vorbis_comment() { return std::move(vorbis_comment_); }
+  std::vector<FlacMetadataPtr> take_pictures() { return std::move(pictures_); }
+
+  // Decodes the next frame and hands it to handler. 1 after a frame, 0 at the end of the
+  // stream, -1 when decoding failed (problem() tells why).
+  int decode_frame(const FlacFrameHandler& handler);
+  // Positions the decoder so that the next frame it hands out begins with sample `sample`.
+  // false (problem() tells why) when the position cannot be reached; the decoder is then
+  // usable again for another seek.
+  bool seek(std::uint64_t sample);
+  // Ends the stream; false when the decoder checked the MD5 signature (only a decoding from
+  // the first sample to the end without a seek does) and it did not match.
+  bool finish();
+
+  // Why the last decoding step failed, in words; empty when nothing failed.
+  const std::string& problem() const { return problem_; }
+
+ private:
+  static FLAC__StreamDecoderReadStatus read(const FLAC__StreamDecoder*, FLAC__byte buffer[],
+                                            size_t* bytes, void* self);
+  static FLAC__StreamDecoderSeekStatus seek_to(const FLAC__StreamDecoder*,
+                                               FLAC__uint64 offset, void* self);
+  static FLAC__StreamDecoderTellStatus tell(const FLAC__StreamDecoder*, FLAC__uint64* offset,
+                                            void* self);
+  static FLAC__StreamDecoderLengthStatus length(const FLAC__StreamDecoder*,
+                                                FLAC__uint64* length, void* self);
+  static FLAC__bool at_end(const FLAC__StreamDecoder*, void* self);
+  static FLAC__StreamDecoderWriteStatus write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                              const FLAC__int32* const buffer[], void* self);
+  static void metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* self);
+  static void error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* self);
+
+  void note_problem(std::string text);
+  void hold(const FlacFrame& frame, unsigned channels);
+  int hand_out_held(const FlacFrameHandler& handler);
+  std::string state_text() const;
+
+  int fd_;
+  std::uint64_t start_;
+  std::uint64_t length_;
+  std::uint64_t position_ = 0;  // within the stream
+  bool keep_metadata_ = false;
+  bool have_stream_info_ = false;
+  FLAC__StreamMetadata_StreamInfo stream_info_{};
+  FlacMetadataPtr vorbis_comment_;
+  std::vector<FlacMetadataPtr> pictures_;
+  const FlacFrameHandler* handler_ = nullptr;  // set while a frame is decoded
+  bool frame_taken_ = false;
+  // A seek decodes the frame it lands in outside decode_frame: held here for the next call.
+  std::vector<std::vector<FLAC__int32>> held_;
+  std::uint64_t held_first_ = 0;
+  std::uint32_t held_count_ = 0;
+  bool holding_ = false;
+  bool handler_failed_ = false;
+  std::string problem_;
+  // Last, so that it goes first: its callbacks use the members above.
+  std::unique_ptr<FLAC__StreamDecoder, FlacDecoderDeleter> decoder_;
+};
