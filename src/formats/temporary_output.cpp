@@ -16,11 +16,13 @@
 
 namespace {
 
-// The temporary file that SIGINT or SIGTERM must remove before the process ends. A path the
-// system accepts is shorter than PATH_MAX, so a fixed buffer holds every one that can exist;
-// the handler cannot allocate. Changed only under pending_lock with the two signals blocked
-// in the changing thread, so the handler never waits for its own thread.
-char pending_path[PATH_MAX];
+// The temporary files that SIGINT or SIGTERM must remove before the process ends: one a
+// track being written, and tracks may be written side by side. A path the system accepts is
+// shorter than PATH_MAX, so fixed buffers hold every one that can exist; the handler cannot
+// allocate. Changed only under pending_lock with the two signals blocked in the changing
+// thread, so the handler never waits for its own thread.
+constexpr std::size_t PENDING_SLOTS = 8;
+char pending_paths[PENDING_SLOTS][PATH_MAX];
 std::atomic<bool> pending_lock{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
@@ -50,17 +52,23 @@ void change_pending(Change change) {
   pending_lock.store(false, std::memory_order_release);
 }
 
-// One pending file at a time: a second writer's file is simply not cleaned up on a signal.
+// A file beyond the slots is simply not cleaned up on a signal.
 void remember_pending(const std::string& path) {
-  if (path.size() >= sizeof pending_path) return;
+  if (path.size() >= PATH_MAX) return;
   change_pending([&] {
-    if (pending_path[0] == '\0') std::memcpy(pending_path, path.c_str(), path.size() + 1);
+    for (char* slot : pending_paths) {
+      if (slot[0] != '\0') continue;
+      std::memcpy(slot, path.c_str(), path.size() + 1);
+      return;
+    }
   });
 }
 
 void forget_pending(const std::string& path) {
   change_pending([&] {
-    if (path == pending_path) pending_path[0] = '\0';
+    for (char* slot : pending_paths) {
+      if (path == slot) slot[0] = '\0';
+    }
   });
 }
 
@@ -68,7 +76,9 @@ extern "C" void remove_pending_and_end(int signal_number) {
   // Never released: the process ends as soon as this handler returns.
   while (pending_lock.exchange(true, std::memory_order_acquire)) {
   }
-  if (pending_path[0] != '\0') unlink(pending_path);
+  for (const char* slot : pending_paths) {
+    if (slot[0] != '\0') unlink(slot);
+  }
   // SA_RESETHAND has restored the default action; the signal stays blocked until we return
   // and then ends the process the way it would have without us.
   raise(signal_number);
