@@ -4,8 +4,13 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "breaks/metadata.h"
 #include "breaks/naming_walk.h"
@@ -53,12 +58,17 @@ int answer_for(const SplitCallbacks& callbacks, const std::string& path, int sta
   return answer;
 }
 
+int selected_count(const TrackBreakList& list) {
+  return static_cast<int>(std::count_if(list.breaks.begin(), list.breaks.end(),
+                                        [](const TrackBreak& brk) { return brk.write != 0; }));
+}
+
+// Tracks one after another on the writer thread.
 void write_tracks(SplitJob& job) {
   const TrackBreakList& list = *job.break_list;
   const SplitCallbacks& callbacks = job.callbacks;
   const AudioFile& file = *job.document->audio_file;
-  const int count = static_cast<int>(std::count_if(
-      list.breaks.begin(), list.breaks.end(), [](const TrackBreak& brk) { return brk.write != 0; }));
+  const int count = selected_count(list);
 
   if (job.tags && !file.module->carries_tags) {
     g_warning("%s files carry no tags: the tracks are written without them", file.module->name);
@@ -93,6 +103,190 @@ void write_tracks(SplitJob& job) {
   }
 }
 
+// --- Tracks side by side, for modules that can write several at once -----------------------
+
+// The progress and results of the tracks under way, guarded by one lock.
+struct TrackBoard {
+  std::mutex mutex;
+  std::condition_variable changed;
+};
+
+// What write_range is asked for one track.
+struct TrackWrite {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  std::uint32_t track_number = 0;
+  std::optional<TrackTags> tags;
+  bool gapless = false;
+};
+
+// One track written on a thread of its own into its temporary output.
+class TrackThread {
+ public:
+  TrackThread(TrackBoard& board, AudioFile& file, TemporaryOutput output, TrackWrite write)
+      : board_(board), output_(std::move(output)) {
+    thread_ = std::thread([this, &file, write = std::move(write)] {
+      const int result = format_write_range(file, output_->temporary_path(), write.start, write.end,
+                                            write.track_number, progress, this,
+                                            write.tags ? &*write.tags : nullptr, write.gapless);
+      std::lock_guard lock(board_.mutex);
+      result_ = result;
+      done_ = true;
+      board_.changed.notify_all();
+    });
+  }
+  TrackThread(const TrackThread&) = delete;
+  TrackThread& operator=(const TrackThread&) = delete;
+  // An abandoned track runs to its end; its temporary output goes with it.
+  ~TrackThread() { thread_.join(); }
+
+  // Under the board's lock.
+  double fraction() const { return fraction_; }
+  bool done() const { return done_; }
+  // Once done: moves the track to its final name. 0, or -1 when it failed.
+  int commit() { return result_ != -1 && output_->commit() ? 0 : -1; }
+
+ private:
+  static void progress(void* self_ptr, double fraction) {
+    auto& self = *static_cast<TrackThread*>(self_ptr);
+    std::lock_guard lock(self.board_.mutex);
+    self.fraction_ = fraction;
+    self.board_.changed.notify_all();
+  }
+
+  TrackBoard& board_;
+  std::optional<TemporaryOutput> output_;
+  double fraction_ = 0.0;
+  bool done_ = false;
+  int result_ = 0;
+  std::thread thread_;  // last: it uses everything above
+};
+
+struct PlannedTrack {
+  bool selected = false;
+  std::string path;
+  TrackWrite write;
+  std::unique_ptr<TrackThread> thread;  // set once the track is under way
+};
+
+// The console follows one track at a time, in order, exactly as the sequential walk shows
+// it; behind it, later tracks whose files need no question are already being written.
+class ParallelWalk {
+ public:
+  ParallelWalk(SplitJob& job, unsigned threads) : job_(job), threads_(threads) { plan(); }
+
+  void run() {
+    const SplitCallbacks& callbacks = job_.callbacks;
+    const int count = selected_count(*job_.break_list);
+    const FormatModule& module = *job_.document->audio_file->module;
+    if (job_.tags && !module.carries_tags) {
+      g_warning("%s files carry no tags: the tracks are written without them", module.name);
+    }
+    int index = 1;
+    int standing = OVERWRITE_ASK;
+    for (std::size_t i = 0; i < tracks_.size(); ++i) {
+      if (callbacks.is_cancelled(callbacks.user_data) != 0) return;
+      PlannedTrack& track = tracks_[i];
+      if (!track.selected) continue;
+      callbacks.file_started(index, count, track.path, callbacks.user_data);
+      callbacks.progress(callbacks.user_data, 0.0);
+      bool write_it = true;
+      const int answer = answer_for(callbacks, track.path, standing, write_it);
+      if (write_it && write(i) == -1) {
+        g_warning("Could not write file %s", track.path.c_str());
+        callbacks.write_error(track.path, callbacks.user_data);
+      }
+      // A track started ahead whose file has appeared since, and is to be kept, ends unused.
+      track.thread.reset();
+      callbacks.progress(callbacks.user_data, 1.0);
+      standing = (answer == OVERWRITE_SKIP_ALL || answer == OVERWRITE_ALL) ? answer : OVERWRITE_ASK;
+      ++index;
+    }
+  }
+
+ private:
+  void plan() {
+    const TrackBreakList& list = *job_.break_list;
+    const AudioFile& file = *job_.document->audio_file;
+    TrackNamer namer(list);
+    tracks_.resize(list.breaks.size());
+    for (std::size_t i = 0; i < list.breaks.size(); ++i) {
+      PlannedTrack& track = tracks_[i];
+      track.selected = list.breaks[i].write != 0;
+      if (!track.selected) continue;
+      TrackWrite& write = track.write;
+      write.start = format_block_offset(list.breaks[i].offset, file.si);
+      write.end =
+          i + 1 < list.breaks.size() ? format_block_offset(list.breaks[i + 1].offset, file.si) : 0;
+      write.track_number = static_cast<std::uint32_t>(i + 1);
+      if (job_.tags) write.tags = track_break_list_tags(list, i);
+      write.gapless = job_.gapless;
+      track.path = split_output_path(job_.output_folder, namer.name(i), file.path, *file.module);
+    }
+  }
+
+  bool start(PlannedTrack& track) {
+    std::optional<TemporaryOutput> output = TemporaryOutput::create(track.path);
+    if (!output) return false;
+    track.thread = std::make_unique<TrackThread>(board_, *job_.document->audio_file,
+                                                 std::move(*output), track.write);
+    return true;
+  }
+
+  // Starts the tracks after `current` while threads are free, in order, up to the first that
+  // may have to ask: its file exists, or an earlier track of the walk writes the same path.
+  void start_ahead(std::size_t current) {
+    std::size_t busy = 0;
+    for (const PlannedTrack& track : tracks_) busy += track.thread ? 1 : 0;
+    for (std::size_t j = current + 1; j < tracks_.size() && busy < threads_; ++j) {
+      PlannedTrack& track = tracks_[j];
+      if (!track.selected || track.thread) continue;
+      if (g_file_test(track.path.c_str(), G_FILE_TEST_EXISTS) || path_taken(current, j)) return;
+      if (!start(track)) return;
+      ++busy;
+    }
+  }
+
+  bool path_taken(std::size_t from, std::size_t before) const {
+    for (std::size_t k = from; k < before; ++k) {
+      if (tracks_[k].selected && tracks_[k].path == tracks_[before].path) return true;
+    }
+    return false;
+  }
+
+  // Writes track i, or waits for it when it was started ahead, showing its progress and
+  // keeping the threads busy meanwhile. 0, or -1 when it failed.
+  int write(std::size_t i) {
+    if (!tracks_[i].thread && !start(tracks_[i])) return -1;
+    TrackThread& thread = *tracks_[i].thread;
+    double shown = 0.0;
+    for (;;) {
+      start_ahead(i);
+      double fraction = 0.0;
+      bool done = false;
+      {
+        std::unique_lock lock(board_.mutex);
+        board_.changed.wait(lock, [&] { return thread.done() || thread.fraction() != shown; });
+        fraction = thread.fraction();
+        done = thread.done();
+      }
+      if (fraction != shown) job_.callbacks.progress(job_.callbacks.user_data, fraction);
+      shown = fraction;
+      if (done) return thread.commit();
+    }
+  }
+
+  SplitJob& job_;
+  unsigned threads_;
+  TrackBoard board_;
+  std::vector<PlannedTrack> tracks_;  // one per break; after the board, which they use
+};
+
+unsigned parallel_tracks(const FormatModule& module) {
+  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+  return std::min(module.concurrent_writes, processors);
+}
+
 }  // namespace
 
 std::string split_output_path(const std::string& folder, const std::string& name,
@@ -110,7 +304,12 @@ void split_progress_relay(void* user_data, double fraction) {
 
 void split_thread(SplitJob* job) {
   pthread_setname_np(pthread_self(), "write data");
-  write_tracks(*job);
+  const unsigned threads = parallel_tracks(*job->document->audio_file->module);
+  if (threads > 1) {
+    ParallelWalk(*job, threads).run();
+  } else {
+    write_tracks(*job);
+  }
   {
     std::lock_guard lock(job->document->split_mutex);
     job->document->splitting = 0;
