@@ -336,13 +336,14 @@ int flac_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
                      void* user_data, const TrackTags* /*tags*/) {
   auto& file = static_cast<FlacAudioFile&>(base);
   const std::uint64_t frame = file.si.blockAlign;
-  const std::uint64_t stop = (end == 0 || end > file.si.numBytes) ? file.si.numBytes : end;
+  const std::uint64_t first = std::min(start / frame, file.total_samples);
+  const std::uint64_t stop = end == 0 ? file.total_samples : std::min(end / frame, file.total_samples);
   OutputFile out(out_path);
   if (!out.is_open()) {
     g_warning("Error opening %s for writing: %s", out_path.c_str(), g_strerror(errno));
     return -1;
   }
-  const FlacTrack track{start / frame, std::max(start, stop) / frame};
+  const FlacTrack track{first, std::max(first, stop)};
   if (flac_write_track(file, out.get(), out_path, track, progress, user_data) != 0) return -1;
   if (!out.close_and_keep()) {
     g_warning("Error writing to file %s: %s", out_path.c_str(), g_strerror(errno));

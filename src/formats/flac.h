@@ -41,8 +41,9 @@ void flac_close_file(const FormatModule& module, AudioFilePtr file);
 // byte was delivered (after one, the bytes so far). Decoding problems are logged as warnings
 // naming the file.
 std::int64_t flac_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
-// Decodes the PCM byte range [start, end) (end 0: to the end) and encodes it as a new FLAC
-// file with the source's tags and pictures. -1 with a warning on failure.
+// Decodes the PCM byte range [start, end) (end 0: to the end; offsets of whole sample frames,
+// as format_block_offset gives them) and encodes it as a new FLAC file with the source's tags
+// and pictures. -1 with a warning on failure; the output is then removed.
 int flac_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
                      void* user_data, const TrackTags* tags);

@@ -104,8 +104,9 @@ bool FlacDecoder::seek(std::uint64_t sample) {
     return true;
   }
   if (problem_.empty()) {
-    char text[64];
-    std::snprintf(text, sizeof text, "cannot seek to sample %" PRIu64, sample);
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "cannot seek to sample %" PRIu64 ": the stream is damaged or shorter than it states", sample);
     note_problem(text);
   }
   holding_ = false;
@@ -175,6 +176,10 @@ FLAC__StreamDecoderWriteStatus FlacDecoder::write(const FLAC__StreamDecoder*,
     self.note_problem("a frame's format differs from the stream information");
     return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
   }
+  FLAC__uint64 frame_end = 0;
+  if (FLAC__stream_decoder_get_decode_position(self.decoder_.get(), &frame_end)) {
+    self.last_frame_end_ = frame_end;
+  }
   const FlacFrame decoded{first_sample(*frame, self.stream_info_), frame->header.blocksize, buffer};
   if (self.handler_ == nullptr) {
     self.hold(decoded, frame->header.channels);
@@ -211,7 +216,16 @@ void FlacDecoder::metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadat
 
 void FlacDecoder::error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status,
                         void* self_ptr) {
-  static_cast<FlacDecoder*>(self_ptr)->note_problem(error_status_text(status));
+  auto& self = *static_cast<FlacDecoder*>(self_ptr);
+  self.note_problem(self.cut_short() ? "the stream ends inside a frame: the file is truncated"
+                                     : error_status_text(status));
+}
+
+// A frame cut short by the end of the file shows as lost sync or a bad frame: the file has
+// been read to its end, and what follows the last good frame is less than a whole frame.
+bool FlacDecoder::cut_short() const {
+  const std::uint64_t max_frame = stream_info_.max_framesize;
+  return position_ >= length_ && max_frame > 0 && length_ - last_frame_end_ < max_frame;
 }
 
 void FlacDecoder::note_problem(std::string text) {

@@ -87,6 +87,7 @@ class FlacDecoder {
   static void error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* self);
 
   void note_problem(std::string text);
+  bool cut_short() const;
   void hold(const FlacFrame& frame, unsigned channels);
   int hand_out_held(const FlacFrameHandler& handler);
   std::string state_text() const;
@@ -95,6 +96,7 @@ class FlacDecoder {
   std::uint64_t start_;
   std::uint64_t length_;
   std::uint64_t position_ = 0;  // within the stream
+  std::uint64_t last_frame_end_ = 0;  // where the last frame handed out ends, within the stream
   bool keep_metadata_ = false;
   bool have_stream_info_ = false;
   FLAC__StreamMetadata_StreamInfo stream_info_{};

@@ -239,7 +239,7 @@ bool copy_samples(const FlacAudioFile& file, const std::string& path, FlacTrack 
                                     " of " + std::to_string(file.total_samples) + ": it is truncated");
     }
     const std::string& problem = copy.reason().empty() ? decoder.problem() : copy.reason();
-    return refuse(file, path, problem + " after sample " + std::to_string(copy.next()));
+    return refuse(file, path, "decoding stops after sample " + std::to_string(copy.next()) + ": " + problem);
   }
   if (whole_stream && !decoder.finish()) {
     return refuse(file, path, "the source fails its MD5 check: its decoded audio is not what was encoded");
