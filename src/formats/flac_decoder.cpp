@@ -169,6 +169,8 @@ FLAC__StreamDecoderWriteStatus FlacDecoder::write(const FLAC__StreamDecoder*,
                                                   const FLAC__Frame* frame,
                                                   const FLAC__int32* const buffer[], void* self_ptr) {
   auto& self = *static_cast<FlacDecoder*>(self_ptr);
+  // A frame whose CRC failed comes as silence; it must not pass for audio.
+  if (!self.problem_.empty()) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
   // Every consumer lays samples out by the stream's format; a frame that changes it would be
   // read as something else.
   if (frame->header.channels != self.stream_info_.channels ||
