@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "document/document_fixtures.h"
@@ -20,7 +21,7 @@ namespace {
 using namespace tfold_test;
 namespace fs = std::filesystem;
 
-// What the fake module was asked to write, and which of its calls fail.
+// What the fake modules were asked to write, and which tracks fail.
 struct FakeWrite {
   std::string path;
   std::uint64_t start = 0;
@@ -28,21 +29,61 @@ struct FakeWrite {
   std::string tags;  // "title, artist, number/total", or "none"
 };
 struct FakeWrites {
+  std::mutex mutex;  // the side-by-side module writes from several threads
   std::vector<FakeWrite> calls;
-  std::set<std::size_t> failing;  // 0-based call numbers
+  std::set<std::string> failing;  // track names
+  // Tracks being written at the moment, and the most there ever were at once.
+  int running = 0;
+  int most_running = 0;
+  std::condition_variable running_changed;
+  int waiting_for_company = 0;  // so many writes wait (a while) until another one runs
 } fake_writes;
 
-// Writes "start-end" into the file and reports half way; a failing call leaves a partial
+void reset_fake_writes() {
+  std::lock_guard lock(fake_writes.mutex);
+  fake_writes.calls.clear();
+  fake_writes.failing.clear();
+  fake_writes.running = fake_writes.most_running = 0;
+  fake_writes.waiting_for_company = 0;
+}
+
+// A write's temporary output is named ".NAME.mem.tfold-XXXXXX".
+bool fails(const std::string& out_path) {
+  const std::string name = fs::path(out_path).filename().string();
+  for (const std::string& failing : fake_writes.failing) {
+    if (name.rfind("." + failing + ".mem.", 0) == 0) return true;
+  }
+  return false;
+}
+
+void wait_for_company() {
+  std::unique_lock lock(fake_writes.mutex);
+  fake_writes.most_running = std::max(fake_writes.most_running, ++fake_writes.running);
+  fake_writes.running_changed.notify_all();
+  if (fake_writes.waiting_for_company > 0) {
+    --fake_writes.waiting_for_company;
+    fake_writes.running_changed.wait_for(lock, std::chrono::seconds(5),
+                                         [] { return fake_writes.most_running > 1; });
+  }
+  --fake_writes.running;
+}
+
+// Writes "start-end" into the file and reports half way; a failing track leaves a partial
 // file behind, as a module that was cut short would.
 int fake_write_range(AudioFile&, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
                      void* user_data, const TrackTags* tags) {
-  const bool fail = fake_writes.failing.count(fake_writes.calls.size()) != 0;
+  wait_for_company();
   const std::string tag_text =
       tags == nullptr ? "none"
                       : tags->title + ", " + tags->artist + ", " + std::to_string(tags->track_number) +
                             "/" + std::to_string(tags->track_total);
-  fake_writes.calls.push_back({out_path, start, end, tag_text});
+  bool fail = false;
+  {
+    std::lock_guard lock(fake_writes.mutex);
+    fail = fails(out_path);
+    fake_writes.calls.push_back({out_path, start, end, tag_text});
+  }
   write_text(out_path, fail ? "partial" : std::to_string(start) + "-" + std::to_string(end));
   progress(user_data, 0.5);
   return fail ? -1 : 0;
@@ -52,6 +93,8 @@ const FormatModule FAKE_MODULE = {"fake", "test", ".mem", nullptr, memory_close,
                                   fake_write_range};
 const FormatModule FAKE_TAGGED_MODULE = {"fake tagged", "test", ".mem", nullptr, memory_close,
                                          memory_read, fake_write_range, true};
+const FormatModule SIDE_BY_SIDE_MODULE = {"fake", "test", ".mem", nullptr, memory_close,
+                                          memory_read, fake_write_range, false, nullptr, 4};
 
 // Records every callback as one line of text, in order.
 struct Recorder {
@@ -126,9 +169,9 @@ struct Break {
   const char* name;
 };
 
-// One document of the fake module, its list and what its job reported.
+// One document of a fake module, its list and what its job reported.
 struct SplitRun {
-  SplitRun() { fake_writes = {}; }
+  SplitRun() { reset_fake_writes(); }
 
   // A 30-block document of the fake module, analysed.
   void open(const FormatModule& module = FAKE_MODULE) {
@@ -176,8 +219,17 @@ struct SplitRun {
 
 class SplitWriter : public ::testing::Test, protected SplitRun {};
 
-TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
-  open();
+// The walks of both kinds of module, one track at a time and side by side, must look the
+// same to the callbacks.
+class SplitWalk : public ::testing::TestWithParam<const FormatModule*>, protected SplitRun {};
+
+INSTANTIATE_TEST_SUITE_P(Modules, SplitWalk, ::testing::Values(&FAKE_MODULE, &SIDE_BY_SIDE_MODULE),
+                         [](const auto& info) {
+                           return info.param->concurrent_writes > 1 ? "SideBySide" : "OneAtATime";
+                         });
+
+TEST_P(SplitWalk, UnselectedBreakEndsThePreviousTrack) {
+  open(*GetParam());
   run({{1, 0, "one"}, {0, 10, "gap"}, {1, 20, "two"}});
   const std::vector<std::string> expected = {
       "cancelled?",         "started 1/2 one.mem", "progress 0",   "progress 0.5",
@@ -185,10 +237,6 @@ TEST_F(SplitWriter, UnselectedBreakEndsThePreviousTrack) {
       "progress 0",         "progress 0.5",        "progress 1",   "finished"};
   EXPECT_EQ(recorder_.events, expected);
   ASSERT_EQ(fake_writes.calls.size(), 2u);
-  EXPECT_EQ(fake_writes.calls[0].start, 0u);
-  EXPECT_EQ(fake_writes.calls[0].end, 23520u);
-  EXPECT_EQ(fake_writes.calls[1].start, 47040u);
-  EXPECT_EQ(fake_writes.calls[1].end, 0u);
   EXPECT_EQ(read_text(out("one.mem")), "0-23520");
   EXPECT_EQ(read_text(out("two.mem")), "47040-0");
   EXPECT_EQ(recorder_.splitting_at_finish, 0);
@@ -249,10 +297,10 @@ TEST_F(SplitWriter, WritesTracksUnderATemporaryNameInTheOutputFolder) {
   EXPECT_FALSE(fs::exists(temporary));
 }
 
-TEST_F(SplitWriter, FailedWriteKeepsTheOldFileAndGoesOn) {
-  open();
+TEST_P(SplitWalk, FailedWriteKeepsTheOldFileAndGoesOn) {
+  open(*GetParam());
   write_text(out("one.mem"), "the user's own file");
-  fake_writes.failing = {0};
+  fake_writes.failing = {"one"};
   recorder_.answers = {OVERWRITE_YES};
   LogCapture log;
   run({{1, 0, "one"}, {1, 10, "two"}});
@@ -280,7 +328,7 @@ TEST_F(SplitWriter, ReplacedFileKeepsItsPermissions) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
-TEST(SplitWriterAnswers, StandingAnswersForExistingFiles) {
+TEST_P(SplitWalk, StandingAnswersForExistingFiles) {
   struct Case {
     const char* what;
     std::vector<std::string> existing;
@@ -302,7 +350,7 @@ TEST(SplitWriterAnswers, StandingAnswersForExistingFiles) {
     SplitRun split;
     for (const std::string& name : c.existing) write_text(split.out(name + ".mem"), "old");
     split.recorder_.answers = c.answers;
-    split.open();
+    split.open(*GetParam());
     split.run({{1, 0, "a"}, {1, 10, "b"}, {1, 20, "c"}});
 
     std::vector<std::string> asked;
@@ -318,6 +366,25 @@ TEST(SplitWriterAnswers, StandingAnswersForExistingFiles) {
     EXPECT_EQ(written, c.written);
     EXPECT_EQ(split.recorder_.events.back(), "finished");
   }
+}
+
+TEST_F(SplitWriter, SideBySideModuleWritesTheNextTracksAheadInOrderOnTheConsole) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one processor: one track at a time";
+  open(SIDE_BY_SIDE_MODULE);
+  // The first two tracks meet only if they are written at the same time.
+  fake_writes.waiting_for_company = 2;
+  run({{1, 0, "one"}, {1, 10, "two"}, {1, 20, "three"}});
+  EXPECT_EQ(fake_writes.most_running, 2);
+  const std::vector<std::string> expected = {
+      "cancelled?",   "started 1/3 one.mem", "progress 0", "progress 0.5", "progress 1",
+      "cancelled?",   "started 2/3 two.mem", "progress 0", "progress 0.5", "progress 1",
+      "cancelled?",   "started 3/3 three.mem", "progress 0", "progress 0.5", "progress 1",
+      "finished"};
+  EXPECT_EQ(recorder_.events, expected);
+  EXPECT_EQ(read_text(out("one.mem")), "0-23520");
+  EXPECT_EQ(read_text(out("two.mem")), "23520-47040");
+  EXPECT_EQ(read_text(out("three.mem")), "47040-0");
+  EXPECT_EQ(strays({"one.mem", "two.mem", "three.mem"}), std::vector<std::string>{});
 }
 
 TEST_F(SplitWriter, RefusesASecondJobWhileOneRuns) {
