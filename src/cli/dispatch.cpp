@@ -15,7 +15,7 @@ constexpr Subcommand SUBCOMMANDS[] = {
     {"analyze", tfold_analyze, "Open, analyze and preview audio file"},
     {"split", tfold_split, "Split an audio file using a track break list to a folder"},
     {"gen", tfold_gen, "Generate example WAV files (formerly 'tonesmith')"},
-    {"info", tfold_info, "Print audio format information (WAV/MP2/MP3/OGG) (formerly 'headpeek')"},
+    {"info", tfold_info, "Print audio format information (WAV/MP2/MP3/OGG/FLAC) (formerly 'headpeek')"},
     {"merge", tfold_merge, "Merge multiple WAV files into a single file (formerly 'joinery')"},
     {"version", tfold_version, "Print version and software information"},
 };

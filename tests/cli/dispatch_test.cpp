@@ -15,7 +15,7 @@ std::string usage_for(const std::string& program) {
          "  analyze     ..... Open, analyze and preview audio file\n"
          "  split       ..... Split an audio file using a track break list to a folder\n"
          "  gen         ..... Generate example WAV files (formerly 'tonesmith')\n"
-         "  info        ..... Print audio format information (WAV/MP2/MP3/OGG) (formerly 'headpeek')\n"
+         "  info        ..... Print audio format information (WAV/MP2/MP3/OGG/FLAC) (formerly 'headpeek')\n"
          "  merge       ..... Merge multiple WAV files into a single file (formerly 'joinery')\n"
          "  version     ..... Print version and software information\n"
          "\n";
@@ -52,8 +52,10 @@ TEST(Version, ListsModulesInRegistrationOrderAndIgnoresArguments) {
             std::string::npos)
       << r.out;
   // Registration order: every module that is present appears after the ones before it.
+  EXPECT_NE(r.out.find("Format:    FLAC\nLibrary:   libFLAC\nExtension: .flac\n\n"), std::string::npos)
+      << r.out;
   const char* order[] = {"RIFF WAVE", "CD Digital Audio (Big-Endian)", "MPEG Audio Layer I/II/III",
-                         "Ogg Vorbis"};
+                         "Ogg Vorbis", "FLAC"};
   std::size_t last = 0;
   for (const char* name : order) {
     const std::size_t at = r.out.find(std::string("Format:    ") + name + "\n");
