@@ -84,6 +84,26 @@ bench_ogg6() {
   echo "$ogg"
 }
 
+# The 60-minute recording as FLAC at the flac tool's default level (5).
+bench_flac() {
+  local flac="$cache/bench60.flac"
+  if [ ! -s "$flac" ]; then
+    flac -s -f -o "$flac.tmp" "$(bench_wav)"
+    mv "$flac.tmp" "$flac"
+  fi
+  echo "$flac"
+}
+
+# Its first 6 minutes, for comparing memory use.
+bench_flac6() {
+  local flac="$cache/bench6.flac"
+  if [ ! -s "$flac" ]; then
+    flac -s -f -o "$flac.tmp" "$(bench_wav6)"
+    mv "$flac.tmp" "$flac"
+  fi
+  echo "$flac"
+}
+
 # A TXT break list of TRACKS equal tracks over MINUTES minutes, named trackNN; prints its path.
 bench_list() {
   local minutes=$1 tracks=$2 k

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The benchmarks in one command: builds tfold in Release (bench/cache/build), makes the test
 # recordings once (bench/cache/), then times each job in interleaved warm-cache rounds against
-# its baseline (cp, cat or mpg123 -t) and the peer tools that are installed, and prints one
+# its baseline (cp, cat, mpg123 -t or flac -d) and the peer tools that are installed, and prints one
 # Markdown table of medians and ratios, then the peak memory of split on 6 and 60 minutes and of
 # the Ogg cutter on 6 and 60 minutes.
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
-# split_mp3_gapless split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3 merge gen)
+# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav analyze_mp3 merge gen)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -14,7 +14,7 @@ rounds=${1:-5}
 started=$EPOCHREALTIME
 
 have() { command -v "$1" >/dev/null 2>&1; }
-for tool in cmake sox lame oggenc awk; do
+for tool in cmake sox lame oggenc flac awk; do
   have "$tool" || { echo "bench/run.sh needs $tool" >&2; exit 1; }
 done
 
@@ -28,6 +28,8 @@ mp3_6=$(bench_mp3_6)
 ogg=$(bench_ogg)
 ogg6=$(bench_ogg6)
 cut_driver=$(bench_driver cut_driver)
+flac_file=$(bench_flac)
+flac6=$(bench_flac6)
 list=$(bench_list 60 20)
 list6=$(bench_list 6 20)
 HOME=$(bench_home)
@@ -69,6 +71,14 @@ vcut_tracks() {
   done
   mv "$source" "$out/$tracks.ogg"
 }
+# flac_tracks SOURCE FOLDER: the flac tool once a track, decoding only the track's range.
+flac_tracks() {
+  local k
+  for k in $(seq 0 $((tracks - 1))); do
+    flac -s -f --skip=$((k * track_seconds / 60)):00 --until=$(((k + 1) * track_seconds / 60)):00 \
+      -o "$2/$k.flac" "$1"
+  done
+}
 ffmpeg_tracks() {
   local k
   for k in $(seq 0 $((tracks - 1))); do
@@ -106,6 +116,12 @@ time_split_mp3_gapless_cp() { fresh; wall cp "$mp3" "$out/"; }
 # mp3splt's frame mode reads every frame header (the Xing frame and the reservoir stay as
 # they are), the closest it comes to exact tracks.
 time_split_mp3_gapless_mp3splt() { fresh; wall mp3splt -Q -f -d "$out" "$mp3" "${mp3splt_times[@]}"; }
+time_split_flac_tfold() { fresh; wall "$tfold" split "$flac_file" "$list" "$out"; }
+time_split_flac_flacd() { wall flac -s -d -c "$flac_file"; }
+time_split_flac_flac() { fresh; wall flac_tracks "$flac_file" "$out"; }
+time_split_flac_shnsplit() {
+  fresh; wall shnsplit -q -O always -P none -o flac -d "$out" -f "$points" "$flac_file"
+}
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -117,29 +133,31 @@ time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
 
-jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg analyze_wav analyze_mp3
-  merge gen)
+jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav
+  analyze_mp3 merge gen)
 [ $# -le 1 ] || jobs=("${@:2}")
-peer_columns=(shnsplit mp3splt vcut ffmpeg sox)
+peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
-peer_label=([mp3splt]="mp3splt -f")
+peer_label=([mp3splt]="mp3splt -f" [flac]="flac per track")
 label[split_wav]="split WAV, 60 min → 20 tracks"
 label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
 label[split_mp3_gapless]="split --gapless MP3 128 kbps, 60 min → 20 tracks"
 label[split_mp3vbr]="split MP3 VBR (-V 2), 60 min → 20 tracks"
 label[split_ogg]="split Ogg Vorbis q4, 60 min → 20 tracks"
 label[cut_ogg]="Ogg cutter alone (write_range), 60 min → 20 tracks"
+label[split_flac]="split FLAC (level 5), 60 min → 20 tracks"
 label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
 baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+  [cut_ogg]=cp [split_flac]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
 baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+  [cut_ogg]=cp [split_flac]="flac -d" [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+declare -A tool_of=([flacd]=flac)  # contenders that are one of a tool's uses
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
-  [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [analyze_wav]=sox
-  [analyze_mp3]="" [merge]=sox [gen]="")
+  [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [split_flac]="flac shnsplit"
+  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh
@@ -155,17 +173,28 @@ fresh
 "$tfold" split --gapless "$mp3" "$list" "$out" </dev/null >/dev/null 2>&1
 [ "$(find "$out" -name '*.mp3' | wc -l)" -eq $tracks ] ||
   { echo "tfold split --gapless did not write $tracks MP3 tracks" >&2; exit 1; }
+# FLAC tracks are encoded anew: they must decode to what the flac tool's own cuts decode to.
+fresh
+"$tfold" split "$flac_file" "$list" "$out" </dev/null >/dev/null 2>&1
+mkdir -p "$out/peer"
+flac_tracks "$flac_file" "$out/peer" 2>/dev/null
+for k in $(seq 0 $((tracks - 1))); do
+  cmp -s <(flac -s -d -c --force-raw-format --endian=little --sign=signed \
+             "$out/track$(printf %02d $((k + 1))).flac") \
+         <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$out/peer/$k.flac") ||
+    { echo "FLAC track $((k + 1)) of tfold decodes differently from the flac tool's cut" >&2; exit 1; }
+done
 [ -n "$(bench_analysis_seconds "$wav6")" ] ||
   { echo "tfold analyze printed no timing line" >&2; exit 1; }
 
 times="$cache/run-times.txt"
 : >"$times"
-cat "$wav" "$wav6" "$mp3" "$mp3_vbr" "$ogg" >/dev/null  # warm the page cache
+cat "$wav" "$wav6" "$mp3" "$mp3_vbr" "$ogg" "$flac_file" >/dev/null  # warm the page cache
 for round in $(seq "$rounds"); do
   echo "Round $round of $rounds..." >&2
   for job in "${jobs[@]}"; do
     for who in tfold "${baseline[$job]}" ${peers[$job]}; do
-      [ "$who" = tfold ] || have "$who" || continue
+      [ "$who" = tfold ] || have "${tool_of[$who]:-$who}" || continue
       echo "$job $who $("time_${job}_$who")" >>"$times"
     done
   done
@@ -214,8 +243,10 @@ if [ -x /usr/bin/time ]; then
   echo
   printf 'Peak RSS of tfold split into 20 tracks: 6-min WAV %d KiB, 60-min WAV %d KiB;' \
     "$(peak_rss "$wav6" "$list6")" "$(peak_rss "$wav" "$list")"
-  printf ' 6-min MP3 %d KiB, 60-min MP3 %d KiB.\n' "$(peak_rss "$mp3_6" "$list6")" \
+  printf ' 6-min MP3 %d KiB, 60-min MP3 %d KiB;' "$(peak_rss "$mp3_6" "$list6")" \
     "$(peak_rss "$mp3" "$list")"
+  printf ' 6-min FLAC %d KiB, 60-min FLAC %d KiB.\n' "$(peak_rss "$flac6" "$list6")" \
+    "$(peak_rss "$flac_file" "$list")"
   cutter_rss() {  # cutter_rss OGG: KiB
     fresh
     /usr/bin/time -f '%M' -o "$cache/rss.txt" "$cut_driver" "$1" "$out" $tracks >/dev/null 2>&1
