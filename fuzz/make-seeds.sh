@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Writes the seed inputs of the fuzz targets: OUTDIR/<target>/ for each fuzz/<target>_fuzz.cpp
-# (wav, txt, cue, toc, settings, mpeg). Every seed is small and written here byte by byte, so the
-# corpus is the same on every machine.
+# (wav, txt, cue, toc, settings, mpeg, flac). Every seed is small and written here byte by byte,
+# so the corpus is the same on every machine; the FLAC seeds are byte-made PCM that the flac
+# tool encodes (a newer flac may differ in its vendor string only).
 # Usage: make-seeds.sh OUTDIR
 set -euo pipefail
 out=${1:?usage: make-seeds.sh OUTDIR}
-mkdir -p "$out"/{wav,txt,cue,toc,settings,mpeg}
+mkdir -p "$out"/{wav,txt,cue,toc,settings,mpeg,flac}
 
 # --- WAV: little-endian fields and chunks ------------------------------------------------
 le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))"; }
@@ -245,3 +246,22 @@ frames '\xff\xfb\x00\x64' 417 3 >"$out/mpeg/free-format.mp3"
   frames '\xff\xfb\x90\x64' 417 3; printf 'TAG'; head -c 125 /dev/zero; } >"$out/mpeg/id3-tags.mp3"
 { head -c 1000 /dev/zero | tr '\0' 'J'; frames '\xff\xfb\x90\x64' 417 3; } >"$out/mpeg/junk-first.mp3"
 { frames '\xff\xfb\x90\x64' 417 3; printf '\xff\xfb\x90\x64'; head -c 100 /dev/zero; } >"$out/mpeg/truncated.mp3"
+
+# --- FLAC: short streams of patterned PCM ------------------------------------------------
+# raw_flac NAME CHANNELS BITS RATE BYTES [FLAC OPTIONS]: BYTES of a repeating pattern as PCM.
+raw_flac() {
+  local name=$1 channels=$2 bits=$3 rate=$4 bytes=$5
+  shift 5
+  local i
+  for ((i = 0; i <= bytes / 26; i++)); do printf 'tfold FLAC seed 0123456789'; done | head -c "$bytes" |
+    flac -s -f --force-raw-format --endian=little --sign=signed --channels="$channels" --bps="$bits" \
+      --sample-rate="$rate" --input-size="$bytes" --blocksize=192 --no-padding "$@" \
+      -o "$out/flac/$name.flac" -
+}
+raw_flac stereo16 2 16 8000 3200 --no-seektable
+raw_flac mono24 1 24 96000 3000 --no-seektable
+raw_flac mono8 1 8 22050 1000 -T TITLE=seed -T REPLAYGAIN_TRACK_GAIN=1
+raw_flac six-channels 6 16 48000 2400 --channel-map=none --no-seektable
+{ printf 'ID3\x03\x00\x00\x00\x00\x00\x10'; head -c 16 /dev/zero; cat "$out/flac/stereo16.flac"; } \
+  >"$out/flac/id3-first.flac"
+head -c -100 "$out/flac/stereo16.flac" >"$out/flac/truncated.flac"

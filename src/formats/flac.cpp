@@ -106,14 +106,22 @@ std::string details_text(const FlacAudioFile& file) {
 
 bool usable_format(const FLAC__StreamMetadata_StreamInfo& info, const std::string& path,
                    ErrorText* error) {
-  if (info.channels >= 1 && info.channels <= FLAC__MAX_CHANNELS && info.bits_per_sample >= MIN_BITS &&
-      info.bits_per_sample <= 32 && info.sample_rate > 0) {
-    return true;
-  }
-  set_error_message(error, "Unsupported FLAC format in %s: %u Hz, %u channels, %u bit",
-                    path.c_str(), info.sample_rate, info.channels, info.bits_per_sample);
+  const bool format_ok = info.channels >= 1 && info.channels <= FLAC__MAX_CHANNELS &&
+                         info.bits_per_sample >= MIN_BITS && info.bits_per_sample <= 32 &&
+                         info.sample_rate > 0;
+  // libFLAC turns frame numbers into sample numbers with these: a stream that contradicts
+  // itself here would put the same sample at two places.
+  const bool blocks_ok = info.min_blocksize >= FLAC__MIN_BLOCK_SIZE &&
+                         info.min_blocksize <= info.max_blocksize;
+  if (format_ok && blocks_ok) return true;
+  const std::unique_ptr<gchar, decltype(&g_free)> reason(
+      g_strdup_printf("Unsupported FLAC format in %s: %u Hz, %u channels, %u bit, blocks of %u to %u samples",
+                      path.c_str(), info.sample_rate, info.channels, info.bits_per_sample,
+                      info.min_blocksize, info.max_blocksize),
+      g_free);
   // The registry drops refusal reasons; the user must still learn why this FLAC file fails.
-  g_warning("%s", error != nullptr ? (*error)->c_str() : "Unsupported FLAC format");
+  g_warning("%s", reason.get());
+  set_error_message(error, "%s", reason.get());
   return false;
 }
 
@@ -155,6 +163,31 @@ std::optional<std::uint64_t> measure_samples(FlacDecoder& decoder, std::string& 
       return std::nullopt;
     }
   }
+}
+
+// The registry drops refusal reasons; the user must still learn why this FLAC file fails.
+bool refuse_stream(const FlacAudioFile& file, const std::string& reason, ErrorText* error) {
+  set_error_message(error, "Cannot read FLAC file %s: %s", file.path.c_str(), reason.c_str());
+  g_warning("Cannot read FLAC file %s: %s", file.path.c_str(), reason.c_str());
+  return false;
+}
+
+// Fills the stream's information, length, tags and pictures. false with a warning and a reason.
+bool read_stream(FlacAudioFile& file, ErrorText* error) {
+  std::string reason;
+  std::unique_ptr<FlacDecoder> probe = new_decoder(file, true, reason);
+  if (!probe) return refuse_stream(file, reason, error);
+  if (!usable_format(probe->stream_info(), file.path, error)) return false;
+  file.stream_info = probe->stream_info();
+  file.total_samples = file.stream_info.total_samples;
+  if (file.total_samples == 0) {
+    const std::optional<std::uint64_t> measured = measure_samples(*probe, reason);
+    if (!measured) return refuse_stream(file, reason, error);
+    file.total_samples = *measured;
+  }
+  file.vorbis_comment = probe->take_vorbis_comment();
+  file.pictures = probe->take_pictures();
+  return true;
 }
 
 // --- The reader behind read_data ----------------------------------------------------------
@@ -281,27 +314,10 @@ AudioFilePtr flac_open_file(const FormatModule& module, const std::string& path,
   }
   g_debug("Detected FLAC at byte %" PRIu64, *start);
   file->stream_start = *start;
-  std::string reason;
-  std::unique_ptr<FlacDecoder> probe = new_decoder(*file, true, reason);
-  if (probe && usable_format(probe->stream_info(), path, error)) {
-    file->stream_info = probe->stream_info();
-    file->total_samples = file->stream_info.total_samples;
-    if (file->total_samples == 0) {
-      const std::optional<std::uint64_t> measured = measure_samples(*probe, reason);
-      if (measured) file->total_samples = *measured;
-      else probe.reset();
-    }
-  }
-  if (!probe) {
-    if (!reason.empty()) {
-      set_error_message(error, "Cannot read FLAC file %s: %s", path.c_str(), reason.c_str());
-      g_warning("%s", error != nullptr ? (*error)->c_str() : reason.c_str());
-    }
+  if (!read_stream(*file, error)) {
     format_close_common(*file);
     return nullptr;
   }
-  file->vorbis_comment = probe->take_vorbis_comment();
-  file->pictures = probe->take_pictures();
   file->si = sample_info(file->stream_info, file->total_samples);
   file->details = details_text(*file);
   return file;

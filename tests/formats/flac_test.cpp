@@ -115,6 +115,10 @@ TEST(FlacOpen, DescribesTheStreamAsPcmOfItsOwnDepth) {
 
 TEST(FlacOpen, RefusesWhatIsNoFlacStream) {
   TempDir dir;
+  // Blocks of at least 8192 samples and at most 4096: frame numbers would map to two places.
+  Bytes contradicting_blocks = read_file(fixture("flac_mono48.flac"));
+  contradicting_blocks[8] = 0x20;
+  contradicting_blocks[9] = 0x00;
   const struct {
     const char* what;
     Bytes bytes;
@@ -124,6 +128,7 @@ TEST(FlacOpen, RefusesWhatIsNoFlacStream) {
       {"empty", {}, "No FLAC signature"},
       {"an ID3 tag and nothing behind it", {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, "No FLAC signature"},
       {"the signature alone", {'f', 'L', 'a', 'C'}, "Cannot read FLAC file "},
+      {"contradicting block sizes", contradicting_blocks, "Unsupported FLAC format in "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,0 +1,101 @@
+// The FLAC module on arbitrary bytes: the search for the signature behind ID3v2 tags and
+// libFLAC's reading under it. A stream that opens is read through and at its edges. One that
+// reads through to its stated end is read again in pieces, which must agree, and a block of
+// it is encoded as a new track, which must open again with the same format and hold exactly
+// the samples read from the source. (Where a stream breaks off, libFLAC's seeks skip the
+// frames it cannot parse and may land elsewhere than reading through does.)
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+#include "formats/flac.h"
+#include "fuzz_support.h"
+
+using namespace tfold_fuzz;
+
+namespace {
+
+// The fuzzer's files are small; a stream that promises more is read only this far.
+constexpr std::uint64_t READ_LIMIT = 1 << 20;
+
+std::vector<std::uint8_t> read_at(AudioFile& file, std::uint64_t offset, std::size_t wanted) {
+  std::vector<std::uint8_t> buffer(wanted);
+  const std::int64_t got = flac_read_data(file, buffer, offset);
+  FUZZ_CHECK(got >= -1 && got <= static_cast<std::int64_t>(wanted));
+  if (offset > file.si.numBytes) FUZZ_CHECK(got == -1);
+  if (offset == file.si.numBytes) FUZZ_CHECK(got == 0);
+  buffer.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+  return buffer;
+}
+
+void check_track(AudioFile& source, const std::vector<std::uint8_t>& present) {
+  const SampleInfo& si = source.si;
+  // Block 1, from its first sample to the next block's, as the split writer asks for it.
+  const std::uint64_t first = format_block_offset(1, si);
+  const std::uint64_t end = format_block_offset(2, si);
+  if (si.bufferSize == 0 || end > present.size()) return;
+  const std::string out = scratch_dir() + "/track.flac";
+  std::remove(out.c_str());
+  // A source may fail its MD5 check, or refuse a seek its frames allowed reading through;
+  // a failed track must leave nothing behind.
+  if (flac_write_range(source, out, first, end, 2, nullptr, nullptr, nullptr) != 0) {
+    FUZZ_CHECK(access(out.c_str(), F_OK) != 0);
+    return;
+  }
+
+  ErrorText error;
+  AudioFilePtr track = flac_open_file(*flac_module(), out, &error);
+  FUZZ_CHECK(track != nullptr);
+  FUZZ_CHECK(track->si.channels == si.channels);
+  FUZZ_CHECK(track->si.samplesPerSec == si.samplesPerSec);
+  FUZZ_CHECK(track->si.bitsPerSample == si.bitsPerSample);
+  FUZZ_CHECK(track->si.numBytes == end - first);
+  const std::vector<std::uint8_t> expected(present.begin() + static_cast<std::ptrdiff_t>(first),
+                                           present.begin() + static_cast<std::ptrdiff_t>(end));
+  FUZZ_CHECK(read_at(*track, 0, static_cast<std::size_t>(end - first)) == expected);
+  flac_close_file(*flac_module(), std::move(track));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  quiet_glib_logging();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string path = write_input("input.flac", data, size);
+  ErrorText error;
+  AudioFilePtr file = flac_open_file(*flac_module(), path, &error);
+  if (!file) {
+    FUZZ_CHECK(error.has_value());
+    return 0;
+  }
+  const SampleInfo& si = file->si;
+  FUZZ_CHECK(si.channels >= 1 && si.channels <= 8);
+  FUZZ_CHECK(si.blockAlign == si.channels * (si.bitsPerSample / 8));
+  FUZZ_CHECK(si.numBytes % si.blockAlign == 0);
+
+  const auto limit = static_cast<std::size_t>(std::min(si.numBytes, READ_LIMIT));
+  const std::vector<std::uint8_t> present = read_at(*file, 0, limit);
+  read_at(*file, si.numBytes, 16);
+  read_at(*file, si.numBytes + 1, 16);
+  if (present.size() != si.numBytes) {
+    flac_close_file(*flac_module(), std::move(file));
+    return 0;
+  }
+  // Pieces that start inside frames and samples, read backwards, give the same bytes.
+  const std::size_t piece = std::max<std::size_t>(1, present.size() / 3 + 1);
+  for (std::size_t at = present.size(); at-- > 0;) {
+    if (at % piece != 0 && at != present.size() - 1) continue;
+    const std::vector<std::uint8_t> again = read_at(*file, at, std::min<std::size_t>(piece, present.size() - at));
+    FUZZ_CHECK(std::equal(again.begin(), again.end(), present.begin() + static_cast<std::ptrdiff_t>(at)));
+  }
+  check_track(*file, present);
+  flac_close_file(*flac_module(), std::move(file));
+  return 0;
+}
