@@ -56,9 +56,9 @@ std::optional<std::uint64_t> stream_start(int fd, std::uint64_t file_size) {
 }
 
 template <unsigned Bytes>
-void interleave(const FlacFrame& frame, std::uint32_t from, std::uint32_t count,
-                unsigned channels, unsigned shift, std::uint8_t* out) {
-  for (std::uint32_t i = from; i < from + count; ++i) {
+void interleave(const FlacFrame& frame, std::uint32_t count, unsigned channels, unsigned shift,
+                std::uint8_t* out) {
+  for (std::uint32_t i = 0; i < count; ++i) {
     for (unsigned c = 0; c < channels; ++c) {
       const auto value = static_cast<std::uint32_t>(frame.channels[c][i]) << shift;
       if constexpr (Bytes == 1) {
@@ -71,13 +71,14 @@ void interleave(const FlacFrame& frame, std::uint32_t from, std::uint32_t count,
   }
 }
 
-void interleave_frame(const FlacFrame& frame, std::uint32_t from, std::uint32_t count,
-                      unsigned channels, PcmLayout layout, std::uint8_t* out) {
+// The first `count` samples of the frame as interleaved PCM.
+void interleave_frame(const FlacFrame& frame, std::uint32_t count, unsigned channels,
+                      PcmLayout layout, std::uint8_t* out) {
   switch (layout.bytes) {
-    case 1: interleave<1>(frame, from, count, channels, layout.shift, out); break;
-    case 2: interleave<2>(frame, from, count, channels, layout.shift, out); break;
-    case 3: interleave<3>(frame, from, count, channels, layout.shift, out); break;
-    default: interleave<4>(frame, from, count, channels, layout.shift, out); break;
+    case 1: interleave<1>(frame, count, channels, layout.shift, out); break;
+    case 2: interleave<2>(frame, count, channels, layout.shift, out); break;
+    case 3: interleave<3>(frame, count, channels, layout.shift, out); break;
+    default: interleave<4>(frame, count, channels, layout.shift, out); break;
   }
 }
 
@@ -217,7 +218,7 @@ int decode_next_frame(FlacAudioFile& file) {
     const std::uint64_t left = file.total_samples - std::min(frame.first, file.total_samples);
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame.count, left));
     file.frame_pcm.resize(static_cast<std::size_t>(count) * file.si.blockAlign);
-    interleave_frame(frame, 0, count, channels, layout, file.frame_pcm.data());
+    interleave_frame(frame, count, channels, layout, file.frame_pcm.data());
     file.frame_pcm_offset = frame.first * file.si.blockAlign;
     file.next_sample = frame.first + count;
     return true;

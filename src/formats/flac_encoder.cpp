@@ -102,11 +102,9 @@ class TrackEncoder {
     return false;
   }
 
-  bool add(const FlacFrame& frame, std::uint32_t from, std::uint32_t count, unsigned channels,
-           std::string& reason) {
-    const FLAC__int32* pieces[FLAC__MAX_CHANNELS] = {};
-    for (unsigned c = 0; c < channels; ++c) pieces[c] = frame.channels[c] + from;
-    if (FLAC__stream_encoder_process(encoder_.get(), pieces, count)) return true;
+  // The first `count` samples of the frame.
+  bool add(const FlacFrame& frame, std::uint32_t count, std::string& reason) {
+    if (FLAC__stream_encoder_process(encoder_.get(), frame.channels, count)) return true;
     reason = state_text();
     return false;
   }
@@ -168,9 +166,8 @@ class TrackEncoder {
 // Carries the decoded frames of the track into its encoder, reporting progress.
 class TrackCopy {
  public:
-  TrackCopy(const FlacAudioFile& file, FlacTrack track, TrackEncoder& encoder,
-            WriteProgressFunc progress, void* user_data)
-      : file_(file), track_(track), encoder_(encoder), progress_(progress), user_data_(user_data),
+  TrackCopy(FlacTrack track, TrackEncoder& encoder, WriteProgressFunc progress, void* user_data)
+      : track_(track), encoder_(encoder), progress_(progress), user_data_(user_data),
         next_(track.first_sample) {}
 
   bool take(const FlacFrame& frame) {
@@ -181,7 +178,7 @@ class TrackCopy {
     }
     const auto count = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(frame.count, track_.end_sample - next_));
-    if (!encoder_.add(frame, 0, count, file_.stream_info.channels, reason_)) return false;
+    if (!encoder_.add(frame, count, reason_)) return false;
     next_ += count;
     report();
     return true;
@@ -202,7 +199,6 @@ class TrackCopy {
     progress_(user_data_, fraction);
   }
 
-  const FlacAudioFile& file_;
   FlacTrack track_;
   TrackEncoder& encoder_;
   WriteProgressFunc progress_;
@@ -229,7 +225,7 @@ bool copy_samples(const FlacAudioFile& file, const std::string& path, FlacTrack 
   if (track.first_sample > 0 && !decoder.seek(track.first_sample)) {
     return refuse(file, path, decoder.problem());
   }
-  TrackCopy copy(file, track, encoder, progress, user_data);
+  TrackCopy copy(track, encoder, progress, user_data);
   const FlacFrameHandler take = [&copy](const FlacFrame& frame) { return copy.take(frame); };
   while (!copy.done()) {
     const int got = decoder.decode_frame(take);

@@ -39,11 +39,11 @@ ToolResult run_tool(const std::vector<std::string>& args) {
   return result;
 }
 
-// The track's samples as flac decodes them: little-endian signed, as in the source WAV.
-Bytes decoded_pcm(const std::string& track, const TempDir& scratch) {
+// The track's samples as flac decodes them: little-endian, signed but at 8 bits, as in WAV.
+Bytes decoded_pcm(const std::string& track, const TempDir& scratch, bool eight_bits = false) {
   const std::string raw = scratch / "decoded.raw";
   const ToolResult r = run_tool({"flac", "-d", "-s", "-f", "--force-raw-format", "--endian=little",
-                                 "--sign=signed", "-o", raw, track});
+                                 eight_bits ? "--sign=unsigned" : "--sign=signed", "-o", raw, track});
   EXPECT_EQ(r.status, 0) << r.err;
   return r.status == 0 ? read_file(raw) : Bytes();
 }
@@ -134,6 +134,35 @@ TEST(SplitFlac, EveryTrackIsItsExactRangeAsAValidFlacStream) {
     }
     EXPECT_EQ(names_in(tfold.dir() / "tracks"),
               (std::vector<std::string>{"t1.flac", "t2.flac", "t3.flac", "t4.flac", "t5.flac", "t6.flac"}));
+  }
+}
+
+TEST(SplitFlac, DepthsAndChannelsAtTheEdgesSplitExactly) {
+  const struct {
+    const char* stem;
+    unsigned frame_bytes;
+    std::uint64_t second_track, end;  // in samples
+  } cases[] = {
+      {"flac_mono8bit", 1, 8820, 22050},
+      {"flac_mono32", 4, 17640, 44100},
+      {"flac_6ch24", 18, 19200, 48000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stem);
+    Tfold tfold;
+    TempDir scratch;
+    fs::create_directory(tfold.dir() / "tracks");
+    write_text(tfold / "breaks.txt", "0=a\n30=b\n");
+    const RunResult r =
+        tfold.run({"split", fixture(std::string(c.stem) + ".flac").string(), "breaks.txt", "tracks"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const Bytes source_pcm = wav_samples(std::string(c.stem) + ".wav");
+    const bool eight_bits = c.frame_bytes == 1;
+    EXPECT_TRUE(decoded_pcm((tfold.dir() / "tracks" / "a.flac").string(), scratch, eight_bits) ==
+                slice(source_pcm, 0, c.second_track * c.frame_bytes));
+    EXPECT_TRUE(decoded_pcm((tfold.dir() / "tracks" / "b.flac").string(), scratch, eight_bits) ==
+                slice(source_pcm, c.second_track * c.frame_bytes, (c.end - c.second_track) * c.frame_bytes));
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <FLAC/stream_encoder.h>
+
+#include <memory>
 #include <random>
 #include <regex>
 #include <string>
@@ -153,6 +156,7 @@ TEST(FlacRead, GivesTheSamplesOfTheSourceWav) {
       {"flac_stereo96_24.flac", "flac_stereo96_24.wav"},
       {"flac_stereo8.flac", "flac_stereo8.wav"},
       {"flac_mono8bit.flac", "flac_mono8bit.wav"},
+      {"flac_mono32.flac", "flac_mono32.wav"},
       {"flac_6ch24.flac", "flac_6ch24.wav"},
       {"flac_id3.flac", "flac_mono48.wav"},
       {"flac_unknown_length.flac", "flac_mono48.wav"},
@@ -219,6 +223,60 @@ TEST(FlacRead, BadStreamsWarnNamingTheFile) {
     EXPECT_NE(log.warnings()[0].find(fixture(c.name).string()), std::string::npos) << log.text();
     EXPECT_NE(log.warnings()[0].find(c.warning), std::string::npos) << log.text();
   }
+}
+
+// A depth that fills no whole bytes: 20 bits, encoded here since the flac tool takes only
+// 8, 16, 24 and 32 from raw input.
+class TwentyBitStream : public ::testing::Test {
+ protected:
+  static constexpr FLAC__int32 SAMPLES[] = {1, -1, 0, 524287, -524288, 0x12345};
+
+  void SetUp() override {
+    path_ = dir_ / "twenty.flac";
+    std::unique_ptr<FLAC__StreamEncoder, decltype(&FLAC__stream_encoder_delete)> encoder(
+        FLAC__stream_encoder_new(), FLAC__stream_encoder_delete);
+    ASSERT_TRUE(encoder);
+    FLAC__stream_encoder_set_channels(encoder.get(), 1);
+    FLAC__stream_encoder_set_bits_per_sample(encoder.get(), 20);
+    FLAC__stream_encoder_set_sample_rate(encoder.get(), 7500);  // 100 samples a block
+    ASSERT_EQ(FLAC__stream_encoder_init_file(encoder.get(), path_.c_str(), nullptr, nullptr),
+              FLAC__STREAM_ENCODER_INIT_STATUS_OK);
+    // Two blocks: the six samples again and again.
+    std::vector<FLAC__int32> samples;
+    for (int i = 0; i < 200; ++i) samples.push_back(SAMPLES[i % 6]);
+    const FLAC__int32* channels[] = {samples.data()};
+    ASSERT_TRUE(FLAC__stream_encoder_process(encoder.get(), channels, 200));
+    ASSERT_TRUE(FLAC__stream_encoder_finish(encoder.get()));
+  }
+
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(TwentyBitStream, SamplesSitAtTheTopOfThreeBytes) {
+  AudioFilePtr file = open_flac(path_);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->si.bitsPerSample, 24u);
+  EXPECT_EQ(file->si.blockAlign, 3u);
+  EXPECT_EQ(file->si.numBytes, 600u);
+  const Bytes expected = {0x10, 0x00, 0x00, 0xF0, 0xFF, 0xFF, 0x00, 0x00, 0x00,
+                          0xF0, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x50, 0x34, 0x12};
+  EXPECT_TRUE(read_at(*file, 0, 18).bytes == expected);
+  EXPECT_TRUE(read_at(*file, 306, 18).bytes == expected);  // sample 102, after a seek
+  ASSERT_TRUE(file->details.has_value());
+  EXPECT_NE(file->details->find(", 20 bit, "), std::string::npos) << *file->details;
+}
+
+TEST_F(TwentyBitStream, TrackKeepsTheDepth) {
+  AudioFilePtr file = open_flac(path_);
+  ASSERT_NE(file, nullptr);
+  const std::string track = dir_ / "track.flac";
+  // Block 1 on: samples 100 to 199.
+  ASSERT_EQ(flac_write_range(*file, track, format_block_offset(1, file->si), 0, 2, nullptr, nullptr, nullptr), 0);
+  AudioFilePtr written = open_flac(track);
+  ASSERT_NE(written, nullptr);
+  EXPECT_EQ(static_cast<FlacAudioFile&>(*written).stream_info.bits_per_sample, 20u);
+  EXPECT_TRUE(read_at(*written, 0, 300).bytes == read_at(*file, 300, 300).bytes);
 }
 
 // The analysis sees a FLAC file exactly as it sees the WAV of the same samples.
