@@ -320,6 +320,8 @@ AudioFilePtr flac_open_file(const FormatModule& module, const std::string& path,
     return nullptr;
   }
   file->si = sample_info(file->stream_info, file->total_samples);
+  // STREAMINFO states it, or decoding has just measured it.
+  file->exact_length = true;
   file->details = details_text(*file);
   return file;
 }

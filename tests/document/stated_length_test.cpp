@@ -173,7 +173,9 @@ std::vector<FileCase> every_kind_of_file() {
   };
   for (const char* name : {"mpeg_cbr128.mp3", "mpeg_cbr128_plain.mp3", "mpeg_vbr.mp3",
                            "mpeg_mono22.mp3", "mpeg_8k.mp3", "mpeg_layer2.mp2", "ogg_stereo44.ogg",
-                           "ogg_mono22.ogg", "ogg_6ch48.ogg", "ogg_chained_same.ogg"}) {
+                           "ogg_mono22.ogg", "ogg_6ch48.ogg", "ogg_chained_same.ogg",
+                           "flac_stereo8.flac", "flac_6ch24.flac", "flac_id3.flac",
+                           "flac_unknown_length.flac"}) {
     cases.push_back({name, read_file(fixture(name)), true});
   }
   // Frame lengths the header does not give: nothing is stated, both paths analyse in full.

@@ -109,6 +109,7 @@ TEST(FlacOpen, DescribesTheStreamAsPcmOfItsOwnDepth) {
     EXPECT_EQ(file->si.avgBytesPerSec, c.bytes_per_sec);
     EXPECT_EQ(file->si.bufferSize, c.buffer_size);
     EXPECT_EQ(file->si.numBytes, c.num_bytes);
+    EXPECT_TRUE(file->exact_length);
     ASSERT_TRUE(file->details.has_value());
     const std::regex details("reference libFLAC [0-9.]+ [0-9]{8}, " + std::to_string(c.bits) +
                              " bit, compression ratio 0\\.[0-9]{3}");
