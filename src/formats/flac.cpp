@@ -298,7 +298,7 @@ std::optional<std::uint64_t> flac_id3v2_tag_size(std::span<const std::uint8_t> h
 const FormatModule* flac_module() {
   static const FormatModule module = {"FLAC",           "libFLAC",       ".flac",
                                       flac_open_file,   flac_close_file, flac_read_data,
-                                      flac_write_range, false,           nullptr,
+                                      flac_write_range, true,            nullptr,
                                       PARALLEL_TRACKS};
   return &module;
 }
@@ -354,7 +354,7 @@ std::int64_t flac_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
 
 int flac_write_range(AudioFile& base, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t /*track_number*/, WriteProgressFunc progress,
-                     void* user_data, const TrackTags* /*tags*/) {
+                     void* user_data, const TrackTags* tags) {
   auto& file = static_cast<FlacAudioFile&>(base);
   const std::uint64_t frame = file.si.blockAlign;
   const std::uint64_t first = std::min(start / frame, file.total_samples);
@@ -365,7 +365,7 @@ int flac_write_range(AudioFile& base, const std::string& out_path, std::uint64_t
     return -1;
   }
   const FlacTrack track{first, std::max(first, stop)};
-  if (flac_write_track(file, out.get(), out_path, track, progress, user_data) != 0) return -1;
+  if (flac_write_track(file, out.get(), out_path, track, progress, user_data, tags) != 0) return -1;
   if (!out.close_and_keep()) {
     g_warning("Error writing to file %s: %s", out_path.c_str(), g_strerror(errno));
     return -1;

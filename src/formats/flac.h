@@ -46,7 +46,8 @@ void flac_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t flac_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // Decodes the PCM byte range [start, end) (end 0: to the end; offsets of whole sample frames,
 // as format_block_offset gives them) and encodes it as a new FLAC file with the source's tags
-// and pictures. -1 with a warning on failure; the output is then removed.
+// and pictures, tags in place of the source's fields of the same names. -1 with a warning on
+// failure; the output is then removed.
 int flac_write_range(AudioFile& file, const std::string& out_path, std::uint64_t start,
                      std::uint64_t end, std::uint32_t track_number, WriteProgressFunc progress,
                      void* user_data, const TrackTags* tags);

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/vorbis_comments.h"
+
 namespace {
 
 constexpr unsigned COMPRESSION_LEVEL = 5;  // what the flac tool uses unless told otherwise
@@ -50,8 +52,9 @@ struct TrackMetadata {
   }
 };
 
-bool build_metadata(const FlacAudioFile& file, std::uint64_t samples, TrackMetadata& metadata) {
-  if (FlacMetadataPtr comment = flac_track_comment(file.vorbis_comment.get())) {
+bool build_metadata(const FlacAudioFile& file, std::uint64_t samples, const TrackTags* tags,
+                    TrackMetadata& metadata) {
+  if (FlacMetadataPtr comment = flac_track_comment(file.vorbis_comment.get(), tags)) {
     metadata.add(comment.release());
   }
   for (const FlacMetadataPtr& picture : file.pictures) {
@@ -76,10 +79,11 @@ class TrackEncoder {
  public:
   explicit TrackEncoder(std::FILE* out) : out_(out), encoder_(FLAC__stream_encoder_new()) {}
 
-  bool start(const FlacAudioFile& file, std::uint64_t samples, std::string& reason) {
+  bool start(const FlacAudioFile& file, std::uint64_t samples, const TrackTags* tags,
+             std::string& reason) {
     FLAC__StreamEncoder* encoder = encoder_.get();
     const off_t base = ftello(out_);
-    if (encoder == nullptr || base < 0 || !build_metadata(file, samples, metadata_)) {
+    if (encoder == nullptr || base < 0 || !build_metadata(file, samples, tags, metadata_)) {
       reason = "out of memory";
       return false;
     }
@@ -245,21 +249,32 @@ bool copy_samples(const FlacAudioFile& file, const std::string& path, FlacTrack 
 
 }  // namespace
 
-FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment) {
-  if (comment == nullptr) return nullptr;
-  FlacMetadataPtr copy(FLAC__metadata_object_clone(comment));
+FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const TrackTags* tags) {
+  if (comment == nullptr && tags == nullptr) return nullptr;
+  FlacMetadataPtr copy(comment != nullptr ? FLAC__metadata_object_clone(comment)
+                                          : FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT));
   if (!copy) return nullptr;
-  auto& fields = copy->data.vorbis_comment;
-  for (std::uint32_t i = fields.num_comments; i-- > 0;) {
-    const auto& entry = fields.comments[i];
-    const std::string_view text(reinterpret_cast<const char*>(entry.entry), entry.length);
-    if (is_whole_file_field(text)) FLAC__metadata_object_vorbiscomment_delete_comment(copy.get(), i);
+  const auto& entries = copy->data.vorbis_comment;
+  std::vector<std::string> fields;
+  for (std::uint32_t i = 0; i < entries.num_comments; ++i) {
+    std::string text(reinterpret_cast<const char*>(entries.comments[i].entry), entries.comments[i].length);
+    if (!is_whole_file_field(text)) fields.push_back(std::move(text));
+  }
+  if (tags != nullptr) fields = vorbis_comments_for_track(fields, *tags);
+  if (!FLAC__metadata_object_vorbiscomment_resize_comments(copy.get(), 0)) return nullptr;
+  for (const std::string& field : fields) {
+    FLAC__StreamMetadata_VorbisComment_Entry entry{
+        static_cast<FLAC__uint32>(field.size()),
+        reinterpret_cast<FLAC__byte*>(const_cast<char*>(field.data()))};
+    // Copied by libFLAC: the entry only lends it the text.
+    if (!FLAC__metadata_object_vorbiscomment_append_comment(copy.get(), entry, true)) return nullptr;
   }
   return copy;
 }
 
 int flac_write_track(const FlacAudioFile& file, std::FILE* out, const std::string& path,
-                     FlacTrack track, WriteProgressFunc progress, void* user_data) {
+                     FlacTrack track, WriteProgressFunc progress, void* user_data,
+                     const TrackTags* tags) {
   if (progress != nullptr) progress(user_data, 0.0);
   if (file.md5_mismatch) {
     refuse(file, path, "the source fails its MD5 check: its decoded audio is not what was encoded");
@@ -272,7 +287,7 @@ int flac_write_track(const FlacAudioFile& file, std::FILE* out, const std::strin
   }
   TrackEncoder encoder(out);
   std::string reason;
-  if (!encoder.start(file, track.end_sample - track.first_sample, reason)) {
+  if (!encoder.start(file, track.end_sample - track.first_sample, tags, reason)) {
     refuse(file, path, reason);
     return -1;
   }

@@ -326,6 +326,23 @@ TEST(FlacTrackComment, DropsTheFieldsOfTheWholeFileOnly) {
                                              "LOGO=kept", "CUESHEETS=kept", "REPLAYGAIN_TRACK=kept"};
   EXPECT_EQ(fields, expected);
   EXPECT_EQ(flac_track_comment(nullptr), nullptr);
+
+  // The break list's tags take the place of the source's fields of the same names.
+  TrackTags tags;
+  tags.title = "Encore";
+  tags.track_number = 3;
+  tags.track_total = 9;
+  const FlacMetadataPtr tagged = flac_track_comment(comment.get(), &tags);
+  ASSERT_NE(tagged, nullptr);
+  fields.clear();
+  for (std::uint32_t i = 0; i < tagged->data.vorbis_comment.num_comments; ++i) {
+    const auto& entry = tagged->data.vorbis_comment.comments[i];
+    fields.emplace_back(reinterpret_cast<const char*>(entry.entry), entry.length);
+  }
+  const std::vector<std::string> with_tags = {"REPLAYGAIN_ALBUM_GAIN=-2 dB", "LOGO=kept",
+                                              "CUESHEETS=kept", "REPLAYGAIN_TRACK=kept",
+                                              "TITLE=Encore", "TRACKNUMBER=3", "TRACKTOTAL=9"};
+  EXPECT_EQ(fields, with_tags);
 }
 
 }  // namespace
