@@ -4,14 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include <glib.h>
 #include <vorbis/codec.h>
 
+#include "formats/ogg_crc.h"
 #include "formats/vorbis_comments.h"
 
 namespace {
@@ -20,6 +23,17 @@ constexpr std::uint64_t HEADER_PACKETS = 3;
 constexpr std::size_t WINDOW_BYTES = 256 << 10;
 constexpr std::size_t OUTPUT_BYTES = 256 << 10;
 constexpr std::size_t PAGE_HEADER_BYTES = 27;
+constexpr std::size_t MAX_PAGE_HEADER_BYTES = PAGE_HEADER_BYTES + 255;
+constexpr unsigned char CONTINUED_FLAG = 0x01;
+
+void put_le(unsigned char* out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint32_t get_le32(const unsigned char* in) {
+  return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 |
+         std::uint32_t{in[3]} << 24;
+}
 
 void report(WriteProgressFunc progress, void* user_data, double fraction) {
   if (progress != nullptr) progress(user_data, fraction);
@@ -187,6 +201,27 @@ class StreamWriter {
   // Writes every packet given so far, ending the page there.
   bool end_page() { return pass(ogg_stream_flush); }
 
+  // Writes a page made elsewhere as this stream's next, with the granule position given; every
+  // packet given before must have been written. Only the header changes: the body is the
+  // source's, copied as it is, and the checksum moves with the header alone, so a page that is
+  // damaged in the source stays damaged in the track instead of being made to look sound.
+  bool add_page(const ogg_page& source, std::int64_t granule) {
+    std::array<unsigned char, MAX_PAGE_HEADER_BYTES> header{};
+    std::memcpy(header.data(), source.header, static_cast<std::size_t>(source.header_len));
+    header[5] &= CONTINUED_FLAG;  // never a first or a last page here
+    put_le(header.data() + 6, static_cast<std::uint64_t>(granule), 8);
+    put_le(header.data() + 14, static_cast<std::uint32_t>(stream_.get()->serialno), 4);
+    put_le(header.data() + 18, static_cast<std::uint32_t>(stream_.get()->pageno++), 4);
+    const auto header_bytes = static_cast<std::size_t>(source.header_len);
+    const std::uint32_t crc = ogg_crc_after_header_change(
+        get_le32(source.header + 22), std::span(source.header, header_bytes),
+        std::span(header.data(), header_bytes), header_bytes + static_cast<std::uint64_t>(source.body_len));
+    put_le(header.data() + 22, crc, 4);
+    ogg_page page = source;
+    page.header = header.data();
+    return pages_.add(page);
+  }
+
  private:
   bool pass(int (*take)(ogg_stream_state*, ogg_page*)) {
     ogg_page page;
@@ -328,27 +363,97 @@ PartResult write_headers(const OggLink& link, StreamWriter& stream, const TrackT
   return stream.end_page() ? PartResult::written : PartResult::write_failed;
 }
 
+// Passes stream packets [from, to] of the part through libogg, ending a page after `to`.
+PartResult copy_packets(const OggLink& link, const OggCutPart& part, PageReader& pages,
+                        StreamWriter& stream, std::uint64_t from, std::uint64_t to) {
+  PacketReader packets(link, pages, from);
+  ogg_packet packet;
+  std::uint64_t number = 0;
+  for (;;) {
+    if (packets.next(packet, number) != 1) return PartResult::source_changed;
+    if (number < from) continue;
+    const auto audio_packet = static_cast<std::size_t>(number - HEADER_PACKETS);
+    stream.add(packet.packet, packet.bytes, granule_of(link, part, audio_packet),
+               audio_packet == part.last);
+    // The start trim holds only on a first audio page of the priming packet and the first
+    // packet with samples.
+    const bool page_ends = number == to || audio_packet == part.priming + 1;
+    if (!(page_ends ? stream.end_page() : stream.pass_full_pages())) return PartResult::write_failed;
+    if (number == to) return PartResult::written;
+  }
+}
+
+// Source pages [first, end) that can go into the track as they are but for their headers:
+// they begin and end on packet boundaries, after the first audio page's two packets and
+// before the last packet, which carries the end trim. Empty when the part has none.
+struct PageRun {
+  std::size_t first = 0;
+  std::size_t end = 0;
+};
+
+PageRun whole_pages(const OggLink& link, const OggCutPart& part) {
+  const std::vector<OggIndexPage>& pages = link.pages;
+  const std::uint64_t after_first_page = part.priming + 2 + HEADER_PACKETS;
+  const std::uint64_t last = part.last + HEADER_PACKETS;
+  PageRun run;
+  run.first = page_of_packet(link, after_first_page);
+  while (run.first < pages.size() &&
+         (pages[run.first].continued || pages[run.first].first_packet < after_first_page)) {
+    ++run.first;
+  }
+  run.end = page_of_packet(link, last);
+  while (run.end > run.first && pages[run.end].continued) --run.end;
+  if (run.end <= run.first) return {};
+  return run;
+}
+
+// Copies the pages of run. The granule position of each is rebased from the index, since the
+// source's counts from the source's first sample.
+PartResult copy_pages(const OggLink& link, const OggCutPart& part, PageReader& pages,
+                      StreamWriter& stream, const PageRun& run) {
+  for (std::size_t k = run.first; k < run.end; ++k) {
+    const OggIndexPage& entry = link.pages[k];
+    ogg_page page;
+    if (!pages.read(entry, page) ||
+        static_cast<std::uint32_t>(ogg_page_serialno(&page)) != link.serial ||
+        (ogg_page_continued(&page) != 0) != entry.continued) {
+      return PartResult::source_changed;
+    }
+    const int finished = ogg_page_packets(&page);
+    std::int64_t granule = -1;
+    if (finished > 0) {
+      // Stream packets finished by the end of the page, less one: the page's last.
+      const std::uint64_t last_finished =
+          entry.first_packet - (entry.continued ? 1 : 0) + static_cast<std::uint64_t>(finished) - 1;
+      if (last_finished < part.priming + 2 + HEADER_PACKETS || last_finished >= part.last + HEADER_PACKETS) {
+        return PartResult::source_changed;
+      }
+      granule = granule_of(link, part, static_cast<std::size_t>(last_finished - HEADER_PACKETS));
+    }
+    if (!stream.add_page(page, granule)) return PartResult::write_failed;
+  }
+  return PartResult::written;
+}
+
+// Headers, then the packets of the first audio page and of the pages up to a page boundary
+// through libogg, the whole pages after them as they are, and the packets of the last pages
+// through libogg again: most of a long track is copied page by page.
 PartResult write_part(const OggLink& link, const OggCutPart& part, PageReader& pages,
                       PageWriter& out, const TrackTags* tags) {
   StreamWriter stream(part.serial, out);
   if (const PartResult headers = write_headers(link, stream, tags); headers != PartResult::written) {
     return headers;
   }
-  PacketReader packets(link, pages, part.priming + HEADER_PACKETS);
-  ogg_packet packet;
-  std::uint64_t number = 0;
-  for (;;) {
-    if (packets.next(packet, number) != 1) return PartResult::source_changed;
-    if (number < part.priming + HEADER_PACKETS) continue;
-    const auto audio_packet = static_cast<std::size_t>(number - HEADER_PACKETS);
-    const bool last = audio_packet == part.last;
-    stream.add(packet.packet, packet.bytes, granule_of(link, part, audio_packet), last);
-    // The start trim holds only on a first audio page of the priming packet and the first
-    // packet with samples.
-    const bool page_ends = last || audio_packet == part.priming + 1;
-    if (!(page_ends ? stream.end_page() : stream.pass_full_pages())) return PartResult::write_failed;
-    if (last) return PartResult::written;
+  const std::uint64_t priming = part.priming + HEADER_PACKETS;
+  const std::uint64_t last = part.last + HEADER_PACKETS;
+  const PageRun run = whole_pages(link, part);
+  if (run.end == 0) return copy_packets(link, part, pages, stream, priming, last);
+  PartResult result = copy_packets(link, part, pages, stream, priming, link.pages[run.first].first_packet - 1);
+  if (result == PartResult::written) result = copy_pages(link, part, pages, stream, run);
+  if (result == PartResult::written) {
+    result = copy_packets(link, part, pages, stream, link.pages[run.end].first_packet, last);
   }
+  return result;
 }
 
 // The source bytes the parts' packets span, for the progress fractions.

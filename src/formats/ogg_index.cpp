@@ -157,7 +157,7 @@ class IndexBuilder {
     }
     builder.packet_open = leaves_packet_open(page);
     const auto bytes = static_cast<std::uint32_t>(page.header_len + page.body_len);
-    builder.link.pages.push_back({offset, bytes, builder.packets + (continued ? 1 : 0)});
+    builder.link.pages.push_back({offset, bytes, continued, builder.packets + (continued ? 1 : 0)});
     const std::int64_t granule = ogg_page_granulepos(&page);
     if (granule < -1 || granule > GRANULE_LIMIT) {
       set_error_message(error,

@@ -35,6 +35,7 @@ class OggStream {
 struct OggIndexPage {
   std::uint64_t offset = 0;        // file position of the page
   std::uint32_t bytes = 0;         // header and body
+  bool continued = false;          // begins with the rest of a packet from the page before
   std::uint64_t first_packet = 0;  // stream packet number of the first packet beginning here or later
 };
 

@@ -121,6 +121,8 @@ TEST(SplitOgg, EveryTrackDecodesToItsRangeOfTheSource) {
        {{0, 0}, {12, 1280}, {50, 5333}, {144, 15360}},
        {{1, Claim::on_packet_boundary}, {2, Claim::inside_packet}, {3, Claim::on_packet_boundary}},
        0},
+      // 20 s: long tracks, which copy most of the source's pages whole.
+      {"ogg_cut_long.ogg", {{0, 0}, {1, 588}, {333, 195804}, {750, 441000}, {1400, 823200}}, {}, 0},
       // Two links of 2 s: a track inside each, one across the boundary.
       {"ogg_cut_chained.ogg", {{0, 0}, {140, 82320}, {160, 94080}}, {}, 2},
       // A track that ends exactly at the end of the first link stays a single stream.
@@ -202,6 +204,53 @@ TEST(SplitOgg, PagesOfATrack) {
     serials.insert(ogg_page_layout(read_file(tracks[i].path)).front().serial);
   }
   EXPECT_EQ(serials.size(), tracks.size());
+}
+
+// The body of each page: its bytes after the header.
+std::vector<Bytes> page_bodies(const Bytes& bytes) {
+  std::vector<Bytes> bodies;
+  for (const OggPageLayout& page : ogg_page_layout(bytes)) {
+    const std::size_t header = 27 + bytes[page.offset + 26];
+    bodies.push_back(slice(bytes, page.offset + header, page.bytes - header));
+  }
+  return bodies;
+}
+
+TEST(SplitOgg, LongTrackCarriesTheSourcesPagesAndSeeksToTheSample) {
+  const fs::path long_source = fixture("ogg_cut_long.ogg");
+  const DecodedVorbis source = decode_vorbis(long_source);
+  ASSERT_TRUE(source.opened);
+  Tfold t;
+  RunResult r;
+  const auto tracks = split(t, long_source, {{0, 0}, {37, 21756}, {1300, 764400}}, source.frames(), r);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Track& track = tracks[1];
+  const Bytes bytes = read_file(track.path);
+  const std::vector<OggPageLayout> pages = ogg_page_layout(bytes);
+  std::uint64_t covered = 0;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    EXPECT_EQ(pages[i].sequence, i);
+    EXPECT_EQ(pages[i].serial, pages[0].serial);
+    EXPECT_EQ(pages[i].eos, i + 1 == pages.size());
+    covered += pages[i].bytes;
+  }
+  EXPECT_EQ(covered, bytes.size());  // every page's CRC holds
+
+  // Between its first pages and its last, the track holds the source's pages as they are.
+  const std::vector<Bytes> source_bodies = page_bodies(read_file(long_source));
+  const std::vector<Bytes> track_bodies = page_bodies(bytes);
+  const auto kept = std::count_if(track_bodies.begin(), track_bodies.end(), [&](const Bytes& body) {
+    return std::find(source_bodies.begin(), source_bodies.end(), body) != source_bodies.end();
+  });
+  ASSERT_GE(track_bodies.size(), 20u);
+  EXPECT_GE(kept + 8, std::ptrdiff_t(track_bodies.size()));
+
+  // A player seeks by the granule positions of those pages: it must land on the sample.
+  for (const std::int64_t frame : {0, 1, 4095, 100000, 377777, 742643}) {
+    SCOPED_TRACE(frame);
+    const std::int64_t count = std::min<std::int64_t>(2000, track.end - track.first - frame);
+    EXPECT_TRUE(decode_vorbis_after_seek(track.path, frame, count) == source.frames(track.first + frame, count));
+  }
 }
 
 TEST(SplitOgg, SourcesWithTheirOwnTrimsOrALaterFirstGranule) {

@@ -72,6 +72,27 @@ DecodedVorbis decode_vorbis(const std::filesystem::path& path) {
   return decoded;
 }
 
+std::vector<std::int16_t> decode_vorbis_after_seek(const std::filesystem::path& path,
+                                                   std::int64_t frame, std::int64_t count) {
+  std::vector<std::int16_t> samples;
+  OggVorbis_File vf;
+  if (ov_fopen(path.c_str(), &vf) != 0) return samples;
+  const auto wanted = static_cast<std::size_t>(count * ov_info(&vf, -1)->channels);
+  if (ov_pcm_seek(&vf, frame) == 0) {
+    std::vector<char> buffer(1 << 16);
+    while (samples.size() < wanted) {
+      const int bytes = int(std::min(buffer.size(), (wanted - samples.size()) * 2));
+      const long got = ov_read(&vf, buffer.data(), bytes, 0, 2, 1, nullptr);
+      if (got == OV_HOLE) continue;
+      if (got <= 0) break;
+      const auto* first = reinterpret_cast<const std::int16_t*>(buffer.data());
+      samples.insert(samples.end(), first, first + got / 2);
+    }
+  }
+  ov_clear(&vf);
+  return samples;
+}
+
 std::vector<OggPageLayout> ogg_page_layout(const Bytes& bytes) {
   ogg_sync_state sync;
   ogg_sync_init(&sync);

@@ -32,6 +32,10 @@ struct DecodedVorbis {
 };
 
 DecodedVorbis decode_vorbis(const std::filesystem::path& path);
+// What a player that seeks to `frame` of the file with ov_pcm_seek gets: up to `count` frames,
+// interleaved; empty when the seek fails. The seek goes by the pages' granule positions.
+std::vector<std::int16_t> decode_vorbis_after_seek(const std::filesystem::path& path,
+                                                   std::int64_t frame, std::int64_t count);
 
 struct OggPageLayout {
   std::uint64_t offset = 0;
