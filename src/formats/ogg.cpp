@@ -58,7 +58,6 @@ struct OggAudioFile final : AudioFile {
   // that every track tells it without reading the file again.
   std::optional<OggPacketIndex> packet_index;
   ErrorText index_failure;
-  OggCutBuffers cut_buffers;
 };
 
 // One ov_read. A hole in the data is a notice that some audio is missing, not the end of
@@ -201,7 +200,7 @@ void report(WriteProgressFunc progress, void* user_data, double fraction) {
 // The index of the file, built on first use; nullptr after a warning when it cannot be.
 const OggPacketIndex* packet_index(OggAudioFile& file) {
   if (!file.packet_index && !file.index_failure) {
-    file.packet_index = ogg_index_packets(file.fp.get(), &file.index_failure);
+    file.packet_index = ogg_index_packets(fileno(file.fp.get()), &file.index_failure);
     if (!file.packet_index && !file.index_failure) file.index_failure = "unreadable";
     // libvorbisfile counts the length from the granule positions alone, the index follows the
     // decoder packet by packet: they differ only where a stream's positions contradict its
@@ -275,7 +274,7 @@ int ogg_write_range(AudioFile& base, const TrackRequest& request) {
                                              : static_cast<std::int64_t>(request.end / file.si.blockAlign);
 
   report(request.progress, request.user_data, 0.0);
-  if (ogg_cut(*index, file.cut_buffers, file.fp.get(), file.path, first, stop,
+  if (ogg_cut(*index, file.fp.get(), file.path, first, stop,
               static_cast<std::uint32_t>(std::max(request.track_number, 0)), request.out, request.path,
               request.progress, request.user_data, request.tags) != 0) {
     return -1;

@@ -97,9 +97,9 @@ std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std
 // Reads the source's pages a window at a time and reports the share read.
 class PageReader {
  public:
-  PageReader(std::FILE* source, std::vector<unsigned char>& window, std::uint64_t total_bytes,
-             WriteProgressFunc progress, void* user_data)
-      : fd_(fileno(source)), window_(window),
+  PageReader(std::FILE* source, std::uint64_t total_bytes, WriteProgressFunc progress,
+             void* user_data)
+      : fd_(fileno(source)),
         total_bytes_(std::max<std::uint64_t>(1, total_bytes)), progress_(progress),
         user_data_(user_data) {}
 
@@ -142,7 +142,7 @@ class PageReader {
   }
 
   int fd_;
-  std::vector<unsigned char>& window_;
+  std::vector<unsigned char> window_;
   std::uint64_t total_bytes_;
   WriteProgressFunc progress_;
   void* user_data_;
@@ -154,10 +154,7 @@ class PageReader {
 // Collects finished pages and writes them to the output in large pieces.
 class PageWriter {
  public:
-  PageWriter(std::FILE* out, std::vector<unsigned char>& buffer) : out_(out), buffer_(buffer) {
-    buffer_.clear();
-    buffer_.reserve(OUTPUT_BYTES);
-  }
+  explicit PageWriter(std::FILE* out) : out_(out) { buffer_.reserve(OUTPUT_BYTES); }
 
   bool add(const ogg_page& page) {
     buffer_.insert(buffer_.end(), page.header, page.header + page.header_len);
@@ -173,7 +170,7 @@ class PageWriter {
 
  private:
   std::FILE* out_;
-  std::vector<unsigned char>& buffer_;
+  std::vector<unsigned char> buffer_;
 };
 
 // One logical stream of the output: packets in, pages built by libogg out.
@@ -497,7 +494,7 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
   return parts;
 }
 
-int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
+int ogg_cut(const OggPacketIndex& index, std::FILE* source,
             const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
             std::string_view out_name, WriteProgressFunc progress, void* user_data,
@@ -516,8 +513,8 @@ int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* sour
               "not follow",
               start, end, source_path.c_str());
   }
-  PageReader pages(source, buffers.source_window, span_bytes(index, *parts), progress, user_data);
-  PageWriter writer(out, buffers.output);
+  PageReader pages(source, span_bytes(index, *parts), progress, user_data);
+  PageWriter writer(out);
   for (const OggCutPart& part : *parts) {
     const PartResult result = write_part(index.links[part.link], part, pages, writer, tags);
     if (result == PartResult::bad_comments) {

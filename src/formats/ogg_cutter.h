@@ -33,19 +33,12 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
                                                     std::uint32_t track_number,
                                                     ErrorText* error);
 
-// Buffers kept from one cut of a file to the next, so that a track does not ask the system
-// for fresh memory.
-struct OggCutBuffers {
-  std::vector<unsigned char> source_window;
-  std::vector<unsigned char> output;
-};
-
 // Writes the track [start, end) of the indexed file `source` into `out` (already open; not
 // closed here), reporting fractions of the work through progress. A track across links becomes
 // chained streams, with a warning. With tags, each stream's comments are the source's with the
 // tags' fields replaced (vorbis_comments_for_track). 0, or -1 after a warning naming
 // source_path or out_name; out then holds a partial stream.
-int ogg_cut(const OggPacketIndex& index, OggCutBuffers& buffers, std::FILE* source,
+int ogg_cut(const OggPacketIndex& index, std::FILE* source,
             const std::string& source_path,
             std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
             std::string_view out_name, WriteProgressFunc progress, void* user_data,

@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <memory>
 #include <set>
+#include <span>
 
 #include <glib.h>
 #include <vorbis/codec.h>
@@ -249,14 +250,11 @@ class IndexBuilder {
 
 }  // namespace
 
-std::optional<OggPacketIndex> ogg_index_packets(std::FILE* fp, ErrorText* error) {
-  if (fseeko(fp, 0, SEEK_SET) != 0) {
-    set_error_message(error, "%s", g_strerror(errno));
-    return std::nullopt;
-  }
+std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
   OggSync sync;
   IndexBuilder builder;
-  std::uint64_t offset = 0;
+  std::uint64_t offset = 0;   // of the next page
+  std::uint64_t read_to = 0;  // of the next byte to read
   for (;;) {
     ogg_page page;
     const int got = ogg_sync_pageout(sync.get(), &page);
@@ -270,13 +268,15 @@ std::optional<OggPacketIndex> ogg_index_packets(std::FILE* fp, ErrorText* error)
       continue;
     }
     char* buffer = ogg_sync_buffer(sync.get(), READ_BYTES);
-    const std::size_t read = std::fread(buffer, 1, READ_BYTES, fp);
+    const std::int64_t read = format_read_at(
+        fd, std::span(reinterpret_cast<std::uint8_t*>(buffer), READ_BYTES), read_to);
+    if (read < 0) {
+      set_error_message(error, "read error: %s", g_strerror(errno));
+      return std::nullopt;
+    }
     if (read == 0) break;
+    read_to += static_cast<std::uint64_t>(read);
     ogg_sync_wrote(sync.get(), static_cast<long>(read));
-  }
-  if (std::ferror(fp)) {
-    set_error_message(error, "read error: %s", g_strerror(errno));
-    return std::nullopt;
   }
   if (sync.holds_unread_bytes()) {
     set_error_message(error, "the last page, at byte %" PRIu64 ", is cut short", offset);

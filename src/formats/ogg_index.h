@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,7 +69,8 @@ struct OggPacketIndex {
   std::int64_t decoded_length = 0;
 };
 
-// Indexes the whole file from its first byte. std::nullopt, with the reason in *error, when the file is
+// Indexes the whole file from its first byte, reading by position: the descriptor's own
+// position is neither used nor moved. std::nullopt, with the reason in *error, when the file is
 // not a clean Ogg Vorbis stream: a damaged page, bytes that are no page, a page cut short at
 // the end, a missing or bad header, a gap in a stream's pages.
-std::optional<OggPacketIndex> ogg_index_packets(std::FILE* fp, ErrorText* error);
+std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error);

@@ -15,7 +15,7 @@ std::optional<OggPacketIndex> index_bytes(const Bytes& bytes, ErrorText* error) 
   TempDir dir;
   write_file(dir / "in.ogg", bytes);
   const FilePtr fp(std::fopen((dir / "in.ogg").c_str(), "rb"));
-  return ogg_index_packets(fp.get(), error);
+  return ogg_index_packets(fileno(fp.get()), error);
 }
 
 std::optional<OggPacketIndex> index_fixture(const std::string& name) {
