@@ -15,6 +15,7 @@
 #include "formats/wav.h"
 #include "support/harness.h"
 #include "support/log_capture.h"
+#include "support/module_reads.h"
 
 namespace {
 
@@ -22,31 +23,6 @@ using namespace tfold_test;
 
 AudioFilePtr open_flac(const std::string& path, ErrorText* error = nullptr) {
   return flac_open_file(*flac_module(), path, error);
-}
-
-struct ReadResult {
-  std::int64_t result = 0;
-  Bytes bytes;
-};
-
-ReadResult read_at(AudioFile& file, std::uint64_t offset, std::size_t length) {
-  ReadResult r;
-  r.bytes.assign(length, 0xEE);
-  r.result = file.module->read_data(file, r.bytes, offset);
-  r.bytes.resize(r.result > 0 ? static_cast<std::size_t>(r.result) : 0);
-  return r;
-}
-
-// The whole audio in reads of `piece` bytes from the start, as the analysis reads it.
-Bytes read_through(AudioFile& file, std::size_t piece) {
-  Bytes all;
-  for (;;) {
-    const ReadResult r = read_at(file, all.size(), piece);
-    EXPECT_GE(r.result, 0) << "at " << all.size();
-    if (r.result <= 0) break;
-    all.insert(all.end(), r.bytes.begin(), r.bytes.end());
-  }
-  return all;
 }
 
 // The sample bytes of the WAV that the FLAC fixture was encoded from.

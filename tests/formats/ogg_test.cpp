@@ -9,10 +9,14 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "support/module_reads.h"
 
 namespace {
 
 using tfold_test::Bytes;
+using tfold_test::ReadResult;
+using tfold_test::read_at;
+using tfold_test::read_through;
 using tfold_test::TempDir;
 using tfold_test::fixture;
 
@@ -38,31 +42,6 @@ class WarningLog {
 
 AudioFilePtr open_ogg(const std::string& path, ErrorText* error = nullptr) {
   return ogg_open_file(*ogg_module(), path, error);
-}
-
-struct ReadResult {
-  std::int64_t result = 0;
-  Bytes bytes;
-};
-
-ReadResult read_at(AudioFile& file, std::uint64_t offset, std::size_t length) {
-  ReadResult r;
-  r.bytes.assign(length, 0xEE);
-  r.result = ogg_read_data(file, r.bytes, offset);
-  r.bytes.resize(r.result > 0 ? static_cast<std::size_t>(r.result) : 0);
-  return r;
-}
-
-// The whole stream in reads of `piece` bytes from the start, as the analysis reads it.
-Bytes read_sequentially(AudioFile& file, std::size_t piece) {
-  Bytes all;
-  for (;;) {
-    const ReadResult r = read_at(file, all.size(), piece);
-    EXPECT_GE(r.result, 0) << "at " << all.size();
-    if (r.result <= 0) break;
-    all.insert(all.end(), r.bytes.begin(), r.bytes.end());
-  }
-  return all;
 }
 
 TEST(OggModule, DescribesItself) {
@@ -171,7 +150,7 @@ class OggRead : public testing::Test {
     ASSERT_EQ(file_->si.numBytes, 176400u);
     AudioFilePtr reference = open_ogg(fixture("ogg_stereo44.ogg"));
     ASSERT_NE(reference, nullptr);
-    all_ = read_sequentially(*reference, 2352);
+    all_ = read_through(*reference, 2352);
     ASSERT_EQ(all_.size(), 176400u);
   }
 
@@ -218,7 +197,7 @@ TEST_F(OggRead, SeeksGiveTheSameBytesAsReadingThrough) {
 
 TEST_F(OggRead, ReadsThatAreNotWholeFramesStillCoverTheStream) {
   // 8000 Hz mono has blocks of 213 bytes: reads end inside a sample frame.
-  EXPECT_TRUE(read_sequentially(*file_, 213) == all_);
+  EXPECT_TRUE(read_through(*file_, 213) == all_);
 }
 
 TEST(OggReadDamaged, SkipsAHoleInTheDataAndGoesOn) {
@@ -236,7 +215,7 @@ TEST(OggReadDamaged, SkipsAHoleInTheDataAndGoesOn) {
   AudioFilePtr file = open_ogg(path);
   ASSERT_NE(file, nullptr);
   WarningLog warnings;
-  const Bytes all = read_sequentially(*file, 2352);
+  const Bytes all = read_through(*file, 2352);
   EXPECT_TRUE(warnings.messages().empty());
   // The audio behind the hole arrives, though the lost page is missing from it.
   EXPECT_GT(all.size(), 176400u / 2);
