@@ -56,13 +56,18 @@ std::uint32_t append_byte(std::uint32_t crc, unsigned char byte) {
 std::uint32_t ogg_crc_after_header_change(std::uint32_t crc, std::span<const unsigned char> before,
                                           std::span<const unsigned char> after,
                                           std::uint64_t page_bytes) {
-  // The checksum of the change: the bytes before its first difference add nothing.
-  std::uint32_t change = 0;
-  std::size_t first = 0;
-  while (first < before.size() && before[first] == after[first]) ++first;
-  for (std::size_t i = first; i < before.size(); ++i) {
+  // The checksum of the change: the bytes before its first difference add nothing, and those
+  // after its last are zero bytes.
+  auto differs = [&](std::size_t i) {
     const bool checksum_field = i >= CHECKSUM_AT && i < CHECKSUM_AT + CHECKSUM_BYTES;
-    change = append_byte(change, checksum_field ? 0 : before[i] ^ after[i]);
-  }
-  return crc ^ append_zero_bytes(change, page_bytes - before.size());
+    return !checksum_field && before[i] != after[i];
+  };
+  std::size_t first = 0;
+  while (first < before.size() && !differs(first)) ++first;
+  if (first == before.size()) return crc;
+  std::size_t end = before.size();
+  while (!differs(end - 1)) --end;
+  std::uint32_t change = 0;
+  for (std::size_t i = first; i < end; ++i) change = append_byte(change, differs(i) ? before[i] ^ after[i] : 0);
+  return crc ^ append_zero_bytes(change, page_bytes - end);
 }
