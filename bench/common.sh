@@ -64,45 +64,23 @@ bench_mp3() { bench_lame bench60_128k.mp3 "$(bench_wav)" -b 128; }
 bench_mp3_vbr() { bench_lame bench60_vbr.mp3 "$(bench_wav)" -V 2; }
 # The 6-minute recording at 128 kbps, for comparing memory use.
 bench_mp3_6() { bench_lame bench6_128k.mp3 "$(bench_wav6)" -b 128; }
-# The 60-minute recording in Ogg Vorbis at quality 4 (about 128 kbps), and its first 6
-# minutes, with fixed serials.
-bench_ogg() {
-  local ogg="$cache/bench60_q4.ogg"
-  if [ ! -s "$ogg" ]; then
-    oggenc -Q -q 4 --serial 60 -o "$ogg.tmp" "$(bench_wav)"
-    mv "$ogg.tmp" "$ogg"
+# bench_encode NAME WAV ENCODER...: WAV encoded once into bench/cache/NAME by ENCODER -o OUT WAV.
+bench_encode() {
+  local out="$cache/$1" wav=$2
+  shift 2
+  if [ ! -s "$out" ]; then
+    "$@" -o "$out.tmp" "$wav"
+    mv "$out.tmp" "$out"
   fi
-  echo "$ogg"
+  echo "$out"
 }
 
-bench_ogg6() {
-  local ogg="$cache/bench6_q4.ogg"
-  if [ ! -s "$ogg" ]; then
-    oggenc -Q -q 4 --serial 6 -o "$ogg.tmp" "$(bench_wav6)"
-    mv "$ogg.tmp" "$ogg"
-  fi
-  echo "$ogg"
-}
-
-# The 60-minute recording as FLAC at the flac tool's default level (5).
-bench_flac() {
-  local flac="$cache/bench60.flac"
-  if [ ! -s "$flac" ]; then
-    flac -s -f -o "$flac.tmp" "$(bench_wav)"
-    mv "$flac.tmp" "$flac"
-  fi
-  echo "$flac"
-}
-
-# Its first 6 minutes, for comparing memory use.
-bench_flac6() {
-  local flac="$cache/bench6.flac"
-  if [ ! -s "$flac" ]; then
-    flac -s -f -o "$flac.tmp" "$(bench_wav6)"
-    mv "$flac.tmp" "$flac"
-  fi
-  echo "$flac"
-}
+# The 60-minute recording in Ogg Vorbis at quality 4 and in FLAC at the flac tool's default
+# level (5), each also as its first 6 minutes, for comparing memory use. Fixed Ogg serials.
+bench_ogg() { bench_encode bench60_q4.ogg "$(bench_wav)" oggenc -Q -q 4 --serial 60; }
+bench_ogg6() { bench_encode bench6_q4.ogg "$(bench_wav6)" oggenc -Q -q 4 --serial 6; }
+bench_flac() { bench_encode bench60.flac "$(bench_wav)" flac -s -f; }
+bench_flac6() { bench_encode bench6.flac "$(bench_wav6)" flac -s -f; }
 
 # A TXT break list of TRACKS equal tracks over MINUTES minutes, named trackNN; prints its path.
 bench_list() {
