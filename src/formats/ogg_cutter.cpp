@@ -1,8 +1,5 @@
 #include "formats/ogg_cutter.h"
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -15,12 +12,12 @@
 #include <vorbis/codec.h>
 
 #include "formats/ogg_crc.h"
+#include "formats/ogg_page_reader.h"
 #include "formats/vorbis_comments.h"
 
 namespace {
 
 constexpr std::uint64_t HEADER_PACKETS = 3;
-constexpr std::size_t WINDOW_BYTES = 256 << 10;
 constexpr std::size_t OUTPUT_BYTES = 256 << 10;
 constexpr std::size_t PAGE_HEADER_BYTES = 27;
 constexpr std::size_t MAX_PAGE_HEADER_BYTES = PAGE_HEADER_BYTES + 255;
@@ -33,10 +30,6 @@ void put_le(unsigned char* out, std::uint64_t value, int bytes) {
 std::uint32_t get_le32(const unsigned char* in) {
   return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 |
          std::uint32_t{in[3]} << 24;
-}
-
-void report(WriteProgressFunc progress, void* user_data, double fraction) {
-  if (progress != nullptr) progress(user_data, fraction);
 }
 
 // A serial number that depends on nothing but the source's serial, the track's number and the
@@ -94,62 +87,9 @@ std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std
   return part;
 }
 
-// Reads the source's pages a window at a time and reports the share read.
-class PageReader {
- public:
-  PageReader(std::FILE* source, std::uint64_t total_bytes, WriteProgressFunc progress,
-             void* user_data)
-      : fd_(fileno(source)),
-        total_bytes_(std::max<std::uint64_t>(1, total_bytes)), progress_(progress),
-        user_data_(user_data) {}
-
-  // The page the index saw at entry; false when the file no longer holds it there.
-  bool read(const OggIndexPage& entry, ogg_page& page) {
-    if (entry.offset < window_offset_ || entry.offset + entry.bytes > window_offset_ + window_bytes_) {
-      if (!fill_window(entry)) return false;
-    }
-    unsigned char* bytes = window_.data() + (entry.offset - window_offset_);
-    if (entry.bytes < PAGE_HEADER_BYTES || std::memcmp(bytes, "OggS", 4) != 0) return false;
-    const std::size_t header_bytes = PAGE_HEADER_BYTES + bytes[26];
-    if (header_bytes > entry.bytes) return false;
-    page.header = bytes;
-    page.header_len = static_cast<long>(header_bytes);
-    page.body = bytes + header_bytes;
-    page.body_len = static_cast<long>(entry.bytes - header_bytes);
-    read_bytes_ += entry.bytes;
-    return true;
-  }
-
- private:
-  bool fill_window(const OggIndexPage& entry) {
-    if (read_bytes_ > 0) {
-      report(progress_, user_data_,
-             std::min(1.0, static_cast<double>(read_bytes_) / static_cast<double>(total_bytes_)));
-    }
-    if (window_.size() < std::max<std::size_t>(WINDOW_BYTES, entry.bytes)) {
-      window_.resize(std::max<std::size_t>(WINDOW_BYTES, entry.bytes));
-    }
-    window_offset_ = entry.offset;
-    window_bytes_ = 0;
-    while (window_bytes_ < window_.size()) {
-      const ssize_t got = pread(fd_, window_.data() + window_bytes_, window_.size() - window_bytes_,
-                                static_cast<off_t>(entry.offset + window_bytes_));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      window_bytes_ += static_cast<std::size_t>(got);
-    }
-    return window_bytes_ >= entry.bytes;
-  }
-
-  int fd_;
-  std::vector<unsigned char> window_;
-  std::uint64_t total_bytes_;
-  WriteProgressFunc progress_;
-  void* user_data_;
-  std::uint64_t window_offset_ = 0;
-  std::size_t window_bytes_ = 0;
-  std::uint64_t read_bytes_ = 0;
-};
+bool read_page(OggPageReader& reader, const OggIndexPage& entry, ogg_page& page) {
+  return reader.read(entry.offset, entry.bytes, page);
+}
 
 // Collects finished pages and writes them to the output in large pieces.
 class PageWriter {
@@ -244,7 +184,7 @@ std::size_t page_of_packet(const OggLink& link, std::uint64_t packet) {
 // Hands out a link's packets, from the first that begins on the page of a given packet.
 class PacketReader {
  public:
-  PacketReader(const OggLink& link, PageReader& pages, std::uint64_t packet)
+  PacketReader(const OggLink& link, OggPageReader& pages, std::uint64_t packet)
       : link_(link), pages_(pages), stream_(link.serial), next_page_(page_of_packet(link, packet)),
         next_number_(link.pages[next_page_].first_packet) {}
 
@@ -260,14 +200,14 @@ class PacketReader {
       }
       if (next_page_ == link_.pages.size()) return 0;
       ogg_page page;
-      if (!pages_.read(link_.pages[next_page_++], page)) return -1;
+      if (!read_page(pages_, link_.pages[next_page_++], page)) return -1;
       if (ogg_stream_pagein(stream_.get(), &page) != 0) return -1;
     }
   }
 
  private:
   const OggLink& link_;
-  PageReader& pages_;
+  OggPageReader& pages_;
   OggStream stream_;
   std::size_t next_page_;
   std::uint64_t next_number_;
@@ -361,7 +301,7 @@ PartResult write_headers(const OggLink& link, StreamWriter& stream, const TrackT
 }
 
 // Passes stream packets [from, to] of the part through libogg, ending a page after `to`.
-PartResult copy_packets(const OggLink& link, const OggCutPart& part, PageReader& pages,
+PartResult copy_packets(const OggLink& link, const OggCutPart& part, OggPageReader& pages,
                         StreamWriter& stream, std::uint64_t from, std::uint64_t to) {
   PacketReader packets(link, pages, from);
   ogg_packet packet;
@@ -406,12 +346,12 @@ PageRun whole_pages(const OggLink& link, const OggCutPart& part) {
 
 // Copies the pages of run. The granule position of each is rebased from the index, since the
 // source's counts from the source's first sample.
-PartResult copy_pages(const OggLink& link, const OggCutPart& part, PageReader& pages,
+PartResult copy_pages(const OggLink& link, const OggCutPart& part, OggPageReader& pages,
                       StreamWriter& stream, const PageRun& run) {
   for (std::size_t k = run.first; k < run.end; ++k) {
     const OggIndexPage& entry = link.pages[k];
     ogg_page page;
-    if (!pages.read(entry, page) ||
+    if (!read_page(pages, entry, page) ||
         static_cast<std::uint32_t>(ogg_page_serialno(&page)) != link.serial ||
         (ogg_page_continued(&page) != 0) != entry.continued) {
       return PartResult::source_changed;
@@ -435,7 +375,7 @@ PartResult copy_pages(const OggLink& link, const OggCutPart& part, PageReader& p
 // Headers, then the packets of the first audio page and of the pages up to a page boundary
 // through libogg, the whole pages after them as they are, and the packets of the last pages
 // through libogg again: most of a long track is copied page by page.
-PartResult write_part(const OggLink& link, const OggCutPart& part, PageReader& pages,
+PartResult write_part(const OggLink& link, const OggCutPart& part, OggPageReader& pages,
                       PageWriter& out, const TrackTags* tags) {
   StreamWriter stream(part.serial, out);
   if (const PartResult headers = write_headers(link, stream, tags); headers != PartResult::written) {
@@ -513,7 +453,7 @@ int ogg_cut(const OggPacketIndex& index, std::FILE* source,
               "not follow",
               start, end, source_path.c_str());
   }
-  PageReader pages(source, span_bytes(index, *parts), progress, user_data);
+  OggPageReader pages(fileno(source), span_bytes(index, *parts), progress, user_data);
   PageWriter writer(out);
   for (const OggCutPart& part : *parts) {
     const PartResult result = write_part(index.links[part.link], part, pages, writer, tags);
