@@ -1,16 +1,22 @@
 #include "formats/ogg_index.h"
 
-#include <sys/types.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <span>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include <glib.h>
 #include <vorbis/codec.h>
+
+#include "formats/ogg_page_reader.h"
 
 namespace {
 
@@ -248,39 +254,142 @@ class IndexBuilder {
   std::set<std::uint32_t> other_streams_;  // streams of other codecs, passed over
 };
 
-}  // namespace
+// A page found sound by the checking pass: where it is and how long.
+struct PageSpan {
+  std::uint64_t offset = 0;
+  std::uint32_t bytes = 0;
+};
 
-std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
+// What the checking pass hands over: pages in file order, then its end.
+struct CheckedPages {
+  std::vector<PageSpan> pages;
+  bool finished = false;  // nothing follows these
+  ErrorText failure;      // when finished: why the pass stopped before a clean end
+};
+
+// Carries the checked pages from the checking thread to the indexing one, a read's worth at a
+// time. The checking stays a few reads ahead at most, so the memory held stays the same
+// whatever the file's length.
+class PageQueue {
+ public:
+  // false once the indexing side has given up: the checking should stop.
+  bool push(CheckedPages batch) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return batches_.size() < MAX_BATCHES || abandoned_; });
+    if (abandoned_) return false;
+    batches_.push_back(std::move(batch));
+    ready_.notify_one();
+    return true;
+  }
+
+  CheckedPages pop() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return !batches_.empty(); });
+    CheckedPages batch = std::move(batches_.front());
+    batches_.pop_front();
+    room_.notify_one();
+    return batch;
+  }
+
+  void abandon() {
+    const std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    room_.notify_all();
+  }
+
+ private:
+  static constexpr std::size_t MAX_BATCHES = 4;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::condition_variable room_;
+  std::deque<CheckedPages> batches_;
+  bool abandoned_ = false;
+};
+
+// Gives up the queue when the indexing returns, so that the checking thread never waits for
+// room that will not come.
+class AbandonOnExit {
+ public:
+  explicit AbandonOnExit(PageQueue& queue) : queue_(queue) {}
+  AbandonOnExit(const AbandonOnExit&) = delete;
+  AbandonOnExit& operator=(const AbandonOnExit&) = delete;
+  ~AbandonOnExit() { queue_.abandon(); }
+
+ private:
+  PageQueue& queue_;
+};
+
+// The checking pass: libogg finds the pages and checks every one's CRC. It runs beside the
+// indexing, which is as costly, so that the two take the time of one.
+void check_pages(int fd, PageQueue& queue) {
   OggSync sync;
-  IndexBuilder builder;
+  CheckedPages batch;
   std::uint64_t offset = 0;   // of the next page
   std::uint64_t read_to = 0;  // of the next byte to read
   for (;;) {
     ogg_page page;
     const int got = ogg_sync_pageout(sync.get(), &page);
     if (got < 0) {
-      set_error_message(error, "damaged page or foreign data at byte %" PRIu64, offset);
-      return std::nullopt;
+      set_error_message(&batch.failure, "damaged page or foreign data at byte %" PRIu64, offset);
+      break;
     }
     if (got > 0) {
-      if (!builder.add_page(page, offset, error)) return std::nullopt;
-      offset += static_cast<std::uint64_t>(page.header_len + page.body_len);
+      const auto bytes = static_cast<std::uint32_t>(page.header_len + page.body_len);
+      batch.pages.push_back({offset, bytes});
+      offset += bytes;
       continue;
     }
+    if (!batch.pages.empty() && !queue.push(std::exchange(batch, {}))) return;
     char* buffer = ogg_sync_buffer(sync.get(), READ_BYTES);
     const std::int64_t read = format_read_at(
         fd, std::span(reinterpret_cast<std::uint8_t*>(buffer), READ_BYTES), read_to);
     if (read < 0) {
-      set_error_message(error, "read error: %s", g_strerror(errno));
-      return std::nullopt;
+      set_error_message(&batch.failure, "read error: %s", g_strerror(errno));
+      break;
     }
-    if (read == 0) break;
+    if (read == 0) {
+      if (sync.holds_unread_bytes()) {
+        set_error_message(&batch.failure, "the last page, at byte %" PRIu64 ", is cut short", offset);
+      }
+      break;
+    }
     read_to += static_cast<std::uint64_t>(read);
     ogg_sync_wrote(sync.get(), static_cast<long>(read));
   }
-  if (sync.holds_unread_bytes()) {
-    set_error_message(error, "the last page, at byte %" PRIu64 ", is cut short", offset);
+  batch.finished = true;
+  queue.push(std::move(batch));
+}
+
+}  // namespace
+
+std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
+  PageQueue queue;
+  std::jthread checking;
+  try {
+    checking = std::jthread(check_pages, fd, std::ref(queue));
+  } catch (const std::system_error& failure) {
+    set_error_message(error, "cannot start a thread: %s", failure.what());
     return std::nullopt;
   }
-  return builder.finish(error);
+  const AbandonOnExit abandon(queue);
+  OggPageReader pages(fd);
+  IndexBuilder builder;
+  for (;;) {
+    const CheckedPages batch = queue.pop();
+    for (const PageSpan& span : batch.pages) {
+      ogg_page page;
+      if (!pages.read(span.offset, span.bytes, page)) {
+        set_error_message(error, "the page at byte %" PRIu64 " changed while the file was read",
+                          span.offset);
+        return std::nullopt;
+      }
+      if (!builder.add_page(page, span.offset, error)) return std::nullopt;
+    }
+    if (!batch.finished) continue;
+    if (batch.failure) {
+      set_error_message(error, "%s", batch.failure->c_str());
+      return std::nullopt;
+    }
+    return builder.finish(error);
+  }
 }
