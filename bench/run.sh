@@ -202,12 +202,15 @@ done
 rm -rf "$out"
 
 seconds_of() { awk -v j="$1" -v w="$2" '$1 == j && $2 == w { print $3 }' "$times" | median; }
+# A time as the table shows it: milliseconds below a tenth of a second, where hundredths of a
+# second would hide the difference.
+shown() { awk -v t="$1" 'BEGIN { if (t < 0.1) printf "%.1f ms", t * 1000; else printf "%.2f s", t }'; }
 # "ratio (seconds s)" of tfold against WHO, or "—" when WHO was not measured.
 cell() {
   local job=$1 who=$2 theirs
   theirs=$(seconds_of "$job" "$who")
   if [ -z "$theirs" ]; then echo "—"; return; fi
-  printf '%s (%.2f s)' "$(ratio "$(seconds_of "$job" tfold)" "$theirs")" "$theirs"
+  printf '%s (%s)' "$(ratio "$(seconds_of "$job" tfold)" "$theirs")" "$(shown "$theirs")"
 }
 
 echo
@@ -220,10 +223,10 @@ for peer in "${peer_columns[@]}"; do header+=" | ${peer_label[$peer]:-$peer}"; r
 echo "$header |"
 echo "$rule|"
 for job in "${jobs[@]}"; do
-  row="| ${label[$job]} | $(printf '%.2f s' "$(seconds_of "$job" tfold)")"
+  row="| ${label[$job]} | $(shown "$(seconds_of "$job" tfold)")"
   base=$(seconds_of "$job" "${baseline[$job]}")
   if [ -n "$base" ]; then
-    row+=" | $(printf '%s %.2f s | %s' "${baseline_label[$job]}" "$base" "$(ratio "$(seconds_of "$job" tfold)" "$base")")"
+    row+=" | ${baseline_label[$job]} $(shown "$base") | $(ratio "$(seconds_of "$job" tfold)" "$base")"
   else
     row+=" | ${baseline_label[$job]} — | —"
   fi
