@@ -110,7 +110,7 @@ wall() {
   local t0=$EPOCHREALTIME
   "$@" </dev/null >/dev/null 2>&1
   local t1=$EPOCHREALTIME
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", b - a }'
 }
 
 # A / B to two decimals.

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     }
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-  std::printf("%.3f\n", took.count());
+  std::printf("%.4f\n", took.count());
   format_close_file(std::move(file));
   return 0;
 }
