@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Writes the seed inputs of the fuzz targets: OUTDIR/<target>/ for each fuzz/<target>_fuzz.cpp
-# (wav, txt, cue, toc, settings, mpeg, flac). Every seed is small and written here byte by byte,
+# (wav, txt, cue, toc, settings, mpeg, flac, ogg). Every seed is small and written here byte by byte,
 # so the corpus is the same on every machine; the FLAC seeds are byte-made PCM that the flac
-# tool encodes (a newer flac may differ in its vendor string only).
+# tool encodes, the Ogg seeds the same PCM through oggenc (newer encoders may differ in their
+# vendor strings only).
 # Usage: make-seeds.sh OUTDIR
 set -euo pipefail
 out=${1:?usage: make-seeds.sh OUTDIR}
-mkdir -p "$out"/{wav,txt,cue,toc,settings,mpeg,flac}
+mkdir -p "$out"/{wav,txt,cue,toc,settings,mpeg,flac,ogg}
 
 # --- WAV: little-endian fields and chunks ------------------------------------------------
 le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))"; }
@@ -265,3 +266,17 @@ raw_flac six-channels 6 16 48000 2400 --channel-map=none --no-seektable
 { printf 'ID3\x03\x00\x00\x00\x00\x00\x10'; head -c 16 /dev/zero; cat "$out/flac/stereo16.flac"; } \
   >"$out/flac/id3-first.flac"
 head -c -100 "$out/flac/stereo16.flac" >"$out/flac/truncated.flac"
+
+# --- Ogg Vorbis: the same patterned PCM, encoded -----------------------------------------
+# raw_ogg NAME CHANNELS RATE BYTES SERIAL: BYTES of the pattern as 16-bit PCM.
+raw_ogg() {
+  local name=$1 channels=$2 rate=$3 bytes=$4 serial=$5 i
+  for ((i = 0; i <= bytes / 26; i++)); do printf 'tfold Ogg seed 01234567890'; done | head -c "$bytes" |
+    oggenc -Q -r -B 16 -C "$channels" -R "$rate" --serial "$serial" -q 0 -o "$out/ogg/$name.ogg" -
+}
+raw_ogg mono8k 1 8000 3200 1
+raw_ogg stereo11k 2 11025 8800 2
+raw_ogg second-link 1 8000 1600 3
+cat "$out/ogg/mono8k.ogg" "$out/ogg/second-link.ogg" >"$out/ogg/chained.ogg"
+rm "$out/ogg/second-link.ogg"
+head -c -40 "$out/ogg/stereo11k.ogg" >"$out/ogg/truncated.ogg"
