@@ -16,7 +16,10 @@ void put(TagLib::PropertyMap& properties, const char* key, const std::string& va
 std::string track_text(const TrackTags& tags) {
   if (tags.track_number <= 0) return {};
   std::string text = std::to_string(tags.track_number);
-  if (tags.track_total > 0) text += "/" + std::to_string(tags.track_total);
+  if (tags.track_total > 0) {
+    text += '/';
+    text += std::to_string(tags.track_total);
+  }
   return text;
 }
 

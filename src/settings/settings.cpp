@@ -44,7 +44,7 @@ const char* text_of(const std::optional<std::string>& slot) { return slot ? slot
 
 void store(std::optional<std::string>& slot, const char* value) {
   if (value != nullptr) {
-    slot = value;
+    slot.emplace(value);
   } else {
     slot.reset();
   }
@@ -198,7 +198,10 @@ std::optional<std::string> keep_broken_copy(const char* path) {
   const std::string_view contents(bytes.get(), size);
   for (int number = 0;; ++number) {
     std::string copy = std::string(path) + ".broken";
-    if (number > 0) copy += "." + std::to_string(number);
+    if (number > 0) {
+      copy += '.';
+      copy += std::to_string(number);
+    }
     if (write_new_file(copy, contents)) return copy;
     if (errno != EEXIST) {
       g_warning("Could not keep a copy of settings file %s as %s: %s", path, copy.c_str(), g_strerror(errno));
