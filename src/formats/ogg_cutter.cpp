@@ -21,6 +21,12 @@ constexpr std::uint64_t HEADER_PACKETS = 3;
 constexpr std::size_t OUTPUT_BYTES = 256 << 10;
 constexpr std::size_t PAGE_HEADER_BYTES = 27;
 constexpr std::size_t MAX_PAGE_HEADER_BYTES = PAGE_HEADER_BYTES + 255;
+// Where a page header keeps its fields.
+constexpr std::size_t FLAGS_AT = 5;
+constexpr std::size_t GRANULE_AT = 6;
+constexpr std::size_t SERIAL_AT = 14;
+constexpr std::size_t SEQUENCE_AT = 18;
+constexpr std::size_t CHECKSUM_AT = 22;
 constexpr unsigned char CONTINUED_FLAG = 0x01;
 
 void put_le(unsigned char* out, std::uint64_t value, int bytes) {
@@ -145,15 +151,15 @@ class StreamWriter {
   bool add_page(const ogg_page& source, std::int64_t granule) {
     std::array<unsigned char, MAX_PAGE_HEADER_BYTES> header{};
     std::memcpy(header.data(), source.header, static_cast<std::size_t>(source.header_len));
-    header[5] &= CONTINUED_FLAG;  // never a first or a last page here
-    put_le(header.data() + 6, static_cast<std::uint64_t>(granule), 8);
-    put_le(header.data() + 14, static_cast<std::uint32_t>(stream_.get()->serialno), 4);
-    put_le(header.data() + 18, static_cast<std::uint32_t>(stream_.get()->pageno++), 4);
+    header[FLAGS_AT] &= CONTINUED_FLAG;  // never a first or a last page here
+    put_le(header.data() + GRANULE_AT, static_cast<std::uint64_t>(granule), 8);
+    put_le(header.data() + SERIAL_AT, static_cast<std::uint32_t>(stream_.get()->serialno), 4);
+    put_le(header.data() + SEQUENCE_AT, static_cast<std::uint32_t>(stream_.get()->pageno++), 4);
     const auto header_bytes = static_cast<std::size_t>(source.header_len);
     const std::uint32_t crc = ogg_crc_after_header_change(
-        get_le32(source.header + 22), std::span(source.header, header_bytes),
+        get_le32(source.header + CHECKSUM_AT), std::span(source.header, header_bytes),
         std::span(header.data(), header_bytes), header_bytes + static_cast<std::uint64_t>(source.body_len));
-    put_le(header.data() + 22, crc, 4);
+    put_le(header.data() + CHECKSUM_AT, crc, 4);
     ogg_page page = source;
     page.header = header.data();
     return pages_.add(page);
