@@ -69,13 +69,12 @@ class ChunkWalk {
   // chunks start on even offsets, so an odd-sized chunk is followed by one byte more.
   bool skip_rest(const ChunkHeader& chunk, std::uint64_t consumed) {
     const std::uint64_t size = size_of(chunk);
-    const std::uint64_t pad = size & 1;
     const std::uint64_t rest = size - consumed;
     // Sizes are unsigned: the walk only ever moves forward, so it always ends (at the latest
     // with a failed read past the end of the file).
-    if (rest > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - pad) {
+    if (rest > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
       errno = EOVERFLOW;
-    } else if (fseeko(fp_, static_cast<off_t>(rest + pad), SEEK_CUR) == 0) {
+    } else if (fseeko(fp_, static_cast<off_t>(rest), SEEK_CUR) == 0 && ((size & 1) == 0 || skip_pad_byte())) {
       return true;
     }
     set_error_message(error_, tr("Error seeking to %u in %s: %s"), chunk.size, file_.path.c_str(),
@@ -103,6 +102,13 @@ class ChunkWalk {
   }
 
  private:
+  // The pad byte is zero. Some writers leave it out, and then the byte there already starts
+  // the next chunk's id, which is never zero: it stays to be read as such.
+  bool skip_pad_byte() {
+    const int pad = std::fgetc(fp_);
+    return pad == 0 || pad == EOF || fseeko(fp_, -1, SEEK_CUR) == 0;
+  }
+
   WavAudioFile& file_;
   std::FILE* fp_;
   ErrorText* error_;
