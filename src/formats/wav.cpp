@@ -169,7 +169,8 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 void settle_data_size(const ChunkWalk& walk, const ChunkHeader& data, WavAudioFile& file) {
   file.data_offset = ftello(file.fp.get());
   const std::uint64_t declared = walk.size_of(data);
-  const bool too_large_to_say = declared == RIFF_SIZE_UNKNOWN;
+  // A ds64 chunk states every size, 0xFFFFFFFF included.
+  const bool too_large_to_say = declared == RIFF_SIZE_UNKNOWN && !(walk.is_rf64() && walk.has_ds64());
   const auto file_size = static_cast<std::uint64_t>(file.file_size);
   const auto offset = static_cast<std::uint64_t>(file.data_offset);
   const std::uint64_t available = file_size > offset ? file_size - offset : 0;

@@ -343,6 +343,35 @@ TEST(WavReader, BelievesAnExactSizeBetweenTwoAndFourGibibytes) {
   EXPECT_EQ(read_file(out), canonical_wav(2, 96000, 16, last_frames));
 }
 
+// ds64 states the size: 0xFFFFFFFF there is a size like any other, not "to the end of the file".
+TEST(WavReader, TakesAllOnesFromDs64AsTheSize) {
+  TempDir dir;
+  const std::string path = dir / "long.wav";
+  constexpr std::uint64_t data_size = 0xFFFFFFFF;
+  Bytes tag;
+  append_chunk(tag, "LIST", Bytes(4, 'T'));
+  Bytes body;
+  append_chunk(body, "ds64", ds64_contents(4 + 36 + 24 + 8 + data_size + 1 + tag.size(), data_size, data_size));
+  append_chunk(body, "fmt ", pcm_fmt(1, 8000, 8));
+  append_chunk_declared(body, "data", 0xFFFFFFFFu, {});
+  const Bytes header = rf64_wave(body);
+  write_file(path, header);
+  std::filesystem::resize_file(path, header.size() + data_size);
+  {
+    FilePtr fp(std::fopen(path.c_str(), "ab"));
+    ASSERT_TRUE(fp);
+    ASSERT_EQ(std::fputc(0, fp.get()), 0);  // the pad byte
+    ASSERT_EQ(std::fwrite(tag.data(), 1, tag.size(), fp.get()), tag.size());
+  }
+  LogCapture log;
+  AudioFilePtr file = wav_open_file(*wav_module(), path, nullptr);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(log.warnings().empty());
+  EXPECT_EQ(file->si.numBytes, data_size);
+  Bytes beyond(16);
+  EXPECT_EQ(wav_read_data(*file, beyond, data_size), 0);
+}
+
 struct ProgressLog {
   std::vector<double> fractions;
   static void record(void* self, double fraction) {
