@@ -203,6 +203,45 @@ TEST(BeyondFourGiBOutput, TrackIsWrittenAsRf64) {
   EXPECT_EQ(info.err, "");
 }
 
+// A recording between 2 and 4 GiB states its data size exactly, and the LIST chunk behind the
+// data is a tag: neither `info` nor `split` may take the size for negative or the tag for audio.
+TEST(BetweenTwoAndFourGiB, InfoAndSplitBelieveTheExactSize) {
+  constexpr std::uint64_t data_size = 0xC0000000;  // 96 kHz stereo 16-bit, 2 h 19 min
+  Tfold t;
+  const fs::path audio = t.dir() / "three.wav";
+  Bytes body;
+  append_chunk(body, "fmt ", pcm_fmt(2, 96000, 16));
+  append_chunk_declared(body, "data", static_cast<std::uint32_t>(data_size), {});
+  Bytes tag;
+  append_chunk(tag, "LIST", Bytes(4, 'T'));
+  Bytes header = riff_wave(body);
+  Bytes riff_size;
+  append_le32(riff_size, static_cast<std::uint32_t>(header.size() - 8 + data_size + tag.size()));
+  std::copy(riff_size.begin(), riff_size.end(), header.begin() + 4);
+  write_file(audio, header);
+  fs::resize_file(audio, header.size() + data_size);
+  const Bytes last_frames = counting_bytes(8, 3);
+  write_at(audio, header.size() + data_size - last_frames.size(), last_frames);
+  { std::ofstream(audio, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(tag.data()), 12); }
+  ASSERT_EQ(fs::file_size(audio), header.size() + data_size + tag.size());
+
+  const RunResult info = t.run({"info", "three.wav"});
+  EXPECT_EQ(info.status, 0);
+  EXPECT_NE(info.out.find("Duration:       02:19:48.608 (805306368 samples)\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.err, "");
+
+  // Block 629145 starts at frame 805305600: the last 768 frames, without the tag.
+  write_text(t / "three.txt", "0\n629145=tail\n");
+  fs::create_directory(t / "out");
+  const RunResult split = t.run({"split", "three.wav", "three.txt", "out"});
+  ASSERT_EQ(split.status, 0) << split.out << split.err;
+  EXPECT_NE(split.out.find("File analyzed, 629146 blocks\n"), std::string::npos) << split.out;
+  EXPECT_EQ(split.err, "");
+  Bytes tail(768 * 4 - last_frames.size(), 0);
+  tail.insert(tail.end(), last_frames.begin(), last_frames.end());
+  EXPECT_TRUE(read_file(t / "out/tail.wav") == canonical_wav(2, 96000, 16, tail));
+}
+
 // ---- Ten thousand breaks ---------------------------------------------------------------------
 
 // A cue sheet of 10,000 untitled one-block tracks: every name is generated.
