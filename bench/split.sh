@@ -51,7 +51,7 @@ printf 'file:        %s (%s bytes), 20 tracks, medians of %d interleaved runs\n'
   "$(stat -c %s "$hour")" "$runs"
 printf '             wall      CPU (user+sys)\n'
 printf 'cp:          %.3f s   %.3f s\n' "$cp_median" "$cp_cpu"
-printf 'split:       %.3f s   %.3f s   wall ratio %.2f (target: at most 1.80)\n' "$split_median" \
+printf 'split:       %.3f s   %.3f s   wall ratio %.2f (target: at most 0.90)\n' "$split_median" \
   "$split_cpu" "$(ratio "$split_median" "$cp_median")"
 printf 'empty list:  %.3f s   %.3f s   (open and length)\n' "$empty_median" "$empty_cpu"
 printf 'copy phase:  %.3f s   %.3f s   wall ratio %.2f (target: at most 1.10)\n' "$copy_phase" \

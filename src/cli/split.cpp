@@ -23,6 +23,12 @@
 
 namespace {
 
+// Both the usage line and --help state them: scripts tell the outcomes apart by them.
+constexpr char EXIT_STATUSES[] =
+    "Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
+    "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
+    "5 a selected track could not be written.";
+
 struct SplitWait {
   std::mutex mutex;
   std::condition_variable finished;
@@ -113,20 +119,15 @@ int tfold_split(int argc, char** argv) {
       {"gapless", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &gapless,
        "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
       {}};
-  const SubcommandOptions options = {
-      "AUDIO BREAKS OUTDIR",
-      "Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n\n"
-      "Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
-      "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
-      "5 a selected track could not be written.",
-      entries};
+  const std::string summary =
+      std::string("Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n\n") +
+      EXIT_STATUSES;
+  const SubcommandOptions options = {"AUDIO BREAKS OUTDIR", summary.c_str(), entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (const std::optional<int> status = metadata.check(argv[0])) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
-    std::printf("Exit status: 0 every selected track written (or kept by the answer), 1 usage,\n"
-                "2 audio file unreadable, 3 break list unreadable, 4 no output folder,\n"
-                "5 a selected track could not be written.\n");
+    std::printf("%s\n", EXIT_STATUSES);
     return 1;
   }
   const std::string audio_path = argv[1];

@@ -57,73 +57,10 @@ int answer_for(const SplitCallbacks& callbacks, const std::string& path, int sta
   return answer;
 }
 
-// Writes one track unless the user keeps the file already there. The answer that applied.
-int write_track(SplitJob& job, const TrackRequest& request, int standing) {
-  const SplitCallbacks& callbacks = job.callbacks;
-  const std::string path(request.path);
-  bool write_it = true;
-  const int answer = answer_for(callbacks, path, standing, write_it);
-  // The track reaches its final name only once it is complete, so a failed write neither
-  // replaces the user's file nor leaves a partial track behind.
-  if (write_it && format_write_track(*job.document->audio_file, request) == -1) {
-    g_warning("Could not write file %s", path.c_str());
-    callbacks.write_error(path, callbacks.user_data);
-  }
-  return answer;
-}
-
 int selected_count(const TrackBreakList& list) {
   return static_cast<int>(std::count_if(list.breaks.begin(), list.breaks.end(),
                                         [](const TrackBreak& brk) { return brk.write != 0; }));
 }
-
-// Tracks one after another on the writer thread.
-void write_tracks(SplitJob& job) {
-  const TrackBreakList& list = *job.break_list;
-  const SplitCallbacks& callbacks = job.callbacks;
-  const AudioFile& file = *job.document->audio_file;
-  const int count = selected_count(list);
-
-  if (job.tags && !file.module->carries_tags) {
-    g_warning("%s files carry no tags: the tracks are written without them", file.module->name);
-  }
-  TrackNamer namer(list);
-  int index = 1;
-  int standing = OVERWRITE_ASK;
-  for (std::size_t i = 0; i < list.breaks.size(); ++i) {
-    if (callbacks.is_cancelled(callbacks.user_data) != 0) return;
-    const TrackBreak& brk = list.breaks[i];
-    if (brk.write == 0) continue;
-    // The next break bounds the track whether it is written or not.
-    const std::uint64_t start = format_block_offset(brk.offset, file.si);
-    const std::uint64_t end =
-        i + 1 < list.breaks.size() ? format_block_offset(list.breaks[i + 1].offset, file.si) : 0;
-    const std::string name = namer.name(i);
-    const std::string path = split_output_path(job.output_folder, name, file.path, *file.module);
-
-    callbacks.file_started(index, count, path, callbacks.user_data);
-    callbacks.progress(callbacks.user_data, 0.0);
-    int answer = standing;
-    if (const char* reason = escape_reason(name)) {
-      g_warning("Refusing track name '%s' from the break list: %s outside the output folder",
-                name.c_str(), reason);
-      callbacks.write_error(path, callbacks.user_data);
-    } else {
-      const std::optional<TrackTags> tags =
-          job.tags ? std::optional(track_break_list_tags(list, i)) : std::nullopt;
-      TrackRequest request{nullptr, path, start, end, static_cast<int>(i + 1), split_progress_relay,
-                           &job.callbacks};
-      request.tags = tags ? &*tags : nullptr;
-      request.gapless = job.gapless;
-      answer = write_track(job, request, standing);
-    }
-    callbacks.progress(callbacks.user_data, 1.0);
-    standing = (answer == OVERWRITE_SKIP_ALL || answer == OVERWRITE_ALL) ? answer : OVERWRITE_ASK;
-    ++index;
-  }
-}
-
-// --- Tracks side by side, for modules that can write several at once -----------------------
 
 // The progress and results of the tracks under way, guarded by one lock.
 struct TrackBoard {
@@ -196,11 +133,12 @@ struct PlannedTrack {
   std::unique_ptr<TrackThread> thread;  // set once the track is under way
 };
 
-// The console follows one track at a time, in order, exactly as the sequential walk shows
-// it; behind it, later tracks whose files need no question are already being written.
-class ParallelWalk {
+// The console follows one track at a time, in order. A module that writes one track at a
+// time is written to on the walk's own thread; for one that can write several, later tracks
+// whose files need no question are already being written behind the one shown.
+class TrackWalk {
  public:
-  ParallelWalk(SplitJob& job, unsigned threads) : job_(job), threads_(threads) { plan(); }
+  TrackWalk(SplitJob& job, unsigned threads) : job_(job), threads_(threads) { plan(); }
 
   void run() {
     const SplitCallbacks& callbacks = job_.callbacks;
@@ -278,6 +216,7 @@ class ParallelWalk {
   // Starts the tracks after `current` while threads are free, in order, up to the first that
   // may have to ask: its file exists, or an earlier track of the walk writes the same path.
   void start_ahead(std::size_t current) {
+    if (threads_ <= 1) return;
     std::size_t busy = 0;
     for (const PlannedTrack& track : tracks_) busy += track.thread ? 1 : 0;
     for (std::size_t j = current + 1; j < tracks_.size() && busy < threads_; ++j) {
@@ -296,9 +235,21 @@ class ParallelWalk {
     return false;
   }
 
+  // Writes track i here, one track at a time; the track reaches its final name only once it
+  // is complete, so a failed write neither replaces the user's file nor leaves a partial one.
+  int write_here(std::size_t i) {
+    const TrackWrite& write = tracks_[i].write;
+    TrackRequest request{nullptr, write.path, write.start, write.end, write.track_number,
+                         split_progress_relay, &job_.callbacks};
+    request.tags = write.tags ? &*write.tags : nullptr;
+    request.gapless = write.gapless;
+    return format_write_track(*job_.document->audio_file, request);
+  }
+
   // Writes track i, or waits for it when it was started ahead, showing its progress and
   // keeping the threads busy meanwhile. 0, or -1 when it failed.
   int write(std::size_t i) {
+    if (threads_ <= 1) return write_here(i);
     if (!tracks_[i].thread && !start(tracks_[i])) return -1;
     TrackThread& thread = *tracks_[i].thread;
     double shown = 0.0;
@@ -346,12 +297,7 @@ void split_progress_relay(void* user_data, double fraction) {
 
 void split_thread(SplitJob* job) {
   pthread_setname_np(pthread_self(), "write data");
-  const unsigned threads = parallel_tracks(*job->document->audio_file->module);
-  if (threads > 1) {
-    ParallelWalk(*job, threads).run();
-  } else {
-    write_tracks(*job);
-  }
+  TrackWalk(*job, parallel_tracks(*job->document->audio_file->module)).run();
   {
     std::lock_guard lock(job->document->split_mutex);
     job->document->splitting = 0;

@@ -2,12 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
-
+#include "support/file_size_limit.h"
 #include "support/harness.h"
 #include "support/wav_builder.h"
 
@@ -96,17 +94,12 @@ TEST(KernelCopy, CountsOnlyTheBytesTheOutputTook) {
   tfold_test::write_file(dir / "source", SOURCE);
   const Fd in(dir / "source", O_RDONLY);
   const Fd out(dir / "out", O_WRONLY | O_CREAT | O_TRUNC);
-  // A file size limit makes the writes fail with EFBIG instead of raising a signal.
-  const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit previous{};
-  getrlimit(RLIMIT_FSIZE, &previous);
-  rlimit small = previous;
-  small.rlim_cur = 100000;
-  setrlimit(RLIMIT_FSIZE, &small);
   off_t out_pos = 0;
-  const std::uint64_t copied = format_copy_in_kernel(in.get(), 0, out.get(), &out_pos, SOURCE.size());
-  setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, previous_handler);
+  std::uint64_t copied = 0;
+  {
+    const tfold_test::FileSizeLimit limit(100000);
+    copied = format_copy_in_kernel(in.get(), 0, out.get(), &out_pos, SOURCE.size());
+  }
 
   EXPECT_EQ(copied, 100000u);
   EXPECT_EQ(out_pos, 100000);
