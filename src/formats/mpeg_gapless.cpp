@@ -1,7 +1,6 @@
 #include "formats/mpeg_gapless.h"
 
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -40,17 +39,10 @@ class SourceReader {
 
   // false after a warning when the bytes are not all there.
   bool read(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t got = pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        g_warning("Could not read %s: %s", path_.c_str(), got < 0 ? g_strerror(errno) : "unexpected end of file");
-        return false;
-      }
-      done += static_cast<std::size_t>(got);
-    }
-    return true;
+    const std::int64_t got = format_read_at(fd_, bytes, offset);
+    if (got == static_cast<std::int64_t>(bytes.size())) return true;
+    g_warning("Could not read %s: %s", path_.c_str(), got < 0 ? g_strerror(errno) : "unexpected end of file");
+    return false;
   }
 
   std::optional<std::vector<std::uint8_t>> frame(const MpegFrame& frame) const {
