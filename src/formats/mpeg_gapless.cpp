@@ -41,7 +41,7 @@ class SourceReader {
   bool read(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
     const std::int64_t got = format_read_at(fd_, bytes, offset);
     if (got == static_cast<std::int64_t>(bytes.size())) return true;
-    g_warning("Could not read %s: %s", path_.c_str(), got < 0 ? g_strerror(errno) : "unexpected end of file");
+    g_warning("Error reading %s: %s", path_.c_str(), got < 0 ? g_strerror(errno) : "unexpected end of file");
     return false;
   }
 
@@ -220,7 +220,7 @@ class TrackWriter {
 
  private:
   bool fail() {
-    g_warning("Failed to write %.*s: %s", static_cast<int>(path_.size()), path_.data(), g_strerror(errno));
+    g_warning("Error writing to file %.*s: %s", static_cast<int>(path_.size()), path_.data(), g_strerror(errno));
     return false;
   }
 
