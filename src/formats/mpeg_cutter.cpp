@@ -124,6 +124,5 @@ int mpeg_write_range(AudioFile& base, const TrackRequest& request) {
   if (!writes_gapless(file, *index, request)) return write_frames(file, *index, request);
   // The ID3v2 tag comes first: decoders look for the Info frame right behind it.
   if (request.tags != nullptr && !id3v2_write_tag(request.out, *request.tags, request.path)) return -1;
-  return mpeg_write_gapless(file, request.out, request.path, request.start, request.end, request.progress,
-                            request.user_data);
+  return mpeg_write_gapless(file, *index, request);
 }

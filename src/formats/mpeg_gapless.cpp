@@ -1,7 +1,6 @@
 #include "formats/mpeg_gapless.h"
 
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -40,17 +39,10 @@ class SourceReader {
 
   // false after a warning when the bytes are not all there.
   bool read(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t got = pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        g_warning("Could not read %s: %s", path_.c_str(), got < 0 ? g_strerror(errno) : "unexpected end of file");
-        return false;
-      }
-      done += static_cast<std::size_t>(got);
-    }
-    return true;
+    const std::int64_t got = format_read_at(fd_, bytes, offset);
+    if (got == static_cast<std::int64_t>(bytes.size())) return true;
+    g_warning("Error reading %s: %s", path_.c_str(), got < 0 ? g_strerror(errno) : "unexpected end of file");
+    return false;
   }
 
   std::optional<std::vector<std::uint8_t>> frame(const MpegFrame& frame) const {
@@ -228,7 +220,7 @@ class TrackWriter {
 
  private:
   bool fail() {
-    g_warning("Failed to write %.*s: %s", static_cast<int>(path_.size()), path_.data(), g_strerror(errno));
+    g_warning("Error writing to file %.*s: %s", static_cast<int>(path_.size()), path_.data(), g_strerror(errno));
     return false;
   }
 
@@ -365,37 +357,34 @@ MpegGaplessPlan mpeg_gapless_plan(std::uint64_t first, std::uint64_t end, std::u
   return plan;
 }
 
-int mpeg_write_gapless(MpegAudioFile& file, std::FILE* out, std::string_view path, std::uint64_t start,
-                       std::uint64_t end, WriteProgressFunc progress, void* user_data) {
-  const MpegFrameIndex* index = mpeg_cuttable_index(file);
-  if (index == nullptr) return -1;
+int mpeg_write_gapless(const MpegAudioFile& file, const MpegFrameIndex& index, const TrackRequest& request) {
   const std::uint64_t total = file.si.numBytes / file.si.blockAlign;
   // Offsets come from format_block_offset: whole sample frames of decoded PCM.
-  const std::uint64_t first = std::min(total, start / file.si.blockAlign);
-  const std::uint64_t last = end == 0 ? total : std::clamp(end / file.si.blockAlign, first, total);
+  const std::uint64_t first = std::min(total, request.start / file.si.blockAlign);
+  const std::uint64_t last = request.end == 0 ? total : std::clamp(request.end / file.si.blockAlign, first, total);
   const MpegGaplessPlan plan =
-      mpeg_gapless_plan(first, last, file.gapless_delay, index->samples_per_frame, index->frames.size());
+      mpeg_gapless_plan(first, last, file.gapless_delay, index.samples_per_frame, index.frames.size());
 
   const SourceReader source(file);
-  const auto frames = track_frames(source, *index, plan);
+  const auto frames = track_frames(source, index, plan);
   if (!frames) return -1;
-  const std::vector<std::uint64_t> sizes = frame_sizes(*index, plan, *frames);
+  const std::vector<std::uint64_t> sizes = frame_sizes(index, plan, *frames);
   const std::uint64_t info_bytes = frames->info_placeholder.size();
   std::uint64_t track_bytes = info_bytes;
   for (const std::uint64_t size : sizes) track_bytes += size;
 
-  report(progress, user_data, 0.0);
-  const off_t info_at = ftello(out);
-  TrackWriter writer(out, path, track_bytes, progress, user_data);
+  report(request.progress, request.user_data, 0.0);
+  const off_t info_at = ftello(request.out);
+  TrackWriter writer(request.out, request.path, track_bytes, request.progress, request.user_data);
   if (info_at < 0 || !writer.write(frames->info_placeholder, false) || !writer.write(frames->reservoir)) return -1;
-  if (!copy_source_frames(writer, source, *index, plan)) return -1;
+  if (!copy_source_frames(writer, source, index, plan)) return -1;
   for (std::uint64_t k = 0; k < plan.silent_tail; ++k) {
     if (!writer.write(frames->silent)) return -1;
   }
-  MpegInfoTag tag = track_tag(source, *index, plan, sizes, info_bytes);
+  MpegInfoTag tag = track_tag(source, index, plan, sizes, info_bytes);
   tag.music_crc = writer.music_crc();
   const std::vector<std::uint8_t> info = mpeg_info_frame(frames->info_header, tag);
   if (!writer.finish(info, info_at)) return -1;
-  report(progress, user_data, 1.0);
+  report(request.progress, request.user_data, 1.0);
   return 0;
 }

@@ -5,12 +5,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <string_view>
 
 #include "formats/format.h"
 
 struct MpegAudioFile;
+struct MpegFrameIndex;
 
 // Samples a decoder outputs before the first sample that an encoder was given: libmpg123 and
 // ffmpeg both count 528 + 1 for layer III.
@@ -32,8 +31,7 @@ struct MpegGaplessPlan {
 MpegGaplessPlan mpeg_gapless_plan(std::uint64_t first, std::uint64_t end, std::uint64_t source_delay,
                                   std::uint32_t samples_per_frame, std::uint64_t frames);
 
-// Writes PCM bytes [start, end) of a layer III file (end 0: to the end) as a gapless track into
-// out, which is open and empty and stays open; path names it in messages. 0 on success, -1 after
-// a warning naming path and the reason.
-int mpeg_write_gapless(MpegAudioFile& file, std::FILE* out, std::string_view path, std::uint64_t start,
-                       std::uint64_t end, WriteProgressFunc progress, void* user_data);
+// Writes PCM bytes [request.start, request.end) of a layer III file (end 0: to the end), whose
+// frames index holds, as a gapless track into request.out, which stays open. 0 on success, -1
+// after a warning naming request.path and the reason.
+int mpeg_write_gapless(const MpegAudioFile& file, const MpegFrameIndex& index, const TrackRequest& request);

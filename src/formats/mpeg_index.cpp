@@ -13,9 +13,6 @@
 namespace {
 
 constexpr std::size_t CHUNK_BYTES = 1 << 20;
-// Longest frame there is (layer II at 384 kbps and 32 kHz is 1729 bytes; layer I 1536):
-// enough to see an Info frame's tag and the next header in one window.
-constexpr std::size_t MAX_FRAME_BYTES = 2880;
 
 // Forward-moving window on a file, read in large chunks.
 class ChunkReader {
@@ -154,7 +151,7 @@ class Indexer {
     if (first) {
       index_.samples_per_frame = header.samples;
       index_.layer = header.layer;
-      const auto frame = reader_.at(pos, std::min<std::size_t>(header.frame_bytes, MAX_FRAME_BYTES));
+      const auto frame = reader_.at(pos, header.frame_bytes);
       if (mpeg_is_info_frame(header, frame)) {
         index_.info_frame = MpegFrame{pos, header.frame_bytes, static_cast<std::uint16_t>(header.bitrate_kbps)};
         index_.info_frame_count = mpeg_info_frame_count(header, frame);

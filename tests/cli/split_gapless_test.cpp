@@ -9,6 +9,7 @@
 #include "formats/mpeg_frame.h"
 #include "formats/mpeg_info_tag.h"
 #include "formats/mpeg_test_support.h"
+#include "support/file_size_limit.h"
 #include "support/harness.h"
 
 namespace {
@@ -136,6 +137,35 @@ TEST(SplitGapless, TracksDecodeToExactlyTheSourceSamplesOfTheirRange) {
       EXPECT_LE(worst, 1) << "largest difference from the source's samples";
     }
   }
+}
+
+// A full disk in the middle of a gapless track: the track fails with the reason, the file it was
+// to replace stays, and the next track is written as it would be without the limit.
+TEST(SplitGapless, TrackThatDoesNotFitFailsWithTheReason) {
+  Tfold tfold;
+  write_text(tfold / "breaks.txt", "0=a\n500=b\n");
+  for (const char* folder : {"whole", "out"}) fs::create_directory(tfold.dir() / folder);
+  const std::string source = fixture("gapless_cbr128.mp3").string();
+  ASSERT_EQ(tfold.run({"split", "--gapless", source, "breaks.txt", "whole"}).status, 0);
+  const std::uint64_t limit = 60000;
+  ASSERT_GT(fs::file_size(tfold.dir() / "whole" / "a.mp3"), limit);
+  ASSERT_LT(fs::file_size(tfold.dir() / "whole" / "b.mp3"), limit);
+  const std::string a = tfold / "out/a.mp3";
+  write_text(a, "old");
+  RunResult r;
+  {
+    const FileSizeLimit guard(limit);
+    RunOptions options;
+    options.input = "y";
+    r = tfold.run({"split", "--gapless", source, "breaks.txt", "out"}, options);
+  }
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find(": Error writing to file out/a.mp3: File too large\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": Could not write file out/a.mp3\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(".tfold-"), std::string::npos) << r.err;
+  EXPECT_EQ(read_text(a), "old");
+  EXPECT_EQ(read_file(tfold.dir() / "out" / "b.mp3"), read_file(tfold.dir() / "whole" / "b.mp3"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tfold.dir() / "out"), fs::directory_iterator()), 2);
 }
 
 TEST(SplitGapless, LayerTwoIsCutByFramesAfterOneWarning) {

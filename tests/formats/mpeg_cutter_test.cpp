@@ -1,15 +1,14 @@
 #include "formats/mpeg_cutter.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
 #include "formats/mpeg.h"
 #include "formats/mpeg_frame.h"
 #include "formats/mpeg_test_support.h"
+#include "support/file_size_limit.h"
 #include "support/harness.h"
 
 namespace {
@@ -219,17 +218,11 @@ TEST(MpegCutter, FailedWriteRemovesTheOutput) {
   ASSERT_TRUE(file);
   tfold_test::TempDir dir;
   LogCapture log;
-  // A file size limit makes the writes fail with EFBIG instead of raising a signal.
-  const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit previous{};
-  getrlimit(RLIMIT_FSIZE, &previous);
-  rlimit small = previous;
-  small.rlim_cur = 10000;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const int result = cut(*file, dir / "t.mp3", 0, 0);
-  setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, previous_handler);
-
+  int result = 0;
+  {
+    const tfold_test::FileSizeLimit limit(10000);
+    result = cut(*file, dir / "t.mp3", 0, 0);
+  }
   EXPECT_EQ(result, -1);
   EXPECT_EQ(log.matching("Error writing to file " + (dir / "t.mp3") + ": File too large").size(), 1u);
   EXPECT_FALSE(fs::exists(dir / "t.mp3"));
