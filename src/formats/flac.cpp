@@ -1,14 +1,13 @@
 #include "formats/flac.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <optional>
 
 #include "formats/file_copy.h"
 #include "formats/flac_encoder.h"
+#include "formats/mpeg_frame.h"
 
 namespace {
 
@@ -28,17 +27,6 @@ PcmLayout pcm_layout(unsigned bits) {
   return {bytes, bytes * 8 - bits};
 }
 
-bool read_exactly(int fd, std::uint8_t* buffer, std::size_t size, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
 // Where "fLaC" begins: at the start, or behind the ID3v2 tags that some taggers put before it.
 std::optional<std::uint64_t> stream_start(int fd, std::uint64_t file_size) {
   std::uint64_t position = 0;
@@ -46,11 +34,12 @@ std::optional<std::uint64_t> stream_start(int fd, std::uint64_t file_size) {
   while (position + 4 <= file_size) {
     const std::size_t wanted = static_cast<std::size_t>(
         std::min<std::uint64_t>(ID3V2_HEADER_SIZE, file_size - position));
-    if (!read_exactly(fd, head, wanted, position)) return std::nullopt;
+    const std::span<std::uint8_t> bytes(head, wanted);
+    if (format_read_at(fd, bytes, position) != static_cast<std::int64_t>(wanted)) return std::nullopt;
     if (std::memcmp(head, "fLaC", 4) == 0) return position;
-    const std::optional<std::uint64_t> tag = flac_id3v2_tag_size(std::span(head, wanted));
-    if (!tag) return std::nullopt;
-    position += *tag;
+    const std::uint64_t tag = mpeg_id3v2_size(bytes);
+    if (tag == 0) return std::nullopt;
+    position += tag;
   }
   return std::nullopt;
 }
@@ -279,21 +268,6 @@ void check_whole_pass(FlacAudioFile& file) {
 }
 
 }  // namespace
-
-std::optional<std::uint64_t> flac_id3v2_tag_size(std::span<const std::uint8_t> header) {
-  if (header.size() < ID3V2_HEADER_SIZE || std::memcmp(header.data(), "ID3", 3) != 0) {
-    return std::nullopt;
-  }
-  if (header[3] == 0xFF || header[4] == 0xFF) return std::nullopt;
-  std::uint64_t size = 0;
-  for (std::size_t i = 6; i < 10; ++i) {
-    // Sizes are "synchsafe": seven bits a byte, so no byte of the header looks like a sync.
-    if (header[i] & 0x80) return std::nullopt;
-    size = size << 7 | header[i];
-  }
-  const bool has_footer = (header[5] & 0x10) != 0;
-  return ID3V2_HEADER_SIZE + size + (has_footer ? ID3V2_HEADER_SIZE : 0);
-}
 
 const FormatModule* flac_module() {
   static const FormatModule module = {"FLAC",           "libFLAC",       ".flac",

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -50,7 +49,3 @@ std::int64_t flac_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std
 // the same names. Tracks of one file may be written at once from several threads. -1 with a
 // warning naming request.path on failure.
 int flac_write_range(AudioFile& file, const TrackRequest& request);
-
-// The size of the ID3v2 tag whose first ten bytes are `header` (its header, body and footer),
-// or std::nullopt when they are no ID3v2 tag header.
-std::optional<std::uint64_t> flac_id3v2_tag_size(std::span<const std::uint8_t> header);

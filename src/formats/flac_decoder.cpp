@@ -38,7 +38,7 @@ FlacDecoder::FlacDecoder(int fd, std::uint64_t stream_start, std::uint64_t strea
       length_(stream_end > stream_start ? stream_end - stream_start : 0),
       decoder_(FLAC__stream_decoder_new()) {}
 
-bool FlacDecoder::start(bool keep_metadata, std::string& reason) {
+bool FlacDecoder::start(bool keep_metadata, std::string& reason, bool check_md5) {
   FLAC__StreamDecoder* decoder = decoder_.get();
   if (decoder == nullptr) {
     reason = "libFLAC could not create a decoder";
@@ -49,9 +49,9 @@ bool FlacDecoder::start(bool keep_metadata, std::string& reason) {
     FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
     FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_PICTURE);
   }
-  // libFLAC compares the signature only when it decoded from the first sample to the end
-  // without a seek; every other decoding pays nothing for it.
-  FLAC__stream_decoder_set_md5_checking(decoder, true);
+  // libFLAC sums every frame it decodes from the first sample on, until a seek, and compares
+  // the sum only once it has reached the end.
+  FLAC__stream_decoder_set_md5_checking(decoder, check_md5);
   const FLAC__StreamDecoderInitStatus status = FLAC__stream_decoder_init_stream(
       decoder, read, seek_to, tell, length, at_end, write, metadata, error, this);
   if (status != FLAC__STREAM_DECODER_INIT_STATUS_OK) {

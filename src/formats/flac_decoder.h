@@ -46,8 +46,10 @@ class FlacDecoder {
   FlacDecoder& operator=(const FlacDecoder&) = delete;
 
   // Reads the metadata up to the first frame. keep_metadata: also keep copies of the
-  // VORBIS_COMMENT and PICTURE blocks. false with a reason when it is no usable FLAC stream.
-  bool start(bool keep_metadata, std::string& reason);
+  // VORBIS_COMMENT and PICTURE blocks. check_md5: sum the decoded samples for finish(), for a
+  // decoding that may go from the first sample to the last. false with a reason when it is no
+  // usable FLAC stream.
+  bool start(bool keep_metadata, std::string& reason, bool check_md5 = true);
 
   const FLAC__StreamMetadata_StreamInfo& stream_info() const { return stream_info_; }
   // The VORBIS_COMMENT block, or nullptr; the PICTURE blocks in stream order.

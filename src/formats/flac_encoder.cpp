@@ -225,7 +225,8 @@ bool copy_samples(const FlacAudioFile& file, const std::string& path, FlacTrack 
   FlacDecoder decoder(fileno(file.fp.get()), file.stream_start,
                       static_cast<std::uint64_t>(file.file_size));
   std::string reason;
-  if (!decoder.start(false, reason)) return refuse(file, path, reason);
+  // A track that starts at the first sample but ends early would sum its samples for nothing.
+  if (!decoder.start(false, reason, whole_stream)) return refuse(file, path, reason);
   if (track.first_sample > 0 && !decoder.seek(track.first_sample)) {
     return refuse(file, path, decoder.problem());
   }

@@ -230,37 +230,18 @@ std::int64_t granule_of(const OggLink& link, const OggCutPart& part, std::size_t
 
 enum class PartResult { written, source_changed, write_failed, bad_comments };
 
-// The identification and comment headers read by libvorbis, which owns what they hold.
-class VorbisHeaders {
- public:
-  VorbisHeaders() {
-    vorbis_info_init(&info_);
-    vorbis_comment_init(&comment_);
+// Gives headers the link's identification and comment headers.
+bool read_comment_header(const OggLink& link, VorbisHeaders& headers) {
+  for (std::size_t k = 0; k < 2; ++k) {
+    ogg_packet packet{};
+    packet.packet = const_cast<unsigned char*>(link.headers[k].data());
+    packet.bytes = static_cast<long>(link.headers[k].size());
+    packet.b_o_s = k == 0 ? 1 : 0;
+    packet.packetno = static_cast<ogg_int64_t>(k);
+    if (!headers.add(packet)) return false;
   }
-  ~VorbisHeaders() {
-    vorbis_comment_clear(&comment_);
-    vorbis_info_clear(&info_);
-  }
-  VorbisHeaders(const VorbisHeaders&) = delete;
-  VorbisHeaders& operator=(const VorbisHeaders&) = delete;
-
-  bool read(const OggLink& link) {
-    for (int k = 0; k < 2; ++k) {
-      ogg_packet packet{};
-      packet.packet = const_cast<unsigned char*>(link.headers[static_cast<std::size_t>(k)].data());
-      packet.bytes = static_cast<long>(link.headers[static_cast<std::size_t>(k)].size());
-      packet.b_o_s = k == 0 ? 1 : 0;
-      packet.packetno = k;
-      if (vorbis_synthesis_headerin(&info_, &comment_, &packet) != 0) return false;
-    }
-    return true;
-  }
-  const vorbis_comment& comment() const { return comment_; }
-
- private:
-  vorbis_info info_;
-  vorbis_comment comment_;
-};
+  return true;
+}
 
 void put_le32(std::vector<std::uint8_t>& out, std::size_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
@@ -276,7 +257,7 @@ void put_text(std::vector<std::uint8_t>& out, std::string_view text) {
 // encoder's. Empty when the source's header cannot be read.
 std::vector<std::uint8_t> track_comment_header(const OggLink& link, const TrackTags& tags) {
   VorbisHeaders headers;
-  if (!headers.read(link)) return {};
+  if (!read_comment_header(link, headers)) return {};
   const vorbis_comment& source = headers.comment();
   std::vector<std::string> comments;
   for (int i = 0; i < source.comments; ++i) {

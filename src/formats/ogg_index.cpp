@@ -39,28 +39,6 @@ class OggSync {
   ogg_sync_state state_{};
 };
 
-// The stream description that vorbis_packet_blocksize reads the block sizes from.
-class VorbisHeaders {
- public:
-  VorbisHeaders() {
-    vorbis_info_init(&info_);
-    vorbis_comment_init(&comment_);
-  }
-  VorbisHeaders(const VorbisHeaders&) = delete;
-  VorbisHeaders& operator=(const VorbisHeaders&) = delete;
-  ~VorbisHeaders() {
-    vorbis_comment_clear(&comment_);
-    vorbis_info_clear(&info_);
-  }
-
-  bool add(ogg_packet& packet) { return vorbis_synthesis_headerin(&info_, &comment_, &packet) == 0; }
-  long blocksize(ogg_packet& packet) { return vorbis_packet_blocksize(&info_, &packet); }
-
- private:
-  vorbis_info info_{};
-  vorbis_comment comment_{};
-};
-
 bool is_vorbis_identification(const ogg_page& page) {
   ogg_packet probe{};
   probe.packet = page.body;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <ogg/ogg.h>
+#include <vorbis/codec.h>
 
 #include "formats/format.h"
 
@@ -29,6 +30,31 @@ class OggStream {
 
  private:
   ogg_stream_state state_{};
+};
+
+// What libvorbis reads from a stream's headers: the block sizes that vorbis_packet_blocksize
+// needs, and the comments. Owns the vorbis_info and vorbis_comment it fills.
+class VorbisHeaders {
+ public:
+  VorbisHeaders() {
+    vorbis_info_init(&info_);
+    vorbis_comment_init(&comment_);
+  }
+  VorbisHeaders(const VorbisHeaders&) = delete;
+  VorbisHeaders& operator=(const VorbisHeaders&) = delete;
+  ~VorbisHeaders() {
+    vorbis_comment_clear(&comment_);
+    vorbis_info_clear(&info_);
+  }
+
+  // The stream's next header packet; false when it is no valid one.
+  bool add(ogg_packet& packet) { return vorbis_synthesis_headerin(&info_, &comment_, &packet) == 0; }
+  long blocksize(ogg_packet& packet) { return vorbis_packet_blocksize(&info_, &packet); }
+  const vorbis_comment& comment() const { return comment_; }
+
+ private:
+  vorbis_info info_{};
+  vorbis_comment comment_{};
 };
 
 struct OggIndexPage {

@@ -35,24 +35,38 @@ Bytes wav_pcm(const std::string& name) {
   return all;
 }
 
-TEST(FlacId3v2, TagSizeFromItsHeader) {
+// Tags in front of the stream are passed over by their stated size; bytes that only look
+// like a tag header hide no stream.
+TEST(FlacOpen, FindsTheStreamBehindId3v2Tags) {
+  const Bytes stream = read_file(fixture("flac_mono48.flac"));
   const struct {
     const char* what;
     Bytes header;
-    std::optional<std::uint64_t> size;
+    std::size_t body_bytes;
+    bool opens;
   } cases[] = {
-      {"empty v2.3 tag", {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, 10},
-      {"seven bits a size byte", {'I', 'D', '3', 4, 0, 0, 0, 0, 0x01, 0x7F}, 10 + 255},
-      {"largest size", {'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}, 10 + 268435455},
-      {"v2.4 footer", {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0, 20}, 10 + 20 + 10},
-      {"size byte with its top bit", {'I', 'D', '3', 3, 0, 0, 0, 0, 0x80, 0}, std::nullopt},
-      {"version 0xFF", {'I', 'D', '3', 0xFF, 0, 0, 0, 0, 0, 0}, std::nullopt},
-      {"no ID3", {'f', 'L', 'a', 'C', 0, 0, 0, 34, 0, 0}, std::nullopt},
-      {"header cut short", {'I', 'D', '3', 3, 0, 0, 0, 0, 0}, std::nullopt},
+      {"empty v2.3 tag", {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, 0, true},
+      {"seven bits a size byte", {'I', 'D', '3', 4, 0, 0, 0, 0, 0x01, 0x7F}, 255, true},
+      {"v2.4 footer", {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0, 20}, 20 + 10, true},
+      {"two tags", {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}, 0, true},
+      {"size byte with its top bit", {'I', 'D', '3', 3, 0, 0, 0, 0, 0x80, 0}, 128, false},
+      {"version 0xFF", {'I', 'D', '3', 0xFF, 0, 0, 0, 0, 0, 0}, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(flac_id3v2_tag_size(c.header), c.size);
+    TempDir dir;
+    Bytes bytes = c.header;
+    bytes.insert(bytes.end(), c.body_bytes, 0);
+    bytes.insert(bytes.end(), stream.begin(), stream.end());
+    write_file(dir / "tagged.flac", bytes);
+    ErrorText error;
+    AudioFilePtr file = open_flac(dir / "tagged.flac", &error);
+    EXPECT_EQ(file != nullptr, c.opens) << error.value_or("");
+    if (file) {
+      EXPECT_EQ(file->si.numBytes, 960000u);
+    } else {
+      EXPECT_EQ(error, "No FLAC signature");
+    }
   }
 }
 
