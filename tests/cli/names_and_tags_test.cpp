@@ -204,6 +204,7 @@ TEST(MetadataOptions, HelpAndUsageErrors) {
       {{"list", "--tags", "a.txt"}, "Unknown option --tags"},
       {{"list", "--name-format", }, "Missing argument for --name-format"},
       {{"list", "--name-format=%n %x", "a.txt"}, "--name-format: unknown conversion '%x'"},
+      {{"list", "--name-format=%\xC3\xA9", "a.txt"}, "--name-format: unknown conversion '%\xC3\xA9'"},
       {{"split", "--cue-charset=NO-SUCH-CHARSET", "a.wav", "a.txt", "out"},
        "--cue-charset: unknown charset 'NO-SUCH-CHARSET'"},
       {{"split", "--name-format=%", "a.wav", "a.txt", "out"}, "--name-format: a '%' at its end"},
