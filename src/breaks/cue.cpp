@@ -71,17 +71,14 @@ std::vector<std::string> split_words(std::string_view line) {
       ++i;
       continue;
     }
-    std::size_t end = 0;
+    const std::size_t end = word_end(line, i);
     if (line[i] == '"') {
-      end = line.find('"', i + 1);
-      if (end == std::string_view::npos) end = line.size();
-      words.emplace_back(line.substr(i + 1, end - i - 1));
-      i = end + 1;
-      continue;
+      // An unclosed quote runs to the end of the line.
+      const bool closed = end - i >= 2 && line[end - 1] == '"';
+      words.emplace_back(line.substr(i + 1, end - i - (closed ? 2 : 1)));
+    } else {
+      words.emplace_back(line.substr(i, end - i));
     }
-    end = i;
-    while (end < line.size() && !is_blank(line[end])) ++end;
-    words.emplace_back(line.substr(i, end - i));
     i = end;
   }
   return words;

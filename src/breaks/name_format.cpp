@@ -57,8 +57,11 @@ std::optional<std::string> name_format_check(std::string_view format) {
     if (format[i] != '%') continue;
     if (i + 1 == format.size()) return std::string("a '%' at its end");
     if (CONVERSIONS.find(format[i + 1]) == std::string_view::npos) {
-      return printf_string("unknown conversion '%%%c' (known: %%n %%t %%p %%a %%y %%%%)",
-                           format[i + 1]);
+      // The whole character, not its first byte: the reason must stay readable text.
+      const char* const after = g_utf8_next_char(format.data() + i + 1);
+      const int length = static_cast<int>(after - (format.data() + i + 1));
+      return printf_string("unknown conversion '%%%.*s' (known: %%n %%t %%p %%a %%y %%%%)",
+                           length, format.data() + i + 1);
     }
     ++i;
   }

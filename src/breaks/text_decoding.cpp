@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -33,37 +34,53 @@ std::size_t code_unit(std::string_view charset) {
   return 1;
 }
 
-// Appends bytes converted from charset; every sequence that does not decode becomes U+FFFD.
-// iconv stops at the first one, and the conversion goes on behind it.
+// One converter to UTF-8, open for a whole text; invalid when the system knows no such charset.
+class Converter {
+ public:
+  explicit Converter(const std::string& charset)
+      : handle_(g_iconv_open("UTF-8", charset.c_str())) {}
+  ~Converter() {
+    if (valid()) g_iconv_close(handle_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool valid() const { return handle_ != reinterpret_cast<GIConv>(-1); }
+  GIConv get() const { return handle_; }
+
+ private:
+  GIConv handle_;
+};
+
+// Appends bytes converted from charset; every sequence that does not decode becomes U+FFFD,
+// and the conversion goes on behind it with the same converter, so a text full of bad bytes
+// costs no more than a clean one.
 Conversion convert(std::string_view bytes, const std::string& charset, std::string& out) {
+  const Converter converter(charset);
+  if (!converter.valid()) return Conversion::UnknownCharset;
   const std::size_t unit = code_unit(charset);
   Conversion result = Conversion::Done;
-  while (!bytes.empty()) {
-    gsize read = 0;
-    gsize written = 0;
-    GError* error = nullptr;
-    GText converted(g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
-                              charset.c_str(), &read, &written, &error));
-    if (converted) {
-      out.append(converted.get(), written);
+  gchar* in = const_cast<gchar*>(bytes.data());
+  gsize in_left = bytes.size();
+  char buffer[4096];
+  while (in_left > 0) {
+    gchar* at = buffer;
+    gsize room = sizeof buffer;
+    const bool stopped =
+        g_iconv(converter.get(), &in, &in_left, &at, &room) == static_cast<gsize>(-1);
+    const int error = stopped ? errno : 0;
+    out.append(buffer, static_cast<std::size_t>(at - buffer));
+    if (!stopped || error == E2BIG) continue;
+    if (error == EINVAL) {
       // A character cut off by the end of the file.
-      if (read == bytes.size()) return result;
       out += REPLACEMENT;
       return Conversion::Replaced;
     }
-    const bool bad_input = error->domain == G_CONVERT_ERROR &&
-                           (error->code == G_CONVERT_ERROR_ILLEGAL_SEQUENCE ||
-                            error->code == G_CONVERT_ERROR_PARTIAL_INPUT);
-    g_error_free(error);
-    if (!bad_input) return Conversion::UnknownCharset;
-    read = std::min<gsize>(read, bytes.size());
-    // The part before the bad sequence converts on its own.
-    if (read > 0 && convert(bytes.substr(0, read), charset, out) == Conversion::UnknownCharset) {
-      return Conversion::UnknownCharset;
-    }
+    if (error != EILSEQ) return Conversion::UnknownCharset;
     out += REPLACEMENT;
     result = Conversion::Replaced;
-    bytes.remove_prefix(std::min(bytes.size(), read + unit));
+    const gsize skipped = std::min<gsize>(in_left, unit);
+    in += skipped;
+    in_left -= skipped;
   }
   return result;
 }
@@ -107,11 +124,7 @@ std::string text_decode_to_utf8(std::string_view bytes, std::string_view charset
 bool text_charset_is_known(std::string_view charset) {
   // iconv reads an empty name as the locale's charset.
   if (charset.empty()) return false;
-  const std::string name(charset);
-  GIConv converter = g_iconv_open("UTF-8", name.c_str());
-  if (converter == reinterpret_cast<GIConv>(-1)) return false;
-  g_iconv_close(converter);
-  return true;
+  return Converter(std::string(charset)).valid();
 }
 
 std::string text_make_valid_utf8(std::string_view text) {

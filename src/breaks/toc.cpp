@@ -287,10 +287,9 @@ class TocParser {
     const std::uint64_t start = track_.start.value_or(track_.silence_before_file);
     const std::uint64_t into_file =
         start > track_.silence_before_file ? start - track_.silence_before_file : 0;
-    const std::uint64_t offset = *track_.file_start + into_file;
     const std::size_t before = list_.breaks.size();
-    track_break_list_add(list_, 1, offset, std::nullopt);
-    if (list_.breaks.size() != before) track_break_list_find(list_, offset)->metadata = track_.metadata;
+    TrackBreak* brk = track_break_list_add(list_, 1, *track_.file_start + into_file, std::nullopt);
+    if (list_.breaks.size() != before) brk->metadata = track_.metadata;
   }
 
   const std::string& path_;

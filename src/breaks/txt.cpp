@@ -34,13 +34,12 @@ void add_line(std::string_view line, TrackBreakList& list, const BreakFileReadin
   }
   std::string_view name = line.substr(equals + 1);
   name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
-  const std::uint64_t offset = offset_of(line.substr(0, equals));
   const std::size_t before = list.breaks.size();
-  track_break_list_add(list, 1, offset, name);
+  TrackBreak* brk = track_break_list_add(list, 1, offset_of(line.substr(0, equals)), name);
   // The one thing a TXT list tells about a track besides its place is the name it chose;
   // a break the list already had keeps its own.
   if (reading.metadata && list.breaks.size() != before) {
-    track_break_list_find(list, offset)->metadata.title = metadata_clean_text(name);
+    brk->metadata.title = metadata_clean_text(name);
   }
 }
 

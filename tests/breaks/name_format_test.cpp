@@ -41,6 +41,8 @@ TEST(NameFormat, ChecksTheTemplate) {
   EXPECT_EQ(name_format_check("%n %x"),
             "unknown conversion '%x' (known: %n %t %p %a %y %%)");
   EXPECT_EQ(name_format_check("%N"), "unknown conversion '%N' (known: %n %t %p %a %y %%)");
+  EXPECT_EQ(name_format_check("%\xC3\xA9t"),
+            "unknown conversion '%\xC3\xA9' (known: %n %t %p %a %y %%)");
   EXPECT_EQ(name_format_check("%t %"), "a '%' at its end");
   EXPECT_EQ(name_format_check("caf\xE9 %t"), "not valid UTF-8");
 }

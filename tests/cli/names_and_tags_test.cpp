@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "support/harness.h"
 #include "support/ogg_tools.h"
@@ -204,6 +206,7 @@ TEST(MetadataOptions, HelpAndUsageErrors) {
       {{"list", "--tags", "a.txt"}, "Unknown option --tags"},
       {{"list", "--name-format", }, "Missing argument for --name-format"},
       {{"list", "--name-format=%n %x", "a.txt"}, "--name-format: unknown conversion '%x'"},
+      {{"list", "--name-format=%\xC3\xA9", "a.txt"}, "--name-format: unknown conversion '%\xC3\xA9'"},
       {{"split", "--cue-charset=NO-SUCH-CHARSET", "a.wav", "a.txt", "out"},
        "--cue-charset: unknown charset 'NO-SUCH-CHARSET'"},
       {{"split", "--name-format=%", "a.wav", "a.txt", "out"}, "--name-format: a '%' at its end"},
@@ -217,20 +220,28 @@ TEST(MetadataOptions, HelpAndUsageErrors) {
   }
 }
 
-// The tags ffprobe reads from a file, by its names (title, artist, album, track, date, genre).
-std::map<std::string, std::string> probed_tags(const std::string& path) {
-  const char* argv[] = {"ffprobe", "-v", "error", "-show_entries", "format_tags", "-of",
-                        "default=noprint_wrappers=1", path.c_str(), nullptr};
+// What a test tool prints on standard output; a tool that cannot run or fails fails the test.
+std::string tool_output(std::vector<const char*> argv) {
+  argv.push_back(nullptr);
   gchar* out = nullptr;
   gint status = 0;
   GError* error = nullptr;
-  const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
-                                    nullptr, nullptr, &out, nullptr, &status, &error);
-  EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << (error ? error->message : path);
+  const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv.data()), nullptr,
+                                    G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, nullptr, &status,
+                                    &error);
+  EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr))
+      << argv[0] << " " << argv[argv.size() - 2] << (error != nullptr ? error->message : "");
   if (error != nullptr) g_error_free(error);
-  std::map<std::string, std::string> tags;
   std::string text = out != nullptr ? out : "";
   g_free(out);
+  return text;
+}
+
+// The tags ffprobe reads from a file, by its names (title, artist, album, track, date, genre).
+std::map<std::string, std::string> probed_tags(const std::string& path) {
+  const std::string text = tool_output({"ffprobe", "-v", "error", "-show_entries", "format_tags",
+                                        "-of", "default=noprint_wrappers=1", path.c_str()});
+  std::map<std::string, std::string> tags;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
     const std::string line = text.substr(at, end - at);
@@ -244,6 +255,16 @@ std::map<std::string, std::string> probed_tags(const std::string& path) {
 }
 
 using Tags = std::map<std::string, std::string>;
+
+// Splits audio by SHEET twice in t, tracks named by number: into "plain" without tags, then
+// into "tagged" with them; the second run's result.
+RunResult split_plain_and_tagged(const Tfold& t, const std::string& audio) {
+  write_text(t / "show.cue", SHEET);
+  fs::create_directory(t / "plain");
+  fs::create_directory(t / "tagged");
+  EXPECT_EQ(t.run({"split", "--name-format=%n", audio, "show.cue", t / "plain"}).status, 0);
+  return t.run({"split", "--name-format=%n", "--tags", audio, "show.cue", t / "tagged"});
+}
 
 TEST(TagsOption, WavTracksEndInAnInfoChunk) {
   Sandbox s;
@@ -270,12 +291,7 @@ TEST(TagsOption, MpegTracksStartWithAnId3v24Tag) {
   for (const char* source : {"mpeg_cbr128.mp3", "mpeg_layer2.mp2"}) {
     SCOPED_TRACE(source);
     Tfold t;
-    const std::string audio = fixture(source).string();
-    write_text(t / "show.cue", SHEET);
-    fs::create_directory(t / "plain");
-    fs::create_directory(t / "tagged");
-    ASSERT_EQ(t.run({"split", "--name-format=%n", audio, "show.cue", t / "plain"}).status, 0);
-    const RunResult r = t.run({"split", "--name-format=%n", "--tags", audio, "show.cue", t / "tagged"});
+    const RunResult r = split_plain_and_tagged(t, fixture(source).string());
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const std::string extension = fs::path(source).extension().string();
     for (const char* number : {"01", "02", "03"}) {
@@ -314,15 +330,7 @@ TEST(TagsOption, RawCdAudioHasNoTagsAndSaysSoOnce) {
 
 // What vorbiscomment lists of a file's comments, one "FIELD=value" a line.
 std::string listed_comments(const std::string& path) {
-  const char* argv[] = {"vorbiscomment", "-l", path.c_str(), nullptr};
-  gchar* out = nullptr;
-  gint status = 0;
-  const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
-                                    nullptr, nullptr, &out, nullptr, &status, nullptr);
-  EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << path;
-  std::string text = out != nullptr ? out : "";
-  g_free(out);
-  return text;
+  return tool_output({"vorbiscomment", "-l", path.c_str()});
 }
 
 // The source says COMMENT, title and artist (oggenc writes them in that order and case): the
@@ -330,12 +338,7 @@ std::string listed_comments(const std::string& path) {
 // audio is what the untagged track decodes to.
 TEST(TagsOption, OggTracksKeepTheSourceCommentsAndTakeTheSheets) {
   Tfold t;
-  const std::string audio = fixture("ogg_cut_stereo44.ogg").string();
-  write_text(t / "show.cue", SHEET);
-  fs::create_directory(t / "plain");
-  fs::create_directory(t / "tagged");
-  ASSERT_EQ(t.run({"split", "--name-format=%n", audio, "show.cue", t / "plain"}).status, 0);
-  const RunResult r = t.run({"split", "--name-format=%n", "--tags", audio, "show.cue", t / "tagged"});
+  const RunResult r = split_plain_and_tagged(t, fixture("ogg_cut_stereo44.ogg").string());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(listed_comments(t / "tagged/02.ogg"),
