@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,13 @@ class OggSync {
 
   ogg_sync_state* get() { return &state_; }
   bool holds_unread_bytes() const { return state_.fill > state_.returned; }
+  // libogg tells nothing of fewer bytes than a page header: whether what it holds at the end of
+  // the file starts as a page does.
+  bool unread_bytes_could_begin_a_page() const {
+    const auto unread = static_cast<std::size_t>(state_.fill - state_.returned);
+    return unread > 0 &&
+           std::memcmp(state_.data + state_.returned, "OggS", std::min<std::size_t>(unread, 4)) == 0;
+  }
 
  private:
   ogg_sync_state state_{};
@@ -119,6 +127,9 @@ class IndexBuilder {
     }
     return add_link_page(*current_, page, offset, error);
   }
+
+  // Whether the stream of the last page read has had its end-of-stream packet.
+  bool last_stream_ended() const { return current_ && current_->ended; }
 
   // After the last page. The index, or std::nullopt with the reason.
   std::optional<OggPacketIndex> finish(ErrorText* error) {
@@ -243,6 +254,9 @@ struct CheckedPages {
   std::vector<PageSpan> pages;
   bool finished = false;  // nothing follows these
   ErrorText failure;      // when finished: why the pass stopped before a clean end
+  // When finished: where bytes that are no page begin, with no page after them. A tag some
+  // programs append is no audio once the last stream has ended; before that, pages are missing.
+  std::optional<std::uint64_t> trailing_bytes_at;
 };
 
 // Carries the checked pages from the checking thread to the indexing one, a read's worth at a
@@ -304,17 +318,19 @@ void check_pages(int fd, PageQueue& queue) {
   CheckedPages batch;
   std::uint64_t offset = 0;   // of the next page
   std::uint64_t read_to = 0;  // of the next byte to read
+  std::optional<std::uint64_t> skipped_at;  // the first bytes that were no page
   for (;;) {
     ogg_page page;
-    const int got = ogg_sync_pageout(sync.get(), &page);
+    const long got = ogg_sync_pageseek(sync.get(), &page);
     if (got < 0) {
-      set_error_message(&batch.failure, "damaged page or foreign data at byte %" PRIu64, offset);
-      break;
+      if (!skipped_at) skipped_at = offset;
+      offset += static_cast<std::uint64_t>(-got);
+      continue;
     }
     if (got > 0) {
-      const auto bytes = static_cast<std::uint32_t>(page.header_len + page.body_len);
-      batch.pages.push_back({offset, bytes});
-      offset += bytes;
+      if (skipped_at) break;
+      batch.pages.push_back({offset, static_cast<std::uint32_t>(got)});
+      offset += static_cast<std::uint64_t>(got);
       continue;
     }
     if (!batch.pages.empty() && !queue.push(std::exchange(batch, {}))) return;
@@ -326,13 +342,22 @@ void check_pages(int fd, PageQueue& queue) {
       break;
     }
     if (read == 0) {
-      if (sync.holds_unread_bytes()) {
-        set_error_message(&batch.failure, "the last page, at byte %" PRIu64 ", is cut short", offset);
+      if (sync.unread_bytes_could_begin_a_page()) {
+        if (!skipped_at) {
+          set_error_message(&batch.failure, "the last page, at byte %" PRIu64 ", is cut short", offset);
+        }
+      } else {
+        if (!skipped_at && sync.holds_unread_bytes()) skipped_at = offset;
+        batch.trailing_bytes_at = skipped_at;
+        skipped_at.reset();
       }
       break;
     }
     read_to += static_cast<std::uint64_t>(read);
     ogg_sync_wrote(sync.get(), static_cast<long>(read));
+  }
+  if (skipped_at && !batch.failure) {
+    set_error_message(&batch.failure, "damaged page or foreign data at byte %" PRIu64, *skipped_at);
   }
   batch.finished = true;
   queue.push(std::move(batch));
@@ -366,6 +391,10 @@ std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
     if (!batch.finished) continue;
     if (batch.failure) {
       set_error_message(error, "%s", batch.failure->c_str());
+      return std::nullopt;
+    }
+    if (batch.trailing_bytes_at && !builder.last_stream_ended()) {
+      set_error_message(error, "damaged page or foreign data at byte %" PRIu64, *batch.trailing_bytes_at);
       return std::nullopt;
     }
     return builder.finish(error);

@@ -307,6 +307,37 @@ TEST(SplitOgg, TrackInsideOnePacketFailsAlone) {
   expect_exact_track(source, tracks[2]);
 }
 
+TEST(SplitOgg, BytesAfterTheLastStreamAreNoAudio) {
+  const Bytes good = read_file(fixture("ogg_cut_stereo44.ogg"));
+  const auto pages = ogg_page_layout(good);
+  // An ID3v1 tag, as some taggers append to any file; its last bytes hold an 'O', where libogg
+  // waits for a header it never gets.
+  Bytes tag = {'T', 'A', 'G'};
+  for (const char c : std::string("Title of the tag, ending in O..")) tag.push_back(std::uint8_t(c));
+  tag.resize(128, 'O');
+  Bytes tagged = good;
+  tagged.insert(tagged.end(), tag.begin(), tag.end());
+  Bytes unfinished = slice(good, 0, pages.back().offset);
+  unfinished.insert(unfinished.end(), tag.begin(), tag.end());
+  const DecodedVorbis source = decode_vorbis(fixture("ogg_cut_stereo44.ogg"));
+
+  Tfold t;
+  write_file(t / "tagged.ogg", tagged);
+  RunResult r;
+  const auto tracks = split(t, t / "tagged.ogg", {{0, 0}, {25, 14700}, {50, 29400}}, source.frames(), r);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(occurrences(r.err, "WARNING"), 0u) << r.err;
+  for (const Track& track : tracks) expect_exact_track(source, track);
+
+  // Before the stream's end, the same bytes stand where pages are missing.
+  Tfold u;
+  write_file(u / "unfinished.ogg", unfinished);
+  split(u, u / "unfinished.ogg", {{0, 0}, {25, 14700}}, 0, r);
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(occurrences(r.err, "Cannot cut " + (u / "unfinished.ogg") + ": damaged page or foreign data at byte " +
+                                   std::to_string(pages.back().offset) + "\n"), 2u) << r.err;
+}
+
 TEST(SplitOgg, DamagedSourceFailsEveryTrackAndLeavesNothing) {
   const Bytes good = read_file(fixture("ogg_cut_stereo44.ogg"));
   const auto pages = ogg_page_layout(good);
