@@ -77,7 +77,7 @@ void keep_standard_input_apart() {
   if (fd > STDIN_FILENO) close(fd);
 }
 
-// The number of selected tracks that could not be written.
+// The number of selected tracks that could not be written, or -1 when the job could not start.
 int run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder, bool tags,
             bool gapless) {
   SplitWait wait;
@@ -85,7 +85,7 @@ int run_job(AudioDocument& document, const TrackBreakList& list, const std::stri
                                     console_finished,     console_is_cancelled, console_ask,
                                     &wait};
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless) != 0) return 0;
+  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless) != 0) return -1;
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
   return wait.failed_tracks;
@@ -176,6 +176,11 @@ int tfold_split(int argc, char** argv) {
   const int failed_tracks = run_job(*document, *list, folder, metadata.tags != FALSE, gapless != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
+  if (failed_tracks < 0) {
+    // Nothing was written: that must not pass for a job that wrote every track.
+    std::fprintf(stderr, "Could not start writing the tracks\n");
+    return 5;
+  }
   // A script must be able to tell a job that lost tracks from one that wrote them all.
   return failed_tracks > 0 ? 5 : 0;
 }
