@@ -8,6 +8,7 @@
 #include <string>
 
 #include "formats/format.h"
+#include "formats/registry.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/cdda.h"
-#include "formats/ogg.h"
+#include "formats/cdda/cdda.h"
+#include "formats/ogg/ogg.h"
+#include "formats/registry.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 
 #include <unistd.h>
 
-#include "formats/flac.h"
+#include "formats/flac/flac.h"
+#include "formats/registry.h"
 #include "fuzz_support.h"
 
 using namespace tfold_fuzz;

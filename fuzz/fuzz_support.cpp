@@ -12,9 +12,9 @@
 #include "breaks/break_file.h"
 #include "breaks/metadata.h"
 #include "formats/format.h"
-#include "formats/id3_tag.h"
-#include "formats/vorbis_comments.h"
-#include "formats/wav_info.h"
+#include "formats/tags/id3_tag.h"
+#include "formats/tags/vorbis_comments.h"
+#include "formats/wav/wav_info.h"
 #include "settings/settings.h"
 
 namespace tfold_fuzz {

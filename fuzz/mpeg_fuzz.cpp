@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "formats/mpeg.h"
-#include "formats/mpeg_cutter.h"
-#include "formats/mpeg_frame.h"
-#include "formats/mpeg_gapless.h"
-#include "formats/mpeg_index.h"
-#include "formats/mpeg_info_tag.h"
+#include "formats/mpeg/mpeg.h"
+#include "formats/mpeg/mpeg_cutter.h"
+#include "formats/mpeg/mpeg_frame.h"
+#include "formats/mpeg/mpeg_gapless.h"
+#include "formats/mpeg/mpeg_index.h"
+#include "formats/mpeg/mpeg_info_tag.h"
+#include "formats/registry.h"
 #include "fuzz_support.h"
 
 using namespace tfold_fuzz;
@@ -59,7 +60,7 @@ void check_index(const MpegFrameIndex& index, std::uint64_t size) {
 // A file as the module would have opened it, without the decoder the cutter never uses.
 std::unique_ptr<MpegAudioFile> as_opened(const std::string& path, std::uint64_t size) {
   auto file = std::make_unique<MpegAudioFile>();
-  file->module = mpeg_module_register();
+  file->module = mpeg_module();
   file->path = path;
   file->fp.reset(std::fopen(path.c_str(), "rb"));
   file->file_size = static_cast<std::int64_t>(size);

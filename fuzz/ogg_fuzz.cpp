@@ -16,8 +16,8 @@
 
 #include <ogg/ogg.h>
 
-#include "formats/ogg_cutter.h"
-#include "formats/ogg_index.h"
+#include "formats/ogg/ogg_cutter.h"
+#include "formats/ogg/ogg_index.h"
 #include "fuzz_support.h"
 
 using namespace tfold_fuzz;

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "formats/wav.h"
+#include "formats/registry.h"
+#include "formats/wav/wav.h"
 #include "fuzz_support.h"
 
 using namespace tfold_fuzz;

@@ -16,9 +16,9 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "formats/file_copy.h"
-#include "formats/temporary_output.h"
-#include "formats/wav.h"
+#include "io/file_copy.h"
+#include "io/temporary_output.h"
+#include "formats/wav/wav.h"
 
 namespace {
 
@@ -107,7 +107,7 @@ std::int64_t copy_input_data(MergeOutput& out, const MergeInput& input, MergeSta
   const std::uint64_t length = input.declared_size;
   const CopyProgress progress{status != nullptr ? report_fraction : nullptr, status, 0, length};
   const CopyResult copy =
-      format_copy_bytes(fileno(in.get()), static_cast<std::uint64_t>(input.data_offset), length, out.file(), progress);
+      copy_bytes(fileno(in.get()), static_cast<std::uint64_t>(input.data_offset), length, out.file(), progress);
   if (copy.read_error != 0) {
     std::printf("error reading %s: %s\n", input.path->c_str(), g_strerror(copy.read_error));
     return -1;

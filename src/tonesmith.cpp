@@ -13,8 +13,8 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "formats/temporary_output.h"
-#include "formats/wav.h"
+#include "io/temporary_output.h"
+#include "formats/wav/wav.h"
 
 namespace {
 

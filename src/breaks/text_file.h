@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "formats/format.h"
+#include "io/file.h"
 
 // The rest of the file's bytes; nullopt (errno set) when reading fails.
 std::optional<std::string> read_rest_of_file(std::FILE* fp);

@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "formats/format.h"
+#include "formats/registry.h"
 #include "project.h"
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "document/analysis.h"
 #include "document/audio_document.h"
+#include "formats/registry.h"
 
 namespace {
 

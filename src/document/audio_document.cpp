@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include "document/analysis.h"
+#include "formats/registry.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "document/audio_device.h"
 #include "document/audio_document.h"
+#include "formats/registry.h"
 
 namespace {
 

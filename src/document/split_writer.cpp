@@ -17,7 +17,8 @@
 #include "breaks/metadata.h"
 #include "breaks/naming_walk.h"
 #include "document/audio_document.h"
-#include "formats/temporary_output.h"
+#include "formats/registry.h"
+#include "io/temporary_output.h"
 
 namespace {
 

@@ -10,30 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "formats/cdda.h"
-#include "formats/flac.h"
-#include "formats/mpeg.h"
-#include "formats/ogg.h"
-#include "formats/temporary_output.h"
-#include "formats/wav.h"
 
 namespace {
-
-struct Registry {
-  std::vector<const FormatModule*> modules;
-  bool initialised = false;
-};
-
-Registry& registry() {
-  static Registry instance;
-  return instance;
-}
-
-void register_module(const FormatModule* module) {
-  if (module == nullptr) return;
-  g_debug("Loaded format module: %s", module->name);
-  registry().modules.push_back(module);
-}
 
 std::string duration_text(const SampleInfo& si) {
   // A header may carry zero rates; such a file still gets its information block.
@@ -43,17 +21,6 @@ std::string duration_text(const SampleInfo& si) {
   std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64 ".%03" PRIu64,
                 ms / 3600000, (ms / 60000) % 60, (ms / 1000) % 60, ms % 1000);
   return text;
-}
-
-// 0 when path opens for reading as a file, else the system's reason. Non-blocking, so that a
-// FIFO is not waited for here; a folder opens, but holds no bytes to read.
-int open_failure(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
-  struct stat st {};
-  const int reason = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-  close(fd);
-  return reason;
 }
 
 }  // namespace
@@ -66,62 +33,6 @@ void set_error_message(ErrorText* error, const char* format, ...) {
   va_end(args);
   *error = std::string(text);
   g_free(text);
-}
-
-void format_init() {
-  Registry& reg = registry();
-  if (reg.initialised) return;
-  register_module(wav_module());
-  register_module(cdda_module());
-  register_module(mpeg_module_register());
-  register_module(ogg_module());
-  register_module(flac_module());
-  reg.initialised = true;
-}
-
-AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
-  // A file no module could even open must not be called a format nobody knows.
-  if (const int reason = open_failure(path); reason != 0) {
-    set_error_message(error, "%s", g_strerror(reason));
-    return nullptr;
-  }
-  for (const FormatModule* module : registry().modules) {
-    if (AudioFilePtr file = module->open_file(*module, path, error)) {
-      if (error != nullptr) error->reset();
-      return file;
-    }
-    if (error != nullptr && error->has_value()) {
-      g_debug("Open as %s failed: %s", module->name, (*error)->c_str());
-      error->reset();
-    }
-  }
-  set_error_message(error, "%s", "File format unknown/not supported");
-  return nullptr;
-}
-
-void format_close_file(AudioFilePtr file) {
-  if (!file) return;
-  const FormatModule* module = file->module;
-  module->close_file(*module, std::move(file));
-}
-
-std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
-                              std::uint64_t offset) {
-  return file.module->read_data(file, buffer, offset);
-}
-
-int format_write_range(AudioFile& file, const TrackRequest& request) {
-  return file.module->write_range(file, request);
-}
-
-int format_write_track(AudioFile& file, TrackRequest request) {
-  if (file.module->write_range == nullptr) return -1;
-  const std::string path(request.path);
-  std::optional<TemporaryOutput> output = TemporaryOutput::create(path);
-  if (!output) return -1;
-  request.out = output->file();
-  if (format_write_range(file, request) == -1) return -1;
-  return output->commit() ? 0 : -1;
 }
 
 void format_print_info(const AudioFile& file) {
@@ -137,15 +48,6 @@ void format_print_info(const AudioFile& file) {
   }
   std::printf("Format:         %u Hz / %u ch / %u bit\n", si.samplesPerSec, si.channels,
               si.bitsPerSample);
-}
-
-void format_list_modules() {
-  for (const FormatModule* module : registry().modules) {
-    std::printf("Format:    %s\n", module->name);
-    std::printf("Library:   %s\n", module->library);
-    std::printf("Extension: %s\n", module->extension);
-    std::printf("\n");
-  }
 }
 
 int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,
@@ -170,18 +72,6 @@ int format_open_common(const FormatModule& module, AudioFile& file, const std::s
   file.fp = std::move(fp);
   file.file_size = static_cast<std::int64_t>(st.st_size);
   return 1;
-}
-
-std::int64_t format_read_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t got = pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<std::int64_t>(done);
 }
 
 void format_close_common(AudioFile& file) {
@@ -210,4 +100,12 @@ int format_check_block_layout(const SampleInfo& si, ErrorText* error) {
     return 0;
   }
   return 1;
+}
+
+bool format_flush_track(const TrackRequest& request) {
+  if (std::fflush(request.out) == 0) return true;
+  const int error = errno;
+  g_warning("Error writing to file %.*s: %s", static_cast<int>(request.path.size()), request.path.data(),
+            g_strerror(error));
+  return false;
 }

@@ -1,5 +1,5 @@
-// The format layer: the audio format record, the opened-file handle, the module
-// descriptor and the registry that offers a path to every module in turn.
+// The format layer: the audio format record, the opened-file handle, the module descriptor
+// and the helpers that modules share. It knows no module: registry.h does.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,8 @@
 #include <glib.h>
 
 #include "formats/track_tags.h"
+#include "io/file.h"
+#include "io/progress.h"
 
 // A reason text handed back to the caller; std::nullopt means "no text".
 using ErrorText = std::optional<std::string>;
@@ -29,12 +31,6 @@ struct SampleInfo {
   std::uint64_t bufferSize = 0;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* fp) const noexcept {
-    if (fp != nullptr) std::fclose(fp);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct FormatModule;
 
@@ -58,8 +54,6 @@ struct AudioFile {
 };
 using AudioFilePtr = std::unique_ptr<AudioFile>;
 
-// Called with 0.0 before a copy, with the fraction done after each piece, and 1.0 at the end.
-using WriteProgressFunc = void (*)(void* user_data, double fraction);
 
 // One track for a module to write: where it goes, which range, how to report.
 struct TrackRequest {
@@ -97,29 +91,15 @@ struct FormatModule {
   unsigned concurrent_writes = 1;
 };
 
-void format_init();
-// Offers path to every module in turn. nullptr with a reason: the system's when the file
-// cannot be opened at all, else "File format unknown/not supported".
-AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
-void format_close_file(AudioFilePtr file);
-std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
-                              std::uint64_t offset);
-int format_write_range(AudioFile& file, const TrackRequest& request);
-// Writes the track of request (its out is ignored) into a new file at request.path: the module
-// writes a temporary file beside it, which replaces request.path only once it is complete.
-// 0 on success; -1, with a warning naming request.path and the reason, otherwise.
-int format_write_track(AudioFile& file, TrackRequest request);
 void format_print_info(const AudioFile& file);
-void format_list_modules();
 
 // Fills module, path, fp and file_size. 1 on success, 0 with a reason.
 int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,
                        ErrorText* error);
 void format_close_common(AudioFile& file);
-// Reads up to buffer.size() bytes of fd from offset without using or moving the descriptor's
-// position, so that threads reading one file never disturb each other. The bytes read (fewer
-// only at the end of the file or after an error), or -1 when an error came before any byte.
-std::int64_t format_read_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset);
+// Flushes a module's output: a stream that cannot be flushed was not written. false after a
+// warning naming request.path and the reason.
+bool format_flush_track(const TrackRequest& request);
 // 1 when path ends with extension (ASCII case-insensitive); null extension: the module's own.
 int format_has_extension(const FormatModule& module, std::string_view path,
                          const char* extension = nullptr);

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "formats/mpeg_frame.h"
-#include "formats/mpeg_info_tag.h"
-#include "formats/mpeg_test_support.h"
+#include "formats/mpeg/mpeg_frame.h"
+#include "formats/mpeg/mpeg_info_tag.h"
+#include "formats/mpeg/mpeg_test_support.h"
 #include "support/file_size_limit.h"
 #include "support/harness.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "document/document_fixtures.h"
-#include "formats/wav.h"
+#include "formats/wav/wav.h"
 
 namespace {
 

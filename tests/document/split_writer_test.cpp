@@ -13,8 +13,9 @@
 
 #include "document/document_fixtures.h"
 #include "document/split_writer.h"
-#include "formats/cdda.h"
-#include "formats/wav.h"
+#include "formats/cdda/cdda.h"
+#include "formats/registry.h"
+#include "formats/wav/wav.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "formats/wav.h"
+#include "formats/registry.h"
+#include "formats/wav/wav.h"
 #include "support/harness.h"
 #include "support/wav_builder.h"
 

@@ -4,8 +4,9 @@
 
 #include <filesystem>
 
-#include "formats/cdda.h"
-#include "formats/wav.h"
+#include "formats/cdda/cdda.h"
+#include "formats/registry.h"
+#include "formats/wav/wav.h"
 #include "support/harness.h"
 #include "support/log_capture.h"
 #include "support/system_faults.h"

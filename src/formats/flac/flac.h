@@ -1,0 +1,51 @@
+// FLAC, decoded and encoded through libFLAC. Its PCM is presented as little-endian samples at
+// the stream's own bit depth, rounded up to whole bytes (8-bit unsigned, wider signed, a
+// depth such as 20 bits at the top of its bytes), so every consumer reads it as it reads WAV.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "formats/flac/flac_decoder.h"
+#include "formats/format.h"
+#include "formats/track_tags.h"
+
+struct FlacAudioFile final : AudioFile {
+  std::uint64_t stream_start = 0;   // file position of "fLaC", past any ID3v2 tags
+  std::uint64_t total_samples = 0;  // as STREAMINFO states it, else as decoding measured it
+  FLAC__StreamMetadata_StreamInfo stream_info{};
+  FlacMetadataPtr vorbis_comment;   // nullptr when the stream has none
+  std::vector<FlacMetadataPtr> pictures;
+
+  // The reader of read_data: its decoder, and the PCM of the last frame it decoded.
+  std::unique_ptr<FlacDecoder> reader;
+  std::vector<std::uint8_t> frame_pcm;
+  std::uint64_t frame_pcm_offset = 0;  // PCM byte offset of frame_pcm[0]
+  std::uint64_t next_sample = 0;       // the reader's next frame begins here
+  bool read_from_start = false;        // no seek since the reader began at sample 0
+  // Where decoding broke off (damage, a cut), once it has been reported: reads from there
+  // on fail without telling it again.
+  std::uint64_t broken_from = UINT64_MAX;
+  // Set when a decoding from the first sample to the last found that the audio does not
+  // match the stream's MD5 signature; no track is written from such a file.
+  std::atomic<bool> md5_mismatch{false};
+};
+
+const FormatModule* flac_module();
+
+// Opens a file that holds a FLAC stream at its start or behind ID3v2 tags, whatever its name.
+AudioFilePtr flac_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
+void flac_close_file(const FormatModule& module, AudioFilePtr file);
+// PCM bytes from byte offset: buffer.size() unless the audio ends first (0 at its end). -1
+// beyond the end, when the position cannot be reached, or when decoding fails before any
+// byte was delivered (after one, the bytes so far). Decoding problems are logged as warnings
+// naming the file.
+std::int64_t flac_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
+// Decodes the PCM byte range [request.start, request.end) (end 0: to the end; offsets of whole
+// sample frames, as format_block_offset gives them) and encodes it into request.out as a FLAC
+// stream with the source's tags and pictures, request.tags in place of the source's fields of
+// the same names. Tracks of one file may be written at once from several threads. -1 with a
+// warning naming request.path on failure.
+int flac_write_range(AudioFile& file, const TrackRequest& request);

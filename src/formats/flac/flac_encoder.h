@@ -1,0 +1,35 @@
+// FLAC tracks: a range of a FLAC file's samples decoded and encoded again with libFLAC, with
+// the source's tags and pictures.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "formats/flac/flac.h"
+#include "formats/track_tags.h"
+
+// Samples [first_sample, end_sample) of the source.
+struct FlacTrack {
+  std::uint64_t first_sample = 0;
+  std::uint64_t end_sample = 0;
+};
+
+// Writes the track into out, from its current position, as a complete FLAC stream: the
+// source's rate, channels and depth, compression level 5 with verification, STREAMINFO's
+// length and MD5 signature, a seek point every 10 seconds and some padding, the source's
+// VORBIS_COMMENT less the fields of the whole file, with the fields of tags (may be null) in
+// place of theirs (flac_track_comment), and its PICTUREs.
+// out stays the caller's, unflushed; path names it in messages. progress gets 0.0 first and
+// then the fraction encoded, never 1.0. 0 on success; -1 with a warning naming the source or
+// out_path. Several tracks of one file may be written at once.
+int flac_write_track(const FlacAudioFile& file, std::FILE* out, const std::string& path,
+                     FlacTrack track, WriteProgressFunc progress, void* user_data,
+                     const TrackTags* tags = nullptr);
+
+// A copy of a VORBIS_COMMENT block without the fields that describe the whole file only
+// (CUESHEET, LOG, REPLAYGAIN_TRACK_*, in any case), then with the fields of tags replacing
+// those of the same names (vorbis_comments_for_track). nullptr when there is neither a
+// comment nor tags.
+FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment,
+                                   const TrackTags* tags = nullptr);

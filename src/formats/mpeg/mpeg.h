@@ -1,0 +1,53 @@
+// MPEG audio layers I/II/III: decoding through libmpg123, cutting by whole frames.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <mpg123.h>
+
+#include "formats/format.h"
+#include "formats/mpeg/mpeg_index.h"
+
+struct Mpg123Closer {
+  void operator()(mpg123_handle* handle) const noexcept {
+    mpg123_close(handle);
+    mpg123_delete(handle);
+  }
+};
+using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Closer>;
+
+struct MpegAudioFile final : AudioFile {
+  Mpg123Ptr decoder;
+  std::uint64_t decoded_pos = 0;  // PCM byte offset of the next byte the decoder delivers
+  // Samples at the head of the frames that gapless decoding drops (encoder and decoder
+  // delay announced by an Info frame); decoded sample s lies at frame sample s + this.
+  std::uint64_t gapless_delay = 0;
+  // Built when the file is opened (else by the first cut) and kept for every cut.
+  std::optional<MpegFrameIndex> index;
+  bool gapless_refused = false;  // the warning that layer I/II tracks cannot be gapless was given
+};
+
+// What gapless decoding trims, as the decoder read it from an Info frame's encoder tag.
+struct MpegGapless {
+  std::uint64_t encoder_delay = 0;
+  std::uint64_t decoder_delay = 0;
+  std::optional<std::uint64_t> padding;  // samples the encoder added at the end
+};
+
+// The samples per channel that libmpg123 delivers from the indexed frames, with gapless
+// (nullopt: no gapless trim) as the decoder reports it. nullopt when the index cannot tell:
+// no frames, a free-format stream, or a gapless trim whose end the Info frame leaves open.
+std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
+                                                  const std::optional<MpegGapless>& gapless);
+
+// The frames of the file, indexed by the first call and kept for the following ones; nullptr
+// after a warning when they cannot be read or cut (free format, no frames at all).
+const MpegFrameIndex* mpeg_cuttable_index(MpegAudioFile& file);
+
+// Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
+const FormatModule* mpeg_module();
+
+AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
+void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
+std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);

@@ -1,0 +1,99 @@
+#include "formats/ogg/ogg_index.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/harness.h"
+#include "support/ogg_tools.h"
+
+namespace {
+
+using namespace tfold_test;
+
+std::optional<OggPacketIndex> index_bytes(const Bytes& bytes, ErrorText* error) {
+  TempDir dir;
+  write_file(dir / "in.ogg", bytes);
+  const FilePtr fp(std::fopen((dir / "in.ogg").c_str(), "rb"));
+  return ogg_index_packets(fileno(fp.get()), error);
+}
+
+std::optional<OggPacketIndex> index_fixture(const std::string& name) {
+  ErrorText error;
+  auto index = index_bytes(read_file(fixture(name)), &error);
+  EXPECT_TRUE(index.has_value()) << error.value_or("");
+  return index;
+}
+
+bool starts_with(const std::vector<std::uint8_t>& bytes, const char* text) {
+  return bytes.size() >= std::strlen(text) && std::memcmp(bytes.data(), text, std::strlen(text)) == 0;
+}
+
+TEST(OggIndex, OneStream) {
+  const auto index = index_fixture("ogg_cut_stereo44.ogg");
+  ASSERT_TRUE(index.has_value());
+  ASSERT_EQ(index->links.size(), 1u);
+  const OggLink& link = index->links[0];
+  EXPECT_EQ(link.serial, 5001u);
+  EXPECT_EQ(index->decoded_length, 88200);
+  EXPECT_EQ(link.decoded_length(), 88200);
+  EXPECT_TRUE(starts_with(link.headers[0], "\x01vorbis"));
+  EXPECT_TRUE(starts_with(link.headers[1], "\x03vorbis"));
+  EXPECT_TRUE(starts_with(link.headers[2], "\x05vorbis"));
+  EXPECT_EQ(link.packet_ends.front(), 0);  // the priming packet
+  EXPECT_EQ(link.dropped, 0);
+  // The page layout libogg reads is the index's.
+  const auto pages = ogg_page_layout(read_file(fixture("ogg_cut_stereo44.ogg")));
+  ASSERT_EQ(link.pages.size(), pages.size());
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    EXPECT_EQ(link.pages[i].offset, pages[i].offset);
+    EXPECT_EQ(link.pages[i].bytes, pages[i].bytes);
+  }
+}
+
+TEST(OggIndex, ChainedLinksFollowEachOther) {
+  const auto index = index_fixture("ogg_cut_chained.ogg");
+  ASSERT_TRUE(index.has_value());
+  ASSERT_EQ(index->links.size(), 2u);
+  EXPECT_EQ(index->links[0].serial, 5004u);
+  EXPECT_EQ(index->links[1].serial, 5005u);
+  EXPECT_EQ(index->links[1].decoded_start, 88200);
+  EXPECT_EQ(index->decoded_length, 176400);
+}
+
+TEST(OggIndex, RefusesWhatIsNoCleanVorbisStream) {
+  const Bytes chained = read_file(fixture("ogg_cut_chained.ogg"));
+  const auto pages = ogg_page_layout(chained);
+  // The second link's first two pages: identification, then comment and setup.
+  const auto second = std::find_if(pages.begin() + 1, pages.end(), [](const auto& p) { return p.bos; });
+  ASSERT_NE(second, pages.end());
+  const auto without_page = [&](const OggPageLayout& page) {
+    Bytes bytes = slice(chained, 0, page.offset);
+    const Bytes rest = slice(chained, page.offset + page.bytes, chained.size());
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    return bytes;
+  };
+  // A page left out leaves the next one at its place.
+  const std::string at = std::to_string(second->offset);
+  const std::string after_bos = std::to_string(second[1].offset);
+  const struct {
+    const char* name;
+    Bytes bytes;
+    std::string reason;
+  } cases[] = {
+      {"headers missing", without_page(second[1]),
+       "the Vorbis headers of stream 0000138d are missing before byte " + after_bos},
+      {"no first page", without_page(second[0]),
+       "a page of stream 0000138d at byte " + at + " comes without the stream's headers"},
+      {"not Ogg", Bytes(100, 'x'), "damaged page or foreign data at byte 0"},
+      {"empty", Bytes{}, "no Vorbis audio found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ErrorText error;
+    EXPECT_FALSE(index_bytes(c.bytes, &error).has_value());
+    EXPECT_EQ(error, c.reason);
+  }
+}
+
+}  // namespace
