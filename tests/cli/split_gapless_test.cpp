@@ -9,6 +9,7 @@
 #include "formats/mpeg/mpeg_frame.h"
 #include "formats/mpeg/mpeg_info_tag.h"
 #include "formats/mpeg/mpeg_test_support.h"
+#include "formats/tags/id3v2_size.h"
 #include "support/file_size_limit.h"
 #include "support/harness.h"
 

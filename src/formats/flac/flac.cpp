@@ -7,7 +7,7 @@
 
 #include "io/file_copy.h"
 #include "formats/flac/flac_encoder.h"
-#include "formats/mpeg/mpeg_frame.h"
+#include "formats/tags/id3v2_size.h"
 #include "io/read_at.h"
 
 namespace {

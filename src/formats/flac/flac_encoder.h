@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "formats/flac/flac.h"
+#include "formats/flac/flac_file.h"
 #include "formats/track_tags.h"
 
 // Samples [first_sample, end_sample) of the source.

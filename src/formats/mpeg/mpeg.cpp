@@ -146,20 +146,6 @@ std::int64_t decode_into(MpegAudioFile& file, std::span<std::uint8_t> buffer) {
   return static_cast<std::int64_t>(filled);
 }
 
-// True, after a warning, when the stream cannot be cut at all.
-bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
-  if (index.free_format) {
-    g_warning("Cannot cut %s: free-format MPEG streams do not state their frame lengths",
-              file.path.c_str());
-    return true;
-  }
-  if (index.frames.empty()) {
-    g_warning("Cannot cut %s: no MPEG audio frames found", file.path.c_str());
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
@@ -178,18 +164,6 @@ std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
                                 ? std::min(frame_samples, tail + gapless->decoder_delay - *gapless->padding)
                                 : 0;
   return end > head ? end - head : 0;
-}
-
-const MpegFrameIndex* mpeg_cuttable_index(MpegAudioFile& file) {
-  if (!file.index) {
-    std::string reason;
-    file.index = mpeg_index_frames(file.fp.get(), static_cast<std::uint64_t>(file.file_size), reason);
-    if (!file.index) {
-      g_warning("Could not read the frames of %s: %s", file.path.c_str(), reason.c_str());
-      return nullptr;
-    }
-  }
-  return refuse_uncuttable(file, *file.index) ? nullptr : &*file.index;
 }
 
 const FormatModule* mpeg_module() {

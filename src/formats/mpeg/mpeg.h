@@ -1,32 +1,12 @@
 // MPEG audio layers I/II/III: decoding through libmpg123, cutting by whole frames.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <optional>
 
-#include <mpg123.h>
-
 #include "formats/format.h"
+#include "formats/mpeg/mpeg_file.h"
 #include "formats/mpeg/mpeg_index.h"
-
-struct Mpg123Closer {
-  void operator()(mpg123_handle* handle) const noexcept {
-    mpg123_close(handle);
-    mpg123_delete(handle);
-  }
-};
-using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Closer>;
-
-struct MpegAudioFile final : AudioFile {
-  Mpg123Ptr decoder;
-  std::uint64_t decoded_pos = 0;  // PCM byte offset of the next byte the decoder delivers
-  // Samples at the head of the frames that gapless decoding drops (encoder and decoder
-  // delay announced by an Info frame); decoded sample s lies at frame sample s + this.
-  std::uint64_t gapless_delay = 0;
-  // Built when the file is opened (else by the first cut) and kept for every cut.
-  std::optional<MpegFrameIndex> index;
-  bool gapless_refused = false;  // the warning that layer I/II tracks cannot be gapless was given
-};
 
 // What gapless decoding trims, as the decoder read it from an Info frame's encoder tag.
 struct MpegGapless {
@@ -40,10 +20,6 @@ struct MpegGapless {
 // no frames, a free-format stream, or a gapless trim whose end the Info frame leaves open.
 std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
                                                   const std::optional<MpegGapless>& gapless);
-
-// The frames of the file, indexed by the first call and kept for the following ones; nullptr
-// after a warning when they cannot be read or cut (free format, no frames at all).
-const MpegFrameIndex* mpeg_cuttable_index(MpegAudioFile& file);
 
 // Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
 const FormatModule* mpeg_module();

@@ -8,7 +8,7 @@
 
 #include "io/file_copy.h"
 #include "formats/tags/id3_tag.h"
-#include "formats/mpeg/mpeg.h"
+#include "formats/mpeg/mpeg_file.h"
 #include "formats/mpeg/mpeg_gapless.h"
 
 namespace {
@@ -99,6 +99,34 @@ bool writes_gapless(MpegAudioFile& file, const MpegFrameIndex& index, const Trac
   return false;
 }
 
+// True, after a warning, when the stream cannot be cut at all.
+bool refuse_uncuttable(const MpegAudioFile& file, const MpegFrameIndex& index) {
+  if (index.free_format) {
+    g_warning("Cannot cut %s: free-format MPEG streams do not state their frame lengths",
+              file.path.c_str());
+    return true;
+  }
+  if (index.frames.empty()) {
+    g_warning("Cannot cut %s: no MPEG audio frames found", file.path.c_str());
+    return true;
+  }
+  return false;
+}
+
+// The frames of the file, indexed by the first call and kept for the following ones; nullptr
+// after a warning when they cannot be read or cut (free format, no frames at all).
+const MpegFrameIndex* cuttable_index(MpegAudioFile& file) {
+  if (!file.index) {
+    std::string reason;
+    file.index = mpeg_index_frames(file.fp.get(), static_cast<std::uint64_t>(file.file_size), reason);
+    if (!file.index) {
+      g_warning("Could not read the frames of %s: %s", file.path.c_str(), reason.c_str());
+      return nullptr;
+    }
+  }
+  return refuse_uncuttable(file, *file.index) ? nullptr : &*file.index;
+}
+
 int write_frames(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRequest& request) {
   const FrameSpan span = frames_for(file, index, request.start, request.end);
   progress_report(request.progress, request.user_data, 0.0);
@@ -115,7 +143,7 @@ int write_frames(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRe
 
 int mpeg_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<MpegAudioFile&>(base);
-  const MpegFrameIndex* index = mpeg_cuttable_index(file);
+  const MpegFrameIndex* index = cuttable_index(file);
   if (index == nullptr) return -1;
   if (!writes_gapless(file, *index, request)) return write_frames(file, *index, request);
   // The ID3v2 tag comes first: decoders look for the Info frame right behind it.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "io/byte_order.h"
+
 namespace {
 
 // Bit rates in kbps by bit-rate index 1..14 (ISO/IEC 11172-3 and 13818-3).
@@ -42,26 +44,11 @@ std::uint32_t frame_bytes(const MpegFrameHeader& h) {
   return h.samples / 8 * bits_per_second / rate + pad;
 }
 
-std::uint32_t syncsafe28(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0] & 0x7F) << 21 | static_cast<std::uint32_t>(p[1] & 0x7F) << 14 |
-         static_cast<std::uint32_t>(p[2] & 0x7F) << 7 | static_cast<std::uint32_t>(p[3] & 0x7F);
-}
-
-std::uint32_t be32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // Size of an APE tag whose 32-byte footer starts at footer, or 0 when there is none.
 std::uint64_t ape_tag_size(const std::uint8_t* footer) {
   if (std::memcmp(footer, "APETAGEX", 8) != 0) return 0;
-  const std::uint64_t size = le32(footer + 12);  // items and footer
-  const bool has_header = (le32(footer + 20) & 0x80000000u) != 0;
+  const std::uint64_t size = read_le32(footer + 12);  // items and footer
+  const bool has_header = (read_le32(footer + 20) & 0x80000000u) != 0;
   return size + (has_header ? 32 : 0);
 }
 
@@ -145,16 +132,7 @@ std::optional<std::uint32_t> mpeg_info_frame_count(const MpegFrameHeader& header
   if (frame.size() < flags_at + 8) return std::nullopt;
   const std::uint8_t* flags = frame.data() + flags_at;
   if ((flags[3] & 0x01) == 0) return std::nullopt;
-  return be32(flags + 4);
-}
-
-std::uint64_t mpeg_id3v2_size(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < 10 || std::memcmp(bytes.data(), "ID3", 3) != 0) return 0;
-  // Version bytes are never 0xFF and the size bytes are syncsafe: anything else is not a tag.
-  if (bytes[3] == 0xFF || bytes[4] == 0xFF) return 0;
-  if (((bytes[6] | bytes[7] | bytes[8] | bytes[9]) & 0x80) != 0) return 0;
-  const bool footer = (bytes[5] & 0x10) != 0;
-  return 10 + std::uint64_t{syncsafe28(bytes.data() + 6)} + (footer ? 10 : 0);
+  return read_be32(flags + 4);
 }
 
 std::uint64_t mpeg_trailer_size(std::span<const std::uint8_t> tail) {

@@ -51,10 +51,6 @@ bool mpeg_is_info_frame(const MpegFrameHeader& header, std::span<const std::uint
 std::optional<std::uint32_t> mpeg_info_frame_count(const MpegFrameHeader& header,
                                                    std::span<const std::uint8_t> frame);
 
-// Bytes of the ID3v2 tag at the start of bytes (header, body and footer), or 0 when there is
-// none. Needs the first 10 bytes.
-std::uint64_t mpeg_id3v2_size(std::span<const std::uint8_t> bytes);
-
 // Bytes of the ID3v1 and APE tags at the end of a file, given its last bytes (up to 160
 // are looked at). 0 when the file ends with audio.
 std::uint64_t mpeg_trailer_size(std::span<const std::uint8_t> tail);

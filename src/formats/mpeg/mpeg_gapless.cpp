@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "formats/mpeg/mpeg.h"
+#include "formats/mpeg/mpeg_file.h"
 #include "formats/mpeg/mpeg_frame.h"
 #include "formats/mpeg/mpeg_info_tag.h"
+#include "io/byte_order.h"
 #include "io/read_at.h"
 
 namespace {
@@ -87,9 +88,7 @@ std::optional<std::vector<std::uint8_t>> silent_frame(const HeaderBytes& like, s
   std::ranges::copy(*header, frame.begin());
   std::ranges::copy(reservoir, frame.end() - static_cast<std::ptrdiff_t>(reservoir.size()));
   if (parsed->protection) {
-    const std::uint16_t crc = mpeg_frame_crc(frame, *parsed);
-    frame[4] = static_cast<std::uint8_t>(crc >> 8);
-    frame[5] = static_cast<std::uint8_t>(crc);
+    write_be(frame.data() + 4, mpeg_frame_crc(frame, *parsed), 2);
   }
   return frame;
 }

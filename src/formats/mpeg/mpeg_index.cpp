@@ -9,6 +9,7 @@
 
 #include "formats/format.h"
 #include "formats/mpeg/mpeg_frame.h"
+#include "formats/tags/id3v2_size.h"
 #include "io/read_at.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "formats/mpeg/mpeg_frame.h"
+#include "io/byte_order.h"
 
 namespace {
 
@@ -41,9 +42,8 @@ class Writer {
  public:
   Writer(std::vector<std::uint8_t>& bytes, std::size_t at) : bytes_(bytes), at_(at) {}
   void put(std::uint32_t value, int width) {
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
-      bytes_[at_++] = static_cast<std::uint8_t>(value >> shift);
-    }
+    write_be(bytes_.data() + at_, value, width);
+    at_ += static_cast<std::size_t>(width);
   }
   void put(std::span<const std::uint8_t> run) {
     std::copy(run.begin(), run.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(at_));
@@ -62,8 +62,8 @@ class Reader {
   Reader(std::span<const std::uint8_t> bytes, std::size_t at) : bytes_(bytes), at_(at) {}
   bool has(std::size_t count) const { return at_ + count <= bytes_.size(); }
   std::uint32_t get(int width) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < width; ++i) value = value << 8 | bytes_[at_++];
+    const auto value = static_cast<std::uint32_t>(read_be(bytes_.data() + at_, width));
+    at_ += static_cast<std::size_t>(width);
     return value;
   }
   std::span<const std::uint8_t> take(std::size_t count) {
@@ -178,6 +178,6 @@ std::optional<MpegInfoTag> mpeg_info_tag_parse(std::span<const std::uint8_t> fra
   const std::size_t crc_at = in.at() + LAME_CRC_AT;
   tag.lame = true;
   read_lame_extension(in, tag);
-  tag.tag_crc_matches = mpeg_lame_crc(frame.first(crc_at)) == (frame[crc_at] << 8 | frame[crc_at + 1]);
+  tag.tag_crc_matches = mpeg_lame_crc(frame.first(crc_at)) == read_be(frame.data() + crc_at, 2);
   return tag;
 }

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "formats/ogg/ogg_page.h"
+
 namespace {
 
 // The Ogg checksum is a CRC-32 with generator 0x04c11db7, sent most significant bit first,
@@ -11,7 +13,6 @@ namespace {
 // therefore moves the checksum by the checksum of the change followed by zero bytes, and a
 // message followed by n zero bytes has the checksum of the message times x^(8n).
 constexpr std::uint32_t GENERATOR = 0x04c11db7;
-constexpr std::size_t CHECKSUM_AT = 22;
 constexpr std::size_t CHECKSUM_BYTES = 4;
 
 // a * b modulo the generator, both polynomials of degree below 32.
@@ -59,7 +60,7 @@ std::uint32_t ogg_crc_after_header_change(std::uint32_t crc, std::span<const uns
   // The checksum of the change: the bytes before its first difference add nothing, and those
   // after its last are zero bytes.
   auto differs = [&](std::size_t i) {
-    const bool checksum_field = i >= CHECKSUM_AT && i < CHECKSUM_AT + CHECKSUM_BYTES;
+    const bool checksum_field = i >= OGG_CHECKSUM_AT && i < OGG_CHECKSUM_AT + CHECKSUM_BYTES;
     return !checksum_field && before[i] != after[i];
   };
   std::size_t first = 0;

@@ -12,31 +12,15 @@
 #include <vorbis/codec.h>
 
 #include "formats/ogg/ogg_crc.h"
+#include "formats/ogg/ogg_page.h"
 #include "formats/ogg/ogg_page_reader.h"
+#include "formats/ogg/ogg_stream.h"
 #include "formats/tags/vorbis_comments.h"
+#include "io/byte_order.h"
 
 namespace {
 
-constexpr std::uint64_t HEADER_PACKETS = 3;
 constexpr std::size_t OUTPUT_BYTES = 256 << 10;
-constexpr std::size_t PAGE_HEADER_BYTES = 27;
-constexpr std::size_t MAX_PAGE_HEADER_BYTES = PAGE_HEADER_BYTES + 255;
-// Where a page header keeps its fields.
-constexpr std::size_t FLAGS_AT = 5;
-constexpr std::size_t GRANULE_AT = 6;
-constexpr std::size_t SERIAL_AT = 14;
-constexpr std::size_t SEQUENCE_AT = 18;
-constexpr std::size_t CHECKSUM_AT = 22;
-constexpr unsigned char CONTINUED_FLAG = 0x01;
-
-void put_le(unsigned char* out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::uint32_t get_le32(const unsigned char* in) {
-  return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 |
-         std::uint32_t{in[3]} << 24;
-}
 
 // A serial number that depends on nothing but the source's serial, the track's number and the
 // part, so that the same split gives the same bytes. Chained streams must differ in serial.
@@ -149,17 +133,17 @@ class StreamWriter {
   // source's, copied as it is, and the checksum moves with the header alone, so a page that is
   // damaged in the source stays damaged in the track instead of being made to look sound.
   bool add_page(const ogg_page& source, std::int64_t granule) {
-    std::array<unsigned char, MAX_PAGE_HEADER_BYTES> header{};
+    std::array<unsigned char, OGG_MAX_PAGE_HEADER_BYTES> header{};
     std::memcpy(header.data(), source.header, static_cast<std::size_t>(source.header_len));
-    header[FLAGS_AT] &= CONTINUED_FLAG;  // never a first or a last page here
-    put_le(header.data() + GRANULE_AT, static_cast<std::uint64_t>(granule), 8);
-    put_le(header.data() + SERIAL_AT, static_cast<std::uint32_t>(stream_.get()->serialno), 4);
-    put_le(header.data() + SEQUENCE_AT, static_cast<std::uint32_t>(stream_.get()->pageno++), 4);
+    header[OGG_FLAGS_AT] &= OGG_CONTINUED_FLAG;  // never a first or a last page here
+    write_le(header.data() + OGG_GRANULE_AT, static_cast<std::uint64_t>(granule), 8);
+    write_le(header.data() + OGG_SERIAL_AT, static_cast<std::uint32_t>(stream_.get()->serialno), 4);
+    write_le(header.data() + OGG_SEQUENCE_AT, static_cast<std::uint32_t>(stream_.get()->pageno++), 4);
     const auto header_bytes = static_cast<std::size_t>(source.header_len);
     const std::uint32_t crc = ogg_crc_after_header_change(
-        get_le32(source.header + CHECKSUM_AT), std::span(source.header, header_bytes),
+        read_le32(source.header + OGG_CHECKSUM_AT), std::span(source.header, header_bytes),
         std::span(header.data(), header_bytes), header_bytes + static_cast<std::uint64_t>(source.body_len));
-    put_le(header.data() + CHECKSUM_AT, crc, 4);
+    write_le(header.data() + OGG_CHECKSUM_AT, crc, 4);
     ogg_page page = source;
     page.header = header.data();
     return pages_.add(page);
@@ -243,12 +227,8 @@ bool read_comment_header(const OggLink& link, VorbisHeaders& headers) {
   return true;
 }
 
-void put_le32(std::vector<std::uint8_t>& out, std::size_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
 void put_text(std::vector<std::uint8_t>& out, std::string_view text) {
-  put_le32(out, text.size());
+  append_le(out, text.size(), 4);
   out.insert(out.end(), text.begin(), text.end());
 }
 
@@ -266,7 +246,7 @@ std::vector<std::uint8_t> track_comment_header(const OggLink& link, const TrackT
   const std::vector<std::string> fields = vorbis_comments_for_track(comments, tags);
   std::vector<std::uint8_t> packet = {0x03, 'v', 'o', 'r', 'b', 'i', 's'};
   put_text(packet, source.vendor != nullptr ? source.vendor : "");
-  put_le32(packet, fields.size());
+  append_le(packet, fields.size(), 4);
   for (const std::string& field : fields) put_text(packet, field);
   packet.push_back(0x01);  // the framing bit
   return packet;
@@ -296,7 +276,7 @@ PartResult copy_packets(const OggLink& link, const OggCutPart& part, OggPageRead
   for (;;) {
     if (packets.next(packet, number) != 1) return PartResult::source_changed;
     if (number < from) continue;
-    const auto audio_packet = static_cast<std::size_t>(number - HEADER_PACKETS);
+    const auto audio_packet = static_cast<std::size_t>(number - VORBIS_HEADER_PACKETS);
     stream.add(packet.packet, packet.bytes, granule_of(link, part, audio_packet),
                audio_packet == part.last);
     // The start trim holds only on a first audio page of the priming packet and the first
@@ -317,8 +297,8 @@ struct PageRun {
 
 PageRun whole_pages(const OggLink& link, const OggCutPart& part) {
   const std::vector<OggIndexPage>& pages = link.pages;
-  const std::uint64_t after_first_page = part.priming + 2 + HEADER_PACKETS;
-  const std::uint64_t last = part.last + HEADER_PACKETS;
+  const std::uint64_t after_first_page = part.priming + 2 + VORBIS_HEADER_PACKETS;
+  const std::uint64_t last = part.last + VORBIS_HEADER_PACKETS;
   PageRun run;
   run.first = page_of_packet(link, after_first_page);
   while (run.first < pages.size() &&
@@ -349,10 +329,10 @@ PartResult copy_pages(const OggLink& link, const OggCutPart& part, OggPageReader
       // Stream packets finished by the end of the page, less one: the page's last.
       const std::uint64_t last_finished =
           entry.first_packet - (entry.continued ? 1 : 0) + static_cast<std::uint64_t>(finished) - 1;
-      if (last_finished < part.priming + 2 + HEADER_PACKETS || last_finished >= part.last + HEADER_PACKETS) {
+      if (last_finished < part.priming + 2 + VORBIS_HEADER_PACKETS || last_finished >= part.last + VORBIS_HEADER_PACKETS) {
         return PartResult::source_changed;
       }
-      granule = granule_of(link, part, static_cast<std::size_t>(last_finished - HEADER_PACKETS));
+      granule = granule_of(link, part, static_cast<std::size_t>(last_finished - VORBIS_HEADER_PACKETS));
     }
     if (!stream.add_page(page, granule)) return PartResult::write_failed;
   }
@@ -368,8 +348,8 @@ PartResult write_part(const OggLink& link, const OggCutPart& part, OggPageReader
   if (const PartResult headers = write_headers(link, stream, tags); headers != PartResult::written) {
     return headers;
   }
-  const std::uint64_t priming = part.priming + HEADER_PACKETS;
-  const std::uint64_t last = part.last + HEADER_PACKETS;
+  const std::uint64_t priming = part.priming + VORBIS_HEADER_PACKETS;
+  const std::uint64_t last = part.last + VORBIS_HEADER_PACKETS;
   const PageRun run = whole_pages(link, part);
   if (run.end == 0) return copy_packets(link, part, pages, stream, priming, last);
   PartResult result = copy_packets(link, part, pages, stream, priming, link.pages[run.first].first_packet - 1);
@@ -385,8 +365,8 @@ std::uint64_t span_bytes(const OggPacketIndex& index, const std::vector<OggCutPa
   std::uint64_t bytes = 0;
   for (const OggCutPart& part : parts) {
     const OggLink& link = index.links[part.link];
-    const OggIndexPage& first = link.pages[page_of_packet(link, part.priming + HEADER_PACKETS)];
-    const OggIndexPage& last = link.pages[page_of_packet(link, part.last + HEADER_PACKETS)];
+    const OggIndexPage& first = link.pages[page_of_packet(link, part.priming + VORBIS_HEADER_PACKETS)];
+    const OggIndexPage& last = link.pages[page_of_packet(link, part.last + VORBIS_HEADER_PACKETS)];
     bytes += last.offset + last.bytes - first.offset;
   }
   return bytes;

@@ -23,7 +23,6 @@
 namespace {
 
 constexpr long READ_BYTES = 256 << 10;
-constexpr std::uint64_t HEADER_PACKETS = 3;
 // Far beyond any recording; keeps the granule arithmetic below clear of overflow.
 constexpr std::int64_t GRANULE_LIMIT = std::int64_t{1} << 62;
 
@@ -179,7 +178,7 @@ class IndexBuilder {
   }
 
   static void report_gap(const LinkBuilder& builder, std::uint64_t offset, ErrorText* error) {
-    if (builder.packets < HEADER_PACKETS) {
+    if (builder.packets < VORBIS_HEADER_PACKETS) {
       set_error_message(error, "the Vorbis headers of stream %08x are missing before byte %" PRIu64,
                         builder.link.serial, offset);
     } else {
@@ -190,7 +189,7 @@ class IndexBuilder {
 
   bool add_packet(LinkBuilder& builder, ogg_packet& packet, std::uint64_t offset,
                   ErrorText* error) {
-    if (builder.packets < HEADER_PACKETS) {
+    if (builder.packets < VORBIS_HEADER_PACKETS) {
       if (!builder.vorbis.add(packet)) {
         set_error_message(error, "bad Vorbis header in the page at byte %" PRIu64, offset);
         return false;
@@ -226,7 +225,7 @@ class IndexBuilder {
   bool end_link(ErrorText* error) {
     if (!current_) return true;
     const std::unique_ptr<LinkBuilder> builder = std::move(current_);
-    if (builder->packets < HEADER_PACKETS) {
+    if (builder->packets < VORBIS_HEADER_PACKETS) {
       set_error_message(error, "stream %08x ends before its Vorbis headers do",
                         builder->link.serial);
       return false;

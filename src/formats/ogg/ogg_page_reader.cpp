@@ -1,4 +1,6 @@
 #include "formats/ogg/ogg_page_reader.h"
+
+#include "formats/ogg/ogg_page.h"
 #include "io/read_at.h"
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 namespace {
 
 constexpr std::size_t WINDOW_BYTES = 256 << 10;
-constexpr std::size_t PAGE_HEADER_BYTES = 27;
 
 }  // namespace
 
@@ -17,8 +18,8 @@ bool OggPageReader::read(std::uint64_t offset, std::uint32_t bytes, ogg_page& pa
     if (!fill_window(offset, bytes)) return false;
   }
   unsigned char* start = window_.data() + (offset - window_offset_);
-  if (bytes < PAGE_HEADER_BYTES || std::memcmp(start, "OggS", 4) != 0) return false;
-  const std::size_t header_bytes = PAGE_HEADER_BYTES + start[26];
+  if (bytes < OGG_PAGE_HEADER_BYTES || std::memcmp(start, "OggS", 4) != 0) return false;
+  const std::size_t header_bytes = OGG_PAGE_HEADER_BYTES + start[OGG_SEGMENT_COUNT_AT];
   if (header_bytes > bytes) return false;
   page.header = start;
   page.header_len = static_cast<long>(header_bytes);

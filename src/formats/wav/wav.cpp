@@ -12,8 +12,9 @@
 #include <limits>
 #include <vector>
 
-#include "io/file_copy.h"
 #include "formats/wav/wav_info.h"
+#include "io/byte_order.h"
+#include "io/file_copy.h"
 #include "io/read_at.h"
 
 namespace {
@@ -24,11 +25,6 @@ constexpr std::size_t FMT_READ_LIMIT = 40;
 constexpr std::size_t DS64_READ_LIMIT = 28 + 12 * 64;
 
 const char* tr(const char* text) { return g_dgettext("trackfold", text); }
-
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 struct ChunkHeader {
   char id[5] = {};
@@ -52,7 +48,7 @@ class ChunkWalk {
       return false;
     }
     std::memcpy(chunk.id, raw, 4);
-    chunk.size = le32(raw + 4);
+    chunk.size = read_le32(raw + 4);
     return true;
   }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "io/byte_order.h"
+
 namespace {
 
 constexpr std::uint32_t PCM_FMT_SIZE = 16;
@@ -13,14 +15,6 @@ constexpr std::size_t DS64_ENTRY_SIZE = 12;
 // KSDATAFORMAT_SUBTYPE_PCM: the sub-format GUID of integer PCM, as it is stored.
 constexpr std::array<std::uint8_t, 16> SUBTYPE_PCM = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(le16(p)) | static_cast<std::uint32_t>(le16(p + 2)) << 16;
-}
-std::uint64_t le64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
-}
 
 // Appends little-endian fields and four-character ids to a header piece.
 class Piece {
@@ -40,7 +34,7 @@ class Piece {
 
  private:
   Piece& put(std::uint64_t v, int count) {
-    for (int i = 0; i < count; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    append_le(bytes_, v, count);
     return *this;
   }
   std::vector<std::uint8_t> bytes_;
@@ -90,17 +84,17 @@ std::optional<WavFormat> wav_parse_fmt(std::span<const std::uint8_t> contents) {
   if (contents.size() < PCM_FMT_SIZE) return std::nullopt;
   const std::uint8_t* p = contents.data();
   WavFormat format;
-  format.formatTag = le16(p);
-  format.si.channels = le16(p + 2);
-  format.si.samplesPerSec = le32(p + 4);
-  format.si.avgBytesPerSec = le32(p + 8);
-  format.si.blockAlign = le16(p + 12);
-  format.si.bitsPerSample = le16(p + 14);
+  format.formatTag = read_le16(p);
+  format.si.channels = read_le16(p + 2);
+  format.si.samplesPerSec = read_le32(p + 4);
+  format.si.avgBytesPerSec = read_le32(p + 8);
+  format.si.blockAlign = read_le16(p + 12);
+  format.si.bitsPerSample = read_le16(p + 14);
   format.si.bufferSize = format.si.avgBytesPerSec / 75;
   if (format.formatTag == WAVE_FORMAT_EXTENSIBLE && contents.size() >= EXTENSIBLE_FMT_SIZE) {
     WavExtensible extensible;
-    extensible.validBitsPerSample = le16(p + 18);
-    extensible.channelMask = le32(p + 20);
+    extensible.validBitsPerSample = read_le16(p + 18);
+    extensible.channelMask = read_le32(p + 20);
     std::copy_n(p + 24, extensible.subFormat.size(), extensible.subFormat.begin());
     format.extensible = extensible;
   }
@@ -117,14 +111,14 @@ std::optional<WavDs64> wav_parse_ds64(std::span<const std::uint8_t> contents) {
   if (contents.size() < DS64_SIZE) return std::nullopt;
   const std::uint8_t* p = contents.data();
   WavDs64 ds64;
-  ds64.riffSize = le64(p);
-  ds64.dataSize = le64(p + 8);
-  ds64.sampleCount = le64(p + 16);
+  ds64.riffSize = read_le64(p);
+  ds64.dataSize = read_le64(p + 8);
+  ds64.sampleCount = read_le64(p + 16);
   const std::size_t held = (contents.size() - DS64_SIZE) / DS64_ENTRY_SIZE;
-  const std::size_t entries = std::min<std::size_t>(le32(p + 24), held);
+  const std::size_t entries = std::min<std::size_t>(read_le32(p + 24), held);
   for (std::size_t i = 0; i < entries; ++i) {
     const std::uint8_t* entry = p + DS64_SIZE + i * DS64_ENTRY_SIZE;
-    ds64.table.emplace_back(std::string(reinterpret_cast<const char*>(entry), 4), le64(entry + 4));
+    ds64.table.emplace_back(std::string(reinterpret_cast<const char*>(entry), 4), read_le64(entry + 4));
   }
   return ds64;
 }

@@ -1,16 +1,19 @@
 #include "formats/wav/wav_info.h"
 
+#include "io/byte_order.h"
+
 namespace {
 
-std::string le32(std::uint64_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  return bytes;
+// A chunk's id and 32-bit size.
+std::string chunk_header(const char* id, std::uint64_t size) {
+  std::string header(id, 4);
+  append_le(header, size, 4);
+  return header;
 }
 
 std::string subchunk(const char* id, const std::string& text) {
   if (text.empty()) return {};
-  std::string chunk = std::string(id, 4) + le32(text.size() + 1) + text + '\0';
+  std::string chunk = chunk_header(id, text.size() + 1) + text + '\0';
   // RIFF chunks start at even offsets; the pad byte is not counted in the chunk's size.
   if (chunk.size() % 2 != 0) chunk += '\0';
   return chunk;
@@ -24,7 +27,7 @@ std::string wav_info_chunk(const TrackTags& tags) {
                             subchunk("IPRD", tags.album) + subchunk("ITRK", track) +
                             subchunk("ICRD", tags.date) + subchunk("IGNR", tags.genre);
   if (items.empty()) return {};
-  return "LIST" + le32(4 + items.size()) + "INFO" + items;
+  return chunk_header("LIST", 4 + items.size()) + "INFO" + items;
 }
 
 std::string wav_info_trailer(const TrackTags& tags, std::uint64_t data_length) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "formats/tags/id3v2_size.h"
+
 namespace {
 
 struct HeaderCase {
