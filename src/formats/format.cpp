@@ -88,6 +88,19 @@ int format_has_extension(const FormatModule& module, std::string_view path,
   return g_ascii_strcasecmp(tail.c_str(), std::string(ext).c_str()) == 0 ? 1 : 0;
 }
 
+SampleInfo format_sample_info(std::uint32_t rate, std::uint32_t channels, std::uint32_t bits_per_sample,
+                              std::uint64_t frames) {
+  SampleInfo si;
+  si.channels = channels;
+  si.samplesPerSec = rate;
+  si.bitsPerSample = bits_per_sample;
+  si.blockAlign = channels * (bits_per_sample / 8);
+  si.avgBytesPerSec = rate * si.blockAlign;
+  si.bufferSize = si.avgBytesPerSec / 75;
+  si.numBytes = frames * si.blockAlign;
+  return si;
+}
+
 int format_check_block_layout(const SampleInfo& si, ErrorText* error) {
   // Below 75 Hz a block would hold no sample frame at all.
   if (si.channels == 0 || si.bitsPerSample < 8 || si.blockAlign == 0 || si.bufferSize == 0 ||

@@ -135,6 +135,12 @@ constexpr std::uint64_t format_block_offset(std::uint64_t block, const SampleInf
   return format_block_sample(block, si.samplesPerSec) * si.blockAlign;
 }
 
+// The SampleInfo of PCM as a decoder hands it out: `frames` sample frames of `channels`
+// samples of bits_per_sample bits (a multiple of 8) each, at `rate` Hz. The MPEG, Ogg and FLAC
+// modules describe their decoded audio with it.
+SampleInfo format_sample_info(std::uint32_t rate, std::uint32_t channels, std::uint32_t bits_per_sample,
+                              std::uint64_t frames);
+
 // 1 when the format can be measured in blocks and frames (no zero divisor anywhere),
 // otherwise 0 with a reason. Every layer that counts blocks relies on this check.
 int format_check_block_layout(const SampleInfo& si, ErrorText* error);

@@ -116,17 +116,10 @@ bool usable_format(const FLAC__StreamMetadata_StreamInfo& info, const std::strin
   return false;
 }
 
+// Samples narrower than their bytes are handed out at the top of them: the PCM is of whole bytes.
 SampleInfo sample_info(const FLAC__StreamMetadata_StreamInfo& info, std::uint64_t total_samples) {
   const PcmLayout layout = pcm_layout(info.bits_per_sample);
-  SampleInfo si;
-  si.channels = info.channels;
-  si.samplesPerSec = info.sample_rate;
-  si.bitsPerSample = layout.bytes * 8;
-  si.blockAlign = layout.bytes * info.channels;
-  si.avgBytesPerSec = si.samplesPerSec * si.blockAlign;
-  si.bufferSize = si.avgBytesPerSec / 75;
-  si.numBytes = total_samples * si.blockAlign;
-  return si;
+  return format_sample_info(info.sample_rate, info.channels, layout.bytes * 8, total_samples);
 }
 
 int descriptor(const AudioFile& file) { return fileno(file.fp.get()); }
@@ -200,11 +193,7 @@ int decode_next_frame(FlacAudioFile& file) {
   const PcmLayout layout = pcm_layout(file.stream_info.bits_per_sample);
   std::string reason;
   const FlacFrameHandler convert = [&](const FlacFrame& frame) {
-    if (frame.first != file.next_sample) {
-      reason = "a frame begins at sample " + std::to_string(frame.first) + " instead of " +
-               std::to_string(file.next_sample);
-      return false;
-    }
+    if (!flac_frame_begins_at(frame, file.next_sample, reason)) return false;
     const std::uint64_t left = file.total_samples - std::min(frame.first, file.total_samples);
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame.count, left));
     file.frame_pcm.resize(static_cast<std::size_t>(count) * file.si.blockAlign);

@@ -254,3 +254,10 @@ int FlacDecoder::hand_out_held(const FlacFrameHandler& handler) {
   for (std::size_t c = 0; c < held_.size(); ++c) channels[c] = held_[c].data();
   return handler(FlacFrame{held_first_, held_count_, channels}) ? 1 : -1;
 }
+
+bool flac_frame_begins_at(const FlacFrame& frame, std::uint64_t expected, std::string& reason) {
+  if (frame.first == expected) return true;
+  reason = "a frame begins at sample " + std::to_string(frame.first) + " instead of " +
+           std::to_string(expected);
+  return false;
+}

@@ -34,6 +34,11 @@ struct FlacFrame {
   const FLAC__int32* const* channels = nullptr;
 };
 
+// true when frame begins at sample expected, the sample after the last one taken; otherwise
+// false with the reason in reason. A frame elsewhere means the stream's frame numbers skip or
+// repeat samples.
+bool flac_frame_begins_at(const FlacFrame& frame, std::uint64_t expected, std::string& reason);
+
 // Takes each frame as it is decoded; false stops the decoding as a failure.
 using FlacFrameHandler = std::function<bool(const FlacFrame& frame)>;
 

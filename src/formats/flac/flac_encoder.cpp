@@ -175,11 +175,7 @@ class TrackCopy {
         next_(track.first_sample) {}
 
   bool take(const FlacFrame& frame) {
-    if (frame.first != next_) {
-      reason_ = "a frame begins at sample " + std::to_string(frame.first) + " instead of " +
-                std::to_string(next_);
-      return false;
-    }
+    if (!flac_frame_begins_at(frame, next_, reason_)) return false;
     const auto count = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(frame.count, track_.end_sample - next_));
     if (!encoder_.add(frame, count, reason_)) return false;

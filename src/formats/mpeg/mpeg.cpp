@@ -30,15 +30,8 @@ std::string details_text(const mpg123_frameinfo2& info) {
 }
 
 SampleInfo sample_info(const mpg123_frameinfo2& info, std::uint64_t length_in_samples) {
-  SampleInfo si;
-  si.channels = info.mode == MPG123_M_MONO ? 1 : 2;
-  si.samplesPerSec = static_cast<std::uint32_t>(info.rate);
-  si.bitsPerSample = 16;
-  si.blockAlign = si.channels * 2;
-  si.avgBytesPerSec = si.samplesPerSec * si.blockAlign;
-  si.bufferSize = si.avgBytesPerSec / 75;
-  si.numBytes = length_in_samples * si.blockAlign;
-  return si;
+  const std::uint32_t channels = info.mode == MPG123_M_MONO ? 1 : 2;
+  return format_sample_info(static_cast<std::uint32_t>(info.rate), channels, 16, length_in_samples);
 }
 
 // -1 when the decoder does not know.

@@ -62,22 +62,16 @@ void log_gaps(const MpegFrameIndex& index, const FrameSpan& span) {
 bool copy_frames(const MpegAudioFile& file, const MpegFrameIndex& index, const FrameSpan& span,
                  const TrackRequest& request, std::uint64_t total) {
   CopyProgress progress{request.progress, request.user_data, 0, total};
-  auto frame = index.frames.at(span.first);
-  std::size_t i = span.first;
-  while (i < span.last) {
-    const std::uint64_t run_start = (*frame).offset;
-    std::uint64_t run_end = run_start + (*frame).bytes;
-    for (++frame, ++i; i < span.last && (*frame).offset == run_end; ++frame, ++i) run_end += (*frame).bytes;
-    const std::uint64_t run_bytes = run_end - run_start;
-    const CopyResult copy = copy_bytes(fileno(file.fp.get()), run_start, run_bytes, request.out, progress);
+  return mpeg_frame_runs(index.frames, span.first, span.last, [&](const MpegFrameRun& run) {
+    const CopyResult copy = copy_bytes(fileno(file.fp.get()), run.offset, run.bytes, request.out, progress);
     if (!copy_succeeded(copy, file.path, request.path)) return false;
-    if (copy.copied != run_bytes) {
+    if (copy.copied != run.bytes) {
       g_warning("Tried to read over the end of the input file");
       return false;
     }
-    progress.done_before += run_bytes;
-  }
-  return true;
+    progress.done_before += run.bytes;
+    return true;
+  });
 }
 
 std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {

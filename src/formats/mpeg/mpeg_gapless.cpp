@@ -311,20 +311,15 @@ MpegInfoTag track_tag(const SourceReader& source, const MpegFrameIndex& index, c
 
 bool copy_source_frames(TrackWriter& writer, const SourceReader& source, const MpegFrameIndex& index,
                         const MpegGaplessPlan& plan) {
-  std::uint64_t i = plan.first_frame;
-  const std::uint64_t last = plan.first_frame + plan.copied;
-  auto frame = index.frames.at(plan.first_frame);
-  while (i < last) {
-    const std::uint64_t run_start = (*frame).offset;
-    std::uint64_t run_end = run_start + (*frame).bytes;
-    for (++i, ++frame; i < last && (*frame).offset == run_end; ++i, ++frame) run_end += (*frame).bytes;
-    if (i < last) {
-      g_warning("Skipped non-frame data in MP3 @ 0x%08" PRIx64 " (%" PRIu64 " bytes)", run_end,
-                (*frame).offset - run_end);
+  const auto first = static_cast<std::size_t>(plan.first_frame);
+  const auto last = static_cast<std::size_t>(plan.first_frame + plan.copied);
+  return mpeg_frame_runs(index.frames, first, last, [&](const MpegFrameRun& run) {
+    if (run.gap_after > 0) {
+      g_warning("Skipped non-frame data in MP3 @ 0x%08" PRIx64 " (%" PRIu64 " bytes)", run.offset + run.bytes,
+                run.gap_after);
     }
-    if (!writer.copy(source, run_start, run_end - run_start)) return false;
-  }
-  return true;
+    return writer.copy(source, run.offset, run.bytes);
+  });
 }
 
 }  // namespace

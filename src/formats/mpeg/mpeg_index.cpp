@@ -228,3 +228,18 @@ std::optional<MpegFrameIndex> mpeg_index_frames(std::FILE* fp, std::uint64_t fil
   }
   return index;
 }
+
+bool mpeg_frame_runs(const MpegFrameList& frames, std::size_t first, std::size_t last,
+                     const MpegFrameRunHandler& take) {
+  auto frame = frames.at(first);
+  std::size_t i = first;
+  while (i < last) {
+    MpegFrameRun run{(*frame).offset, (*frame).bytes, 0};
+    for (++frame, ++i; i < last && (*frame).offset == run.offset + run.bytes; ++frame, ++i) {
+      run.bytes += (*frame).bytes;
+    }
+    if (i < last) run.gap_after = (*frame).offset - (run.offset + run.bytes);
+    if (!take(run)) return false;
+  }
+  return true;
+}

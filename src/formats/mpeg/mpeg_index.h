@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -104,3 +105,17 @@ struct MpegFrameIndex {
 // reason in reason.
 std::optional<MpegFrameIndex> mpeg_index_frames(std::FILE* fp, std::uint64_t file_size,
                                                 std::string& reason);
+
+// Frames that follow each other in the file with no byte between them: cuts copy them as one
+// piece.
+struct MpegFrameRun {
+  std::uint64_t offset = 0;     // file position of the first frame
+  std::uint64_t bytes = 0;
+  std::uint64_t gap_after = 0;  // non-frame bytes up to the next run; 0 after the last
+};
+using MpegFrameRunHandler = std::function<bool(const MpegFrameRun&)>;
+
+// Calls take with each run of frames [first, last), in file order, until one call returns
+// false. false when a call did, true otherwise (also when the range is empty).
+bool mpeg_frame_runs(const MpegFrameList& frames, std::size_t first, std::size_t last,
+                     const MpegFrameRunHandler& take);

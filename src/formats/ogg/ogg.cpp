@@ -167,15 +167,8 @@ std::string details_text(OggVorbis_File* vf) {
 }
 
 SampleInfo sample_info(const vorbis_info& info, std::uint64_t frames) {
-  SampleInfo si;
-  si.channels = static_cast<std::uint32_t>(info.channels);
-  si.samplesPerSec = static_cast<std::uint32_t>(info.rate);
-  si.bitsPerSample = 8 * BYTES_PER_SAMPLE;
-  si.blockAlign = si.channels * BYTES_PER_SAMPLE;
-  si.avgBytesPerSec = si.blockAlign * si.samplesPerSec;
-  si.bufferSize = si.avgBytesPerSec / 75;
-  si.numBytes = frames * si.blockAlign;
-  return si;
+  return format_sample_info(static_cast<std::uint32_t>(info.rate), static_cast<std::uint32_t>(info.channels),
+                            8 * BYTES_PER_SAMPLE, frames);
 }
 
 bool usable_stream(OggVorbis_File* vf, const std::string& path, ErrorText* error) {
