@@ -73,8 +73,8 @@ std::vector<std::uint8_t> read_all(std::FILE* file) {
   return bytes;
 }
 
-void check_cut(const OggPacketIndex& index, std::FILE* source, const std::string& path,
-               std::int64_t start, std::int64_t end) {
+void check_cut(const OggPacketIndex& index, const AudioFile& source, std::int64_t start,
+               std::int64_t end) {
   ErrorText reason;
   const std::optional<std::vector<OggCutPart>> parts = ogg_cut_plan(index, start, end, 7, &reason);
   if (!parts) {
@@ -84,7 +84,8 @@ void check_cut(const OggPacketIndex& index, std::FILE* source, const std::string
   const std::string out_path = scratch_dir() + "/track.ogg";
   const FilePtr out(std::fopen(out_path.c_str(), "w+b"));
   FUZZ_CHECK(out != nullptr);
-  if (ogg_cut(index, source, path, start, end, 7, out.get(), out_path, nullptr, nullptr) != 0) return;
+  const TrackRequest request{.out = out.get(), .path = out_path, .track_number = 7};
+  if (ogg_cut(index, source, request, {start, end}) != 0) return;
   FUZZ_CHECK(std::fflush(out.get()) == 0);
   const std::map<std::uint32_t, std::int64_t> granules = final_granules(read_all(out.get()));
   FUZZ_CHECK(granules.size() == parts->size());
@@ -108,10 +109,12 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = write_input("input.ogg", data, size);
-  const FilePtr source(std::fopen(path.c_str(), "rb"));
-  FUZZ_CHECK(source != nullptr);
+  AudioFile source;
+  source.path = path;
+  source.fp.reset(std::fopen(path.c_str(), "rb"));
+  FUZZ_CHECK(source.fp != nullptr);
   ErrorText error;
-  const std::optional<OggPacketIndex> index = ogg_index_packets(fileno(source.get()), &error);
+  const std::optional<OggPacketIndex> index = ogg_index_packets(fileno(source.fp.get()), &error);
   if (!index) {
     FUZZ_CHECK(error.has_value());
     return 0;
@@ -123,6 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::pair<std::int64_t, std::int64_t> ranges[] = {
       {0, length}, {0, length / 2}, {length / 2, length}, {picked % (length + 1), length + 100},
   };
-  for (const auto& [start, end] : ranges) check_cut(*index, source.get(), path, start, end);
+  for (const auto& [start, end] : ranges) check_cut(*index, source, start, end);
   return 0;
 }

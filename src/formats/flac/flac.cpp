@@ -322,10 +322,7 @@ int flac_write_range(AudioFile& base, const TrackRequest& request) {
   const std::uint64_t stop =
       request.end == 0 ? file.total_samples : std::min(request.end / frame, file.total_samples);
   const FlacTrack track{first, std::max(first, stop)};
-  if (flac_write_track(file, request.out, std::string(request.path), track, request.progress,
-                       request.user_data, request.tags) != 0) {
-    return -1;
-  }
+  if (flac_write_track(file, request, track) != 0) return -1;
   if (!format_flush_track(request)) return -1;
   progress_report(request.progress, request.user_data, 1.0);
   return 0;

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
 
 #include "formats/flac/flac_file.h"
 #include "formats/track_tags.h"
@@ -15,17 +13,16 @@ struct FlacTrack {
   std::uint64_t end_sample = 0;
 };
 
-// Writes the track into out, from its current position, as a complete FLAC stream: the
+// Writes the track into request.out, from its current position, as a complete FLAC stream: the
 // source's rate, channels and depth, compression level 5 with verification, STREAMINFO's
 // length and MD5 signature, a seek point every 10 seconds and some padding, the source's
-// VORBIS_COMMENT less the fields of the whole file, with the fields of tags (may be null) in
-// place of theirs (flac_track_comment), and its PICTUREs.
-// out stays the caller's, unflushed; path names it in messages. progress gets 0.0 first and
-// then the fraction encoded, never 1.0. 0 on success; -1 with a warning naming the source or
-// out_path. Several tracks of one file may be written at once.
-int flac_write_track(const FlacAudioFile& file, std::FILE* out, const std::string& path,
-                     FlacTrack track, WriteProgressFunc progress, void* user_data,
-                     const TrackTags* tags = nullptr);
+// VORBIS_COMMENT less the fields of the whole file, with the fields of request.tags (may be
+// null) in place of theirs (flac_track_comment), and its PICTUREs. request.start and
+// request.end are not read: track holds the samples, as the module worked them out.
+// request.out stays the caller's, unflushed. request.progress gets 0.0 first and then the
+// fraction encoded, never 1.0. 0 on success; -1 with a warning naming the source or
+// request.path. Several tracks of one file may be written at once.
+int flac_write_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track);
 
 // A copy of a VORBIS_COMMENT block without the fields that describe the whole file only
 // (CUESHEET, LOG, REPLAYGAIN_TRACK_*, in any case), then with the fields of tags replacing

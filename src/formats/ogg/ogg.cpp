@@ -263,11 +263,7 @@ int ogg_write_range(AudioFile& base, const TrackRequest& request) {
                                              : static_cast<std::int64_t>(request.end / file.si.blockAlign);
 
   progress_report(request.progress, request.user_data, 0.0);
-  if (ogg_cut(*index, file.fp.get(), file.path, first, stop,
-              static_cast<std::uint32_t>(std::max(request.track_number, 0)), request.out, request.path,
-              request.progress, request.user_data, request.tags) != 0) {
-    return -1;
-  }
+  if (ogg_cut(*index, file, request, {first, stop}) != 0) return -1;
   if (!format_flush_track(request)) return -1;
   progress_report(request.progress, request.user_data, 1.0);
   return 0;

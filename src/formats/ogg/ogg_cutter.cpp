@@ -401,36 +401,36 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
   return parts;
 }
 
-int ogg_cut(const OggPacketIndex& index, std::FILE* source,
-            const std::string& source_path,
-            std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
-            std::string_view out_name, WriteProgressFunc progress, void* user_data,
-            const TrackTags* tags) {
+int ogg_cut(const OggPacketIndex& index, const AudioFile& source, const TrackRequest& request,
+            OggSampleRange range) {
+  const auto [start, end] = range;
+  const std::string_view out_name = request.path;
+  const auto track_number = static_cast<std::uint32_t>(std::max(request.track_number, 0));
   ErrorText reason;
   const std::optional<std::vector<OggCutPart>> parts =
       ogg_cut_plan(index, start, end, track_number, &reason);
   if (!parts) {
     g_warning("Cannot cut samples %" PRId64 " to %" PRId64 " of %s: %s", start, end,
-              source_path.c_str(), reason.value_or("").c_str());
+              source.path.c_str(), reason.value_or("").c_str());
     return -1;
   }
   if (parts->size() > 1) {
     g_warning("Samples %" PRId64 " to %" PRId64 " of %s cross from one link of the chained file "
               "into the next: the track is written as a chained Ogg file, which some players do "
               "not follow",
-              start, end, source_path.c_str());
+              start, end, source.path.c_str());
   }
-  OggPageReader pages(fileno(source), span_bytes(index, *parts), progress, user_data);
-  PageWriter writer(out);
+  OggPageReader pages(fileno(source.fp.get()), span_bytes(index, *parts), request.progress, request.user_data);
+  PageWriter writer(request.out);
   for (const OggCutPart& part : *parts) {
-    const PartResult result = write_part(index.links[part.link], part, pages, writer, tags);
+    const PartResult result = write_part(index.links[part.link], part, pages, writer, request.tags);
     if (result == PartResult::bad_comments) {
       g_warning("Cannot tag %.*s: the comment header of %s cannot be read", static_cast<int>(out_name.size()), out_name.data(),
-                source_path.c_str());
+                source.path.c_str());
       return -1;
     }
     if (result == PartResult::source_changed) {
-      g_warning("Cannot cut %s: the file changed since it was read", source_path.c_str());
+      g_warning("Cannot cut %s: the file changed since it was read", source.path.c_str());
       return -1;
     }
     if (result == PartResult::write_failed) {

@@ -4,10 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "formats/format.h"
@@ -33,13 +30,18 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
                                                     std::uint32_t track_number,
                                                     ErrorText* error);
 
-// Writes the track [start, end) of the indexed file `source` into `out` (already open; not
-// closed here), reporting fractions of the work through progress. A track across links becomes
-// chained streams, with a warning. With tags, each stream's comments are the source's with the
-// tags' fields replaced (vorbis_comments_for_track). 0, or -1 after a warning naming
-// source_path or out_name; out then holds a partial stream.
-int ogg_cut(const OggPacketIndex& index, std::FILE* source,
-            const std::string& source_path,
-            std::int64_t start, std::int64_t end, std::uint32_t track_number, std::FILE* out,
-            std::string_view out_name, WriteProgressFunc progress, void* user_data,
-            const TrackTags* tags = nullptr);
+// The samples [start, end) of the decoded timeline that a track holds (an end past the audio:
+// to its end).
+struct OggSampleRange {
+  std::int64_t start = 0;
+  std::int64_t end = 0;
+};
+
+// Writes the track `range` of the indexed file `source` into request.out (already open; not
+// closed here), reporting fractions of the work through request.progress; request.start and
+// request.end are not read. A track across links becomes chained streams, with a warning. With
+// request.tags, each stream's comments are the source's with the tags' fields replaced
+// (vorbis_comments_for_track). 0, or -1 after a warning naming
+// source.path or request.path; request.out then holds a partial stream.
+int ogg_cut(const OggPacketIndex& index, const AudioFile& source, const TrackRequest& request,
+            OggSampleRange range);

@@ -235,29 +235,35 @@ bool write_trailer(std::FILE* out, const std::string& trailer, const std::string
   return false;
 }
 
-// Writes the header, the data bytes [start, start + length) of the source and the tags (when
-// given) into out, which is open and empty. 0, or -1 after a warning naming out_path or the
-// source and the reason; out is the caller's to close.
-int write_track(WavAudioFile& file, std::FILE* out, const std::string& out_path, std::uint64_t start,
-                std::uint64_t length, WriteProgressFunc progress, void* user_data,
-                const TrackTags* tags) {
-  std::string trailer = tags != nullptr ? wav_info_trailer(*tags, length) : std::string();
-  const WavHeader header = wav_plan_header(file.si, file.extensible, length, trailer.size());
-  if (wav_write_header(out, header) != 0) {
-    warn_header_failure(out, out_path);
+// The data bytes of the source that a track holds: [start, start + length) of the data chunk.
+struct DataRange {
+  std::uint64_t start = 0;
+  std::uint64_t length = 0;
+};
+
+// Writes the header, the data bytes of range and the tags of request (when given) into
+// request.out, which is open and empty. 0, or -1 after a warning naming request.path or the
+// source and the reason; request.out is the caller's to close.
+int write_track(WavAudioFile& file, const TrackRequest& request, DataRange range) {
+  const std::string out_path(request.path);
+  const TrackTags* tags = request.tags;
+  std::string trailer = tags != nullptr ? wav_info_trailer(*tags, range.length) : std::string();
+  const WavHeader header = wav_plan_header(file.si, file.extensible, range.length, trailer.size());
+  if (wav_write_header(request.out, header) != 0) {
+    warn_header_failure(request.out, out_path);
     return -1;
   }
-  progress_report(progress, user_data, 0.0);
-  const CopyResult copy = copy_bytes(fileno(file.fp.get()), file.data_offset + start, length, out,
-                                            {progress, user_data, 0, length});
+  progress_report(request.progress, request.user_data, 0.0);
+  const CopyResult copy = copy_bytes(fileno(file.fp.get()), file.data_offset + range.start, range.length,
+                                     request.out, {request.progress, request.user_data, 0, range.length});
   // A read that failed is no end of the source: the track would pass for complete.
   if (!copy_succeeded(copy, file.path, out_path)) return -1;
-  if (copy.copied != length) {
+  if (copy.copied != range.length) {
     // The pad byte depends on the length the data really has.
     if (tags != nullptr) trailer = wav_info_trailer(*tags, copy.copied);
-    if (!fix_header_length(out, header, copy.copied, trailer.size(), out_path)) return -1;
+    if (!fix_header_length(request.out, header, copy.copied, trailer.size(), out_path)) return -1;
   }
-  return write_trailer(out, trailer, out_path) ? 0 : -1;
+  return write_trailer(request.out, trailer, out_path) ? 0 : -1;
 }
 
 }  // namespace
@@ -307,12 +313,7 @@ int wav_write_range(AudioFile& base, const TrackRequest& request) {
   // (LIST, id3 ...) is not audio and must never reach a track.
   const std::uint64_t stop = (request.end == 0 || request.end > file.data_size) ? file.data_size : request.end;
   const std::uint64_t length = stop > start ? stop - start : 0;
-  const std::string out_path(request.path);
-
-  if (write_track(file, request.out, out_path, start, length, request.progress, request.user_data,
-                  request.tags) != 0) {
-    return -1;
-  }
+  if (write_track(file, request, {start, length}) != 0) return -1;
   if (!format_flush_track(request)) return -1;
   progress_report(request.progress, request.user_data, 1.0);
   return 0;
