@@ -26,19 +26,6 @@ struct FlacEncoderDeleter {
   }
 };
 
-bool is_whole_file_field(std::string_view entry) {
-  const std::string_view name = entry.substr(0, entry.find('='));
-  const auto named = [&](std::string_view field) {
-    return name.size() == field.size() &&
-           g_ascii_strncasecmp(name.data(), field.data(), field.size()) == 0;
-  };
-  constexpr std::string_view track_gain = "REPLAYGAIN_TRACK_";
-  const bool track_gain_field = name.size() >= track_gain.size() &&
-                                g_ascii_strncasecmp(name.data(), track_gain.data(),
-                                                    track_gain.size()) == 0;
-  return named("CUESHEET") || named("LOG") || track_gain_field;
-}
-
 // The metadata blocks of one track, owned here; libFLAC borrows them until it has finished.
 struct TrackMetadata {
   std::vector<FlacMetadataPtr> owned;
@@ -254,8 +241,9 @@ FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const Tr
   std::vector<std::string> fields;
   for (std::uint32_t i = 0; i < entries.num_comments; ++i) {
     std::string text(reinterpret_cast<const char*>(entries.comments[i].entry), entries.comments[i].length);
-    if (!is_whole_file_field(text)) fields.push_back(std::move(text));
+    fields.push_back(std::move(text));
   }
+  fields = vorbis_comments_of_part(fields);
   if (tags != nullptr) fields = vorbis_comments_for_track(fields, *tags);
   if (!FLAC__metadata_object_vorbiscomment_resize_comments(copy.get(), 0)) return nullptr;
   for (const std::string& field : fields) {

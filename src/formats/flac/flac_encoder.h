@@ -25,7 +25,7 @@ struct FlacTrack {
 int flac_write_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track);
 
 // A copy of a VORBIS_COMMENT block without the fields that describe the whole file only
-// (CUESHEET, LOG, REPLAYGAIN_TRACK_*, in any case), then with the fields of tags replacing
+// (vorbis_comment_describes_source), then with the fields of tags replacing
 // those of the same names (vorbis_comments_for_track). nullptr when there is neither a
 // comment nor tags.
 FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment,

@@ -15,5 +15,6 @@ void ogg_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t ogg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
 // Writes the samples of PCM bytes [request.start, request.end) (end 0: to the end) into
 // request.out as an Ogg Vorbis file that decodes to exactly those samples, without re-encoding
-// (see ogg_cutter.h), its comments merged with request.tags. 0, or -1 with a warning.
+// (see ogg_cutter.h), its comments the source's less those of the whole source, merged with
+// request.tags. 0, or -1 with a warning.
 int ogg_write_range(AudioFile& file, const TrackRequest& request);

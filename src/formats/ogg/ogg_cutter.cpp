@@ -214,17 +214,29 @@ std::int64_t granule_of(const OggLink& link, const OggCutPart& part, std::size_t
 
 enum class PartResult { written, source_changed, write_failed, bad_comments };
 
-// Gives headers the link's identification and comment headers.
-bool read_comment_header(const OggLink& link, VorbisHeaders& headers) {
+// What a comment header holds.
+struct CommentHeader {
+  std::string vendor;
+  std::vector<std::string> comments;
+};
+
+// The link's comment header as libvorbis reads it; nullopt when it cannot be read.
+std::optional<CommentHeader> read_comment_header(const OggLink& link) {
+  VorbisHeaders headers;
   for (std::size_t k = 0; k < 2; ++k) {
     ogg_packet packet{};
     packet.packet = const_cast<unsigned char*>(link.headers[k].data());
     packet.bytes = static_cast<long>(link.headers[k].size());
     packet.b_o_s = k == 0 ? 1 : 0;
     packet.packetno = static_cast<ogg_int64_t>(k);
-    if (!headers.add(packet)) return false;
+    if (!headers.add(packet)) return std::nullopt;
   }
-  return true;
+  const vorbis_comment& source = headers.comment();
+  CommentHeader header{source.vendor != nullptr ? source.vendor : "", {}};
+  for (int i = 0; i < source.comments; ++i) {
+    header.comments.emplace_back(source.user_comments[i], static_cast<std::size_t>(source.comment_lengths[i]));
+  }
+  return header;
 }
 
 void put_text(std::vector<std::uint8_t>& out, std::string_view text) {
@@ -232,37 +244,38 @@ void put_text(std::vector<std::uint8_t>& out, std::string_view text) {
   out.insert(out.end(), text.begin(), text.end());
 }
 
-// The link's comment header with the tags' fields in place of the source's of the same names.
 // Packed here rather than by libvorbis, which would put its own vendor string in place of the
-// encoder's. Empty when the source's header cannot be read.
-std::vector<std::uint8_t> track_comment_header(const OggLink& link, const TrackTags& tags) {
-  VorbisHeaders headers;
-  if (!read_comment_header(link, headers)) return {};
-  const vorbis_comment& source = headers.comment();
-  std::vector<std::string> comments;
-  for (int i = 0; i < source.comments; ++i) {
-    comments.emplace_back(source.user_comments[i], static_cast<std::size_t>(source.comment_lengths[i]));
-  }
-  const std::vector<std::string> fields = vorbis_comments_for_track(comments, tags);
+// encoder's.
+std::vector<std::uint8_t> pack_comment_header(const CommentHeader& header) {
   std::vector<std::uint8_t> packet = {0x03, 'v', 'o', 'r', 'b', 'i', 's'};
-  put_text(packet, source.vendor != nullptr ? source.vendor : "");
-  append_le(packet, fields.size(), 4);
-  for (const std::string& field : fields) put_text(packet, field);
+  put_text(packet, header.vendor);
+  append_le(packet, header.comments.size(), 4);
+  for (const std::string& comment : header.comments) put_text(packet, comment);
   packet.push_back(0x01);  // the framing bit
   return packet;
+}
+
+// The link's comment header as a track carries it: the source's comments less those of the
+// whole source, with the fields of tags (may be null) in place of the source's of the same
+// names. The source's own bytes where that changes nothing; empty when tags are given and the
+// source's header cannot be read.
+std::vector<std::uint8_t> track_comment_header(const OggLink& link, const TrackTags* tags) {
+  std::optional<CommentHeader> header = read_comment_header(link);
+  if (!header) return tags != nullptr ? std::vector<std::uint8_t>{} : link.headers[1];
+  std::vector<std::string> comments = vorbis_comments_of_part(header->comments);
+  if (tags == nullptr && comments.size() == header->comments.size()) return link.headers[1];
+  header->comments = tags != nullptr ? vorbis_comments_for_track(comments, *tags) : std::move(comments);
+  return pack_comment_header(*header);
 }
 
 // The headers on pages of their own, as decoders expect: the identification header alone on
 // the first page.
 PartResult write_headers(const OggLink& link, StreamWriter& stream, const TrackTags* tags) {
-  std::vector<std::uint8_t> comments;
-  if (tags != nullptr) {
-    comments = track_comment_header(link, *tags);
-    if (comments.empty()) return PartResult::bad_comments;
-  }
+  const std::vector<std::uint8_t> comments = track_comment_header(link, tags);
+  if (comments.empty()) return PartResult::bad_comments;
   stream.add(link.headers[0]);
   if (!stream.end_page()) return PartResult::write_failed;
-  stream.add(tags != nullptr ? comments : link.headers[1]);
+  stream.add(comments);
   stream.add(link.headers[2]);
   return stream.end_page() ? PartResult::written : PartResult::write_failed;
 }

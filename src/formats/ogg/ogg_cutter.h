@@ -39,8 +39,9 @@ struct OggSampleRange {
 
 // Writes the track `range` of the indexed file `source` into request.out (already open; not
 // closed here), reporting fractions of the work through request.progress; request.start and
-// request.end are not read. A track across links becomes chained streams, with a warning. With
-// request.tags, each stream's comments are the source's with the tags' fields replaced
+// request.end are not read. A track across links becomes chained streams, with a warning.
+// Each stream's comments are the source's less those of the whole source
+// (vorbis_comment_describes_source), with request.tags' fields in place of the source's
 // (vorbis_comments_for_track). 0, or -1 after a warning naming
 // source.path or request.path; request.out then holds a partial stream.
 int ogg_cut(const OggPacketIndex& index, const AudioFile& source, const TrackRequest& request,

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -26,6 +27,13 @@ std::vector<Field> fields_of(const TrackTags& tags) {
   return fields;
 }
 
+// The field name of a comment; a comment without '=' is all name.
+std::string_view name_of(std::string_view comment) { return comment.substr(0, comment.find('=')); }
+
+bool same_name(std::string_view name, std::string_view field) {
+  return name.size() == field.size() && g_ascii_strncasecmp(name.data(), field.data(), field.size()) == 0;
+}
+
 bool names_field(std::string_view comment, const Field& field) {
   const std::size_t equals = comment.find('=');
   if (equals == std::string_view::npos) return false;
@@ -34,6 +42,24 @@ bool names_field(std::string_view comment, const Field& field) {
 }
 
 }  // namespace
+
+bool vorbis_comment_describes_source(std::string_view comment) {
+  static constexpr std::string_view WHOLE_SOURCE[] = {"CUESHEET", "LOG", "TRACKNUMBER", "TRACKTOTAL",
+                                                      "TOTALTRACKS"};
+  static constexpr std::string_view TRACK_GAIN = "REPLAYGAIN_TRACK_";
+  const std::string_view name = name_of(comment);
+  if (same_name(name.substr(0, TRACK_GAIN.size()), TRACK_GAIN)) return true;
+  return std::any_of(std::begin(WHOLE_SOURCE), std::end(WHOLE_SOURCE),
+                     [&](std::string_view field) { return same_name(name, field); });
+}
+
+std::vector<std::string> vorbis_comments_of_part(std::span<const std::string> source) {
+  std::vector<std::string> kept;
+  for (const std::string& comment : source) {
+    if (!vorbis_comment_describes_source(comment)) kept.push_back(comment);
+  }
+  return kept;
+}
 
 std::vector<std::string> vorbis_comments_for_track(std::span<const std::string> source,
                                                    const TrackTags& tags) {

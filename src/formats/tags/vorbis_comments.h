@@ -3,9 +3,20 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/track_tags.h"
+
+// Whether comment ("FIELD=value"; without '=', all of it is the name) describes the whole
+// source and so no track cut from it: CUESHEET, LOG, REPLAYGAIN_TRACK_* (the source's gain and
+// peak as one track) and the source's place in a set, TRACKNUMBER, TRACKTOTAL and TOTALTRACKS.
+// Names match in any ASCII case, as Vorbis comments define.
+bool vorbis_comment_describes_source(std::string_view comment);
+
+// The comments of source that a track cut from it keeps, in their order: all but those that
+// describe the whole source.
+std::vector<std::string> vorbis_comments_of_part(std::span<const std::string> source);
 
 // The comments ("FIELD=value") of a track cut from a source whose comments are source: the
 // source's own in their order, less every field that the tags give (TITLE, ARTIST, ALBUM,

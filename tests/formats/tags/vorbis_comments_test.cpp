@@ -40,4 +40,27 @@ TEST(VorbisComments, ReplaceTheSourcesFieldsThatTheTagsGive) {
   }
 }
 
+TEST(VorbisComments, TellTheFieldsOfTheWholeSourceByNameInAnyCase) {
+  struct Case {
+    const char* comment;
+    bool whole_source;
+  };
+  const Case cases[] = {
+      {"CUESHEET=FILE \"a.wav\" WAVE", true}, {"Log=ripped", true},
+      {"REPLAYGAIN_TRACK_GAIN=-3 dB", true},   {"replaygain_track_peak=0.9", true},
+      {"TrackNumber=7", true},                 {"TRACKTOTAL=12", true},
+      {"totaltracks=12", true},                {"LOG", true},
+      {"REPLAYGAIN_ALBUM_GAIN=-2 dB", false},  {"REPLAYGAIN_TRACK=x", false},
+      {"CUESHEETS=x", false},                  {"LOGO=x", false},
+      {"TRACK=7", false},                      {"ARTIST=LOG", false},
+      {"=CUESHEET", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.comment);
+    EXPECT_EQ(vorbis_comment_describes_source(c.comment), c.whole_source);
+  }
+  const Comments source = {"TITLE=Whole", "LOG=x", "ALBUM=A", "tracknumber=3", "ALBUM=B"};
+  EXPECT_EQ(vorbis_comments_of_part(source), (Comments{"TITLE=Whole", "ALBUM=A", "ALBUM=B"}));
+}
+
 }  // namespace
