@@ -38,7 +38,7 @@ TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
     const Bytes bytes = c.header != 0 ? canonical_wav(2, 44100, 16, data) : data;
     write_file(dir / c.name, bytes);
     ErrorText error;
-    AudioFilePtr file = c.module->open_file(*c.module, dir / c.name, &error);
+    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
     ASSERT_TRUE(file) << error.value_or("");
     // Reads fail from the middle of block 10 on.
     fail_reads_from(fileno(file->fp.get()), c.header + 10 * BLOCK + 100);

@@ -266,29 +266,38 @@ int write_track(WavAudioFile& file, std::FILE* out, const std::string& out_path,
 
 }  // namespace
 
+namespace {
+
+OpenResult open_wav(const FormatModule& module, const std::string& path) {
+  auto file = std::make_unique<WavAudioFile>();
+  ErrorText reason;
+  if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
+  bool rf64 = false;
+  ChunkHeader data;
+  if (!read_riff_header(*file, rf64, &reason)) return OpenResult::not_this_format(reason);
+  ChunkWalk walk(*file, &reason, rf64);
+  if (!walk_to_data(walk, *file, data, &reason)) return OpenResult::not_this_format(reason);
+  settle_data_size(walk, data, *file);
+  return OpenResult::opened(std::move(file));
+}
+
+}  // namespace
+
 const FormatModule* wav_module() {
-  static const FormatModule module = {"RIFF WAVE",       "built-in",     ".wav",
-                                      wav_open_file,     wav_close_file, wav_read_data,
-                                      wav_write_range,   true};
+  static const FormatModule module = {.name = "RIFF WAVE",
+                                      .library = "built-in",
+                                      .extension = ".wav",
+                                      .open_file = open_wav,
+                                      .close_file = wav_close_file,
+                                      .read_data = wav_read_data,
+                                      .write_range = wav_write_range,
+                                      .carries_tags = true,
+                                      .concurrent_writes = 1};
   return &module;
 }
 
 AudioFilePtr wav_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
-  auto file = std::make_unique<WavAudioFile>();
-  if (!format_open_common(module, *file, path, error)) return nullptr;
-  bool rf64 = false;
-  ChunkHeader data;
-  if (!read_riff_header(*file, rf64, error)) {
-    format_close_common(*file);
-    return nullptr;
-  }
-  ChunkWalk walk(*file, error, rf64);
-  if (!walk_to_data(walk, *file, data, error)) {
-    format_close_common(*file);
-    return nullptr;
-  }
-  settle_data_size(walk, data, *file);
-  return file;
+  return format_take_file(open_wav(module, path), error);
 }
 
 void wav_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
