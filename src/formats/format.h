@@ -92,12 +92,17 @@ struct FormatModule {
   OpenResult (*open_file)(const FormatModule& module, const std::string& path);
   void (*close_file)(const FormatModule& module, AudioFilePtr file);
   // PCM bytes placed in buffer from PCM byte offset; fewer only at the end, 0 exactly at
-  // the end, -1 beyond the end or when the position cannot be reached or decoded. A playback
-  // may call it while a split runs write_range on the same file: neither may use a read
-  // position the other moves (read by position, or keep decoder state apart).
+  // the end. -1 beyond the end is an answer, not a failure: readers that step past the end
+  // learn it so, and no warning comes with it. -1 for a position within the audio that cannot
+  // be reached or decoded comes with a warning naming the file (given once for a damage that
+  // later reads meet again). A playback may call it while a split runs write_range on the
+  // same file: neither may use a read position the other moves (read by position, or keep
+  // decoder state apart).
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
   // Writes the range of request as a file of the module's format into request.out.
   // -1 on failure, with a warning naming request.path and the reason; anything else is success.
+  // A request that starts past the end of the audio breaks the caller's side (tracks start at
+  // breaks, which lie within the length): a module may refuse it with -1 and no warning.
   int (*write_range)(AudioFile& file, const TrackRequest& request);
   // Whether write_range writes request.tags into the track.
   bool carries_tags = false;

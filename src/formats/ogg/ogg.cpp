@@ -92,7 +92,11 @@ bool seek_to(OggAudioFile& file, std::uint64_t offset) {
   file.rest.clear();
   file.decoded_pos = UNKNOWN_POSITION;
   const std::uint64_t frame = offset / file.si.blockAlign;
-  if (ov_pcm_seek(file.vorbis_file.get(), static_cast<ogg_int64_t>(frame)) != 0) return false;
+  if (const int code = ov_pcm_seek(file.vorbis_file.get(), static_cast<ogg_int64_t>(frame)); code != 0) {
+    g_warning("Cannot seek to sample %" PRIu64 " in Ogg Vorbis file %s: ov_pcm_seek() returned %d", frame,
+              file.path.c_str(), code);
+    return false;
+  }
   const std::size_t into_frame = offset % file.si.blockAlign;
   if (into_frame == 0) {
     file.decoded_pos = offset;

@@ -308,8 +308,10 @@ std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   auto& file = static_cast<WavAudioFile&>(base);
   if (offset > file.data_size) return -1;
   const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), file.data_size - offset);
-  return read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
-                        static_cast<std::uint64_t>(file.data_offset) + offset);
+  const std::int64_t got = read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
+                                   static_cast<std::uint64_t>(file.data_offset) + offset);
+  if (got < 0) g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+  return got;
 }
 
 int wav_write_range(AudioFile& base, const TrackRequest& request) {
