@@ -16,7 +16,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }
 
 void bench_reads(const FormatModule& module, const std::string& path) {
-  AudioFilePtr file = module.open_file(module, path, nullptr);
+  AudioFilePtr file = format_take_file(module.open_file(module, path), nullptr);
   if (!file) {
     std::printf("%s: cannot open %s\n", module.name, path.c_str());
     return;

@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 
@@ -33,6 +34,25 @@ void set_error_message(ErrorText* error, const char* format, ...) {
   va_end(args);
   *error = std::string(text);
   g_free(text);
+}
+
+OpenResult OpenResult::not_this_format(ErrorText reason) {
+  return {.kind = Kind::NotThisFormat, .file = nullptr, .reason = std::move(reason).value_or("")};
+}
+
+OpenResult OpenResult::damaged(std::string reason) {
+  return {.kind = Kind::Damaged, .file = nullptr, .reason = std::move(reason)};
+}
+
+OpenResult OpenResult::opened(AudioFilePtr file) {
+  return {.kind = Kind::Opened, .file = std::move(file), .reason = {}};
+}
+
+AudioFilePtr format_take_file(OpenResult result, ErrorText* error) {
+  if (result.kind == OpenResult::Kind::Opened) return std::move(result.file);
+  if (result.kind == OpenResult::Kind::Damaged) g_warning("%s", result.reason.c_str());
+  if (error != nullptr && !result.reason.empty()) *error = std::move(result.reason);
+  return nullptr;
 }
 
 void format_print_info(const AudioFile& file) {

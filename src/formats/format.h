@@ -69,20 +69,40 @@ struct TrackRequest {
   bool gapless = false;         // a track gapless players decode to exactly the range
 };
 
+// What a module found in a file it was offered. NotThisFormat: the file is for another module
+// (reason, when given, is a note for the debug log). Damaged: the file is this module's format
+// but cannot be read; reason names the file and says why, for the user. Opened: file is
+// complete and reason is empty.
+struct OpenResult {
+  enum class Kind { NotThisFormat, Damaged, Opened };
+  Kind kind = Kind::NotThisFormat;
+  AudioFilePtr file;
+  std::string reason;
+
+  static OpenResult not_this_format(ErrorText reason);
+  static OpenResult damaged(std::string reason);
+  static OpenResult opened(AudioFilePtr file);
+};
+
 struct FormatModule {
   const char* name;
   const char* library;
   const char* extension;
-  // Returns a complete file or nullptr with a reason in *error (error may be null).
-  AudioFilePtr (*open_file)(const FormatModule& module, const std::string& path, ErrorText* error);
+  // The three-way answer for path. Logs no refusal: the registry reports a damaged file.
+  OpenResult (*open_file)(const FormatModule& module, const std::string& path);
   void (*close_file)(const FormatModule& module, AudioFilePtr file);
   // PCM bytes placed in buffer from PCM byte offset; fewer only at the end, 0 exactly at
-  // the end, -1 beyond the end or when the position cannot be reached or decoded. A playback
-  // may call it while a split runs write_range on the same file: neither may use a read
-  // position the other moves (read by position, or keep decoder state apart).
+  // the end. -1 beyond the end is an answer, not a failure: readers that step past the end
+  // learn it so, and no warning comes with it. -1 for a position within the audio that cannot
+  // be reached or decoded comes with a warning naming the file (given once for a damage that
+  // later reads meet again). A playback may call it while a split runs write_range on the
+  // same file: neither may use a read position the other moves (read by position, or keep
+  // decoder state apart).
   std::int64_t (*read_data)(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);
   // Writes the range of request as a file of the module's format into request.out.
   // -1 on failure, with a warning naming request.path and the reason; anything else is success.
+  // A request that starts past the end of the audio breaks the caller's side (tracks start at
+  // breaks, which lie within the length): a module may refuse it with -1 and no warning.
   int (*write_range)(AudioFile& file, const TrackRequest& request);
   // Whether write_range writes request.tags into the track.
   bool carries_tags = false;
@@ -92,6 +112,11 @@ struct FormatModule {
 };
 
 void format_print_info(const AudioFile& file);
+
+// The two-way form of an OpenResult, for callers that ask one module alone: the file, or
+// nullptr with the reason (when there is one) in *error. Such a caller cannot tell a damaged
+// file from another format, so the reason of a damaged one is also given here as a warning.
+AudioFilePtr format_take_file(OpenResult result, ErrorText* error);
 
 // Fills module, path, fp and file_size. 1 on success, 0 with a reason.
 int format_open_common(const FormatModule& module, AudioFile& file, const std::string& path,

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "formats/cdda/cdda.h"
@@ -64,14 +65,17 @@ AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
     return nullptr;
   }
   for (const FormatModule* module : registry().modules) {
-    if (AudioFilePtr file = module->open_file(*module, path, error)) {
+    OpenResult result = module->open_file(*module, path);
+    if (result.kind == OpenResult::Kind::Opened) {
       if (error != nullptr) error->reset();
-      return file;
+      return std::move(result.file);
     }
-    if (error != nullptr && error->has_value()) {
-      g_debug("Open as %s failed: %s", module->name, (*error)->c_str());
-      error->reset();
+    // The file is this module's and no other's: the user learns here, once, what is wrong.
+    if (result.kind == OpenResult::Kind::Damaged) {
+      g_warning("%s", result.reason.c_str());
+      break;
     }
+    if (!result.reason.empty()) g_debug("Open as %s failed: %s", module->name, result.reason.c_str());
   }
   set_error_message(error, "%s", "File format unknown/not supported");
   return nullptr;

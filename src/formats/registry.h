@@ -9,8 +9,9 @@
 #include "formats/format.h"
 
 void format_init();
-// Offers path to every module in turn. nullptr with a reason: the system's when the file
-// cannot be opened at all, else "File format unknown/not supported".
+// Offers path to every module in turn, until one opens it or finds it damaged. nullptr with a
+// reason: the system's when the file cannot be opened at all, else "File format
+// unknown/not supported"; a damaged file has had a warning with the module's reason.
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
 void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,

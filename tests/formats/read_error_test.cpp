@@ -38,7 +38,7 @@ TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
     const Bytes bytes = c.header != 0 ? canonical_wav(2, 44100, 16, data) : data;
     write_file(dir / c.name, bytes);
     ErrorText error;
-    AudioFilePtr file = c.module->open_file(*c.module, dir / c.name, &error);
+    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
     ASSERT_TRUE(file) << error.value_or("");
     // Reads fail from the middle of block 10 on.
     fail_reads_from(fileno(file->fp.get()), c.header + 10 * BLOCK + 100);
@@ -53,6 +53,34 @@ TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
     EXPECT_EQ(format_write_track(*file, {.path = first, .end = 10 * BLOCK}), 0);
     EXPECT_EQ(read_file(first), c.header != 0 ? canonical_wav(2, 44100, 16, slice(data, 0, 10 * BLOCK))
                                                : slice(data, 0, 10 * BLOCK));
+    clear_faults();
+    c.module->close_file(*c.module, std::move(file));
+  }
+}
+
+// A read that fails within the audio is no end of it: -1 with the reason, while a read past the
+// end is the quiet answer that playback steps onto.
+TEST(SourceReadError, ReadFailsWithTheReasonAndTheEndStaysQuiet) {
+  const std::vector<ModuleCase> cases = {
+      {"WAV", wav_module(), "show.wav", 44},
+      {"CD audio", cdda_module(), "show.cdda.raw", 0},
+  };
+  for (const ModuleCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const Bytes data = counting_bytes(20 * BLOCK);
+    write_file(dir / c.name, c.header != 0 ? canonical_wav(2, 44100, 16, data) : data);
+    ErrorText error;
+    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
+    ASSERT_TRUE(file) << error.value_or("");
+    fail_reads_from(fileno(file->fp.get()), c.header + 10 * BLOCK);
+
+    LogCapture log;
+    Bytes buffer(BLOCK);
+    EXPECT_EQ(c.module->read_data(*file, buffer, 20 * BLOCK + 1), -1);
+    EXPECT_EQ(log.warnings(), std::vector<std::string>{});
+    EXPECT_EQ(c.module->read_data(*file, buffer, 12 * BLOCK), -1);
+    EXPECT_EQ(log.warnings(), std::vector<std::string>{"Error reading " + (dir / c.name) + ": Input/output error"});
     clear_faults();
     c.module->close_file(*c.module, std::move(file));
   }

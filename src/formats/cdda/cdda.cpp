@@ -32,38 +32,44 @@ void swap_complete_frames(std::span<std::uint8_t> bytes) {
   for (; i < swapped; i += 2) std::swap(bytes[i], bytes[i + 1]);
 }
 
-}  // namespace
-
-const FormatModule* cdda_module() {
-  static const FormatModule module = {"CD Digital Audio (Big-Endian)",
-                                      "built-in",
-                                      ".cdda.raw",
-                                      cdda_open_file,
-                                      cdda_close_file,
-                                      cdda_read_data,
-                                      cdda_write_range};
-  return &module;
-}
-
-AudioFilePtr cdda_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
+OpenResult open_cdda(const FormatModule& module, const std::string& path) {
+  ErrorText reason;
   if (!format_has_extension(module, path)) {
-    set_error_message(error, "Extension is not %s", module.extension);
-    return nullptr;
+    set_error_message(&reason, "Extension is not %s", module.extension);
+    return OpenResult::not_this_format(reason);
   }
   auto file = std::make_unique<CddaAudioFile>();
-  if (!format_open_common(module, *file, path, error)) return nullptr;
+  if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
   struct stat st {};
   if (stat(file->path.c_str(), &st) != 0) {
-    set_error_message(error, "Error stat()ing %s", file->path.c_str());
-    format_close_common(*file);
-    return nullptr;
+    set_error_message(&reason, "Error stat()ing %s", file->path.c_str());
+    return OpenResult::not_this_format(reason);
   }
   file->raw_size = static_cast<std::uint64_t>(st.st_size);
   file->si = CD_FORMAT;
   file->si.numBytes = file->raw_size;
   // Every byte is audio.
   file->exact_length = true;
-  return file;
+  return OpenResult::opened(std::move(file));
+}
+
+}  // namespace
+
+const FormatModule* cdda_module() {
+  static const FormatModule module = {.name = "CD Digital Audio (Big-Endian)",
+                                      .library = "built-in",
+                                      .extension = ".cdda.raw",
+                                      .open_file = open_cdda,
+                                      .close_file = cdda_close_file,
+                                      .read_data = cdda_read_data,
+                                      .write_range = cdda_write_range,
+                                      .carries_tags = false,
+                                      .concurrent_writes = 1};
+  return &module;
+}
+
+AudioFilePtr cdda_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
+  return format_take_file(open_cdda(module, path), error);
 }
 
 void cdda_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
@@ -74,6 +80,7 @@ std::int64_t cdda_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
   auto& file = static_cast<CddaAudioFile&>(base);
   if (offset > file.raw_size) return -1;
   const std::int64_t got = read_at(fileno(file.fp.get()), buffer, offset);
+  if (got < 0) g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
   if (got > 0) swap_complete_frames(buffer.first(static_cast<std::size_t>(got)));
   return got;
 }

@@ -9,7 +9,8 @@ struct CddaAudioFile final : AudioFile {
 
 const FormatModule* cdda_module();
 
-// Accepts only paths ending in ".cdda.raw" (any case); nullptr with a reason otherwise.
+// The two-way form of the module's open_file (see format_take_file): accepts only paths
+// ending in ".cdda.raw" (any case); nullptr with a reason otherwise.
 AudioFilePtr cdda_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void cdda_close_file(const FormatModule& module, AudioFilePtr file);
 // Bytes read at offset, every complete 4-byte group swapped to little-endian samples;

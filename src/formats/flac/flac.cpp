@@ -110,8 +110,6 @@ bool usable_format(const FLAC__StreamMetadata_StreamInfo& info, const std::strin
                       path.c_str(), info.sample_rate, info.channels, info.bits_per_sample,
                       info.min_blocksize, info.max_blocksize),
       g_free);
-  // The registry drops refusal reasons; the user must still learn why this FLAC file fails.
-  g_warning("%s", reason.get());
   set_error_message(error, "%s", reason.get());
   return false;
 }
@@ -149,14 +147,12 @@ std::optional<std::uint64_t> measure_samples(FlacDecoder& decoder, std::string& 
   }
 }
 
-// The registry drops refusal reasons; the user must still learn why this FLAC file fails.
 bool refuse_stream(const FlacAudioFile& file, const std::string& reason, ErrorText* error) {
   set_error_message(error, "Cannot read FLAC file %s: %s", file.path.c_str(), reason.c_str());
-  g_warning("Cannot read FLAC file %s: %s", file.path.c_str(), reason.c_str());
   return false;
 }
 
-// Fills the stream's information, length, tags and pictures. false with a warning and a reason.
+// Fills the stream's information, length, tags and pictures. false with a reason naming the file.
 bool read_stream(FlacAudioFile& file, ErrorText* error) {
   std::string reason;
   std::unique_ptr<FlacDecoder> probe = new_decoder(file, true, reason);
@@ -257,36 +253,40 @@ void check_whole_pass(FlacAudioFile& file) {
             file.path.c_str());
 }
 
-}  // namespace
-
-const FormatModule* flac_module() {
-  static const FormatModule module = {"FLAC",           "libFLAC",       ".flac",
-                                      flac_open_file,   flac_close_file, flac_read_data,
-                                      flac_write_range, true,            PARALLEL_TRACKS};
-  return &module;
-}
-
-AudioFilePtr flac_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
+OpenResult open_flac(const FormatModule& module, const std::string& path) {
   auto file = std::make_unique<FlacAudioFile>();
-  if (!format_open_common(module, *file, path, error)) return nullptr;
+  ErrorText reason;
+  if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
   const std::optional<std::uint64_t> start =
       stream_start(descriptor(*file), static_cast<std::uint64_t>(file->file_size));
-  if (!start) {
-    set_error_message(error, "%s", "No FLAC signature");
-    format_close_common(*file);
-    return nullptr;
-  }
+  if (!start) return OpenResult::not_this_format("No FLAC signature");
   g_debug("Detected FLAC at byte %" PRIu64, *start);
   file->stream_start = *start;
-  if (!read_stream(*file, error)) {
-    format_close_common(*file);
-    return nullptr;
-  }
+  if (!read_stream(*file, &reason)) return OpenResult::damaged(*reason);
   file->si = sample_info(file->stream_info, file->total_samples);
   // STREAMINFO states it, or decoding has just measured it.
   file->exact_length = true;
   file->details = details_text(*file);
-  return file;
+  return OpenResult::opened(std::move(file));
+}
+
+}  // namespace
+
+const FormatModule* flac_module() {
+  static const FormatModule module = {.name = "FLAC",
+                                      .library = "libFLAC",
+                                      .extension = ".flac",
+                                      .open_file = open_flac,
+                                      .close_file = flac_close_file,
+                                      .read_data = flac_read_data,
+                                      .write_range = flac_write_range,
+                                      .carries_tags = true,
+                                      .concurrent_writes = PARALLEL_TRACKS};
+  return &module;
+}
+
+AudioFilePtr flac_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
+  return format_take_file(open_flac(module, path), error);
 }
 
 void flac_close_file(const FormatModule& /*module*/, AudioFilePtr file) {

@@ -11,7 +11,9 @@
 
 const FormatModule* flac_module();
 
-// Opens a file that holds a FLAC stream at its start or behind ID3v2 tags, whatever its name.
+// The two-way form of the module's open_file (see format_take_file). Opens a file that holds
+// a FLAC stream at its start or behind ID3v2 tags, whatever its name; a stream that cannot be
+// read or has a format no decoder can honour is damaged.
 AudioFilePtr flac_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void flac_close_file(const FormatModule& module, AudioFilePtr file);
 // PCM bytes from byte offset: buffer.size() unless the audio ends first (0 at its end). -1

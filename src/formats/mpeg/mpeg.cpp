@@ -159,10 +159,32 @@ std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
   return end > head ? end - head : 0;
 }
 
+namespace {
+
+OpenResult open_mpeg(const FormatModule& module, const std::string& path) {
+  ErrorText reason;
+  if (!format_has_extension(module, path) && !format_has_extension(module, path, ".mp2")) {
+    set_error_message(&reason, "%s", "File extension is not .mp3/.mp2");
+    return OpenResult::not_this_format(reason);
+  }
+  auto file = std::make_unique<MpegAudioFile>();
+  if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
+  if (const char* failure = start_decoder(*file)) return OpenResult::not_this_format(failure);
+  return OpenResult::opened(std::move(file));
+}
+
+}  // namespace
+
 const FormatModule* mpeg_module() {
-  static const FormatModule module = {"MPEG Audio Layer I/II/III", "libmpg123", ".mp3",
-                                      mpeg_open_file, mpeg_close_file, mpeg_read_data,
-                                      mpeg_write_range, true};
+  static const FormatModule module = {.name = "MPEG Audio Layer I/II/III",
+                                      .library = "libmpg123",
+                                      .extension = ".mp3",
+                                      .open_file = open_mpeg,
+                                      .close_file = mpeg_close_file,
+                                      .read_data = mpeg_read_data,
+                                      .write_range = mpeg_write_range,
+                                      .carries_tags = true,
+                                      .concurrent_writes = 1};
   static bool initialised = false;
   if (initialised) return &module;
   if (mpg123_init() != MPG123_OK) {
@@ -174,18 +196,7 @@ const FormatModule* mpeg_module() {
 }
 
 AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
-  if (!format_has_extension(module, path) && !format_has_extension(module, path, ".mp2")) {
-    set_error_message(error, "%s", "File extension is not .mp3/.mp2");
-    return nullptr;
-  }
-  auto file = std::make_unique<MpegAudioFile>();
-  if (!format_open_common(module, *file, path, error)) return nullptr;
-  if (const char* reason = start_decoder(*file)) {
-    set_error_message(error, "%s", reason);
-    format_close_common(*file);
-    return nullptr;
-  }
-  return file;
+  return format_take_file(open_mpeg(module, path), error);
 }
 
 void mpeg_close_file(const FormatModule& /*module*/, AudioFilePtr file) {

@@ -24,6 +24,8 @@ std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
 // Initialises libmpg123 once; the descriptor, or nullptr when the library cannot start.
 const FormatModule* mpeg_module();
 
+// The two-way form of the module's open_file (see format_take_file): the file, or nullptr
+// with the reason. Only paths ending in ".mp3" or ".mp2" (any case) are tried.
 AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);

@@ -43,6 +43,14 @@ class SourceReader {
     return false;
   }
 
+  // The header of an indexed frame, read from bytes; nullopt after a warning when they hold
+  // none: the file is no longer what was indexed.
+  std::optional<MpegFrameHeader> header(const MpegFrame& frame, std::span<const std::uint8_t> bytes) const {
+    auto parsed = mpeg_parse_frame_header(bytes);
+    if (!parsed) g_warning("No MPEG frame header at byte %" PRIu64 " of %s", frame.offset, path_.c_str());
+    return parsed;
+  }
+
   std::optional<std::vector<std::uint8_t>> frame(const MpegFrame& frame) const {
     std::vector<std::uint8_t> bytes(frame.bytes);
     if (!read(frame.offset, bytes)) return std::nullopt;
@@ -93,10 +101,15 @@ std::optional<std::vector<std::uint8_t>> silent_frame(const HeaderBytes& like, s
   return frame;
 }
 
-// The first bytes of a frame, as far as its reservoir pointer.
+// The first bytes of a frame, as far as its reservoir pointer; nullopt after a warning.
 std::optional<std::array<std::uint8_t, 8>> frame_start(const SourceReader& source, const MpegFrame& frame) {
   std::array<std::uint8_t, 8> bytes{};
-  if (frame.bytes < bytes.size() || !source.read(frame.offset, bytes)) return std::nullopt;
+  if (frame.bytes < bytes.size()) {
+    g_warning("MPEG frame at byte %" PRIu64 " of %s is too short to cut: %" PRIu64 " bytes", frame.offset,
+              source.path().c_str(), std::uint64_t{frame.bytes});
+    return std::nullopt;
+  }
+  if (!source.read(frame.offset, bytes)) return std::nullopt;
   return bytes;
 }
 
@@ -109,7 +122,7 @@ std::optional<std::uint32_t> reservoir_need(const SourceReader& source, const Mp
   for (std::uint64_t i = plan.first_frame; i < plan.first_frame + plan.copied && areas < RESERVOIR_REACH; ++i) {
     const auto start = frame_start(source, index.frames[i]);
     if (!start) return std::nullopt;
-    const auto header = mpeg_parse_frame_header(*start);
+    const auto header = source.header(index.frames[i], *start);
     if (!header) return std::nullopt;
     const std::uint64_t pointer = mpeg_main_data_begin(*header, *start);
     if (pointer > areas) need = std::max(need, static_cast<std::uint32_t>(pointer - areas));
@@ -127,7 +140,7 @@ std::optional<std::vector<std::uint8_t>> reservoir_bytes(const SourceReader& sou
   for (std::uint64_t i = first; i > 0 && missing > 0; --i) {
     const auto frame = source.frame(index.frames[i - 1]);
     if (!frame) return std::nullopt;
-    const auto header = mpeg_parse_frame_header(*frame);
+    const auto header = source.header(index.frames[i - 1], *frame);
     if (!header) return std::nullopt;
     const std::size_t area_start = std::min<std::size_t>(frame->size(), mpeg_main_data_start(*header));
     const std::size_t take = std::min(missing, frame->size() - area_start);
@@ -202,6 +215,14 @@ class TrackWriter {
       bytes -= piece.size();
     }
     return true;
+  }
+
+  // Where the next byte goes; nullopt after a warning.
+  std::optional<off_t> position() {
+    const off_t at = ftello(out_);
+    if (at >= 0) return at;
+    fail();
+    return std::nullopt;
   }
 
   // Puts the Info frame over its placeholder at the start and leaves the stream flushed.
@@ -365,9 +386,9 @@ int mpeg_write_gapless(const MpegAudioFile& file, const MpegFrameIndex& index, c
   for (const std::uint64_t size : sizes) track_bytes += size;
 
   progress_report(request.progress, request.user_data, 0.0);
-  const off_t info_at = ftello(request.out);
   TrackWriter writer(request.out, request.path, track_bytes, request.progress, request.user_data);
-  if (info_at < 0 || !writer.write(frames->info_placeholder, false) || !writer.write(frames->reservoir)) return -1;
+  const std::optional<off_t> info_at = writer.position();
+  if (!info_at || !writer.write(frames->info_placeholder, false) || !writer.write(frames->reservoir)) return -1;
   if (!copy_source_frames(writer, source, index, plan)) return -1;
   for (std::uint64_t k = 0; k < plan.silent_tail; ++k) {
     if (!writer.write(frames->silent)) return -1;
@@ -375,7 +396,7 @@ int mpeg_write_gapless(const MpegAudioFile& file, const MpegFrameIndex& index, c
   MpegInfoTag tag = track_tag(source, index, plan, sizes, info_bytes);
   tag.music_crc = writer.music_crc();
   const std::vector<std::uint8_t> info = mpeg_info_frame(frames->info_header, tag);
-  if (!writer.finish(info, info_at)) return -1;
+  if (!writer.finish(info, *info_at)) return -1;
   progress_report(request.progress, request.user_data, 1.0);
   return 0;
 }

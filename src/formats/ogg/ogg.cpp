@@ -92,7 +92,11 @@ bool seek_to(OggAudioFile& file, std::uint64_t offset) {
   file.rest.clear();
   file.decoded_pos = UNKNOWN_POSITION;
   const std::uint64_t frame = offset / file.si.blockAlign;
-  if (ov_pcm_seek(file.vorbis_file.get(), static_cast<ogg_int64_t>(frame)) != 0) return false;
+  if (const int code = ov_pcm_seek(file.vorbis_file.get(), static_cast<ogg_int64_t>(frame)); code != 0) {
+    g_warning("Cannot seek to sample %" PRIu64 " in Ogg Vorbis file %s: ov_pcm_seek() returned %d", frame,
+              file.path.c_str(), code);
+    return false;
+  }
   const std::size_t into_frame = offset % file.si.blockAlign;
   if (into_frame == 0) {
     file.decoded_pos = offset;
@@ -146,8 +150,6 @@ bool links_share_format(OggVorbis_File* vf, const std::string& path, ErrorText* 
                         path.c_str(), first->rate, first->channels, link + 1, info->rate,
                         info->channels),
         g_free);
-    // The registry drops refusal reasons; the user must still learn why this Ogg file fails.
-    g_warning("%s", reason.get());
     set_error_message(error, "%s", reason.get());
     return false;
   }
@@ -183,7 +185,7 @@ bool usable_stream(OggVorbis_File* vf, const std::string& path, ErrorText* error
                       path.c_str(), info->rate, info->channels);
     return false;
   }
-  return links_share_format(vf, path, error);
+  return true;
 }
 
 // The index of the file, built on first use; nullptr after a warning when it cannot be.
@@ -207,40 +209,48 @@ const OggPacketIndex* packet_index(OggAudioFile& file) {
   return nullptr;
 }
 
-}  // namespace
-
-const FormatModule* ogg_module() {
-  static const FormatModule module = {"Ogg Vorbis",   "libvorbisfile", ".ogg",
-                                      ogg_open_file,  ogg_close_file,  ogg_read_data,
-                                      ogg_write_range, true};
-  return &module;
-}
-
-AudioFilePtr ogg_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
+OpenResult open_ogg(const FormatModule& module, const std::string& path) {
   auto file = std::make_unique<OggAudioFile>();
-  if (!format_open_common(module, *file, path, error)) return nullptr;
+  ErrorText reason;
+  if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
   g_debug("Trying as Ogg Vorbis...");
   OggVorbis_File* vf = file->vorbis_file.get();
   if (const int code = ov_fopen(file->path.c_str(), vf); code != 0) {
-    set_error_message(error, "ov_fopen() returned %d, probably not an Ogg file", code);
-    format_close_common(*file);
-    return nullptr;
+    set_error_message(&reason, "ov_fopen() returned %d, probably not an Ogg file", code);
+    return OpenResult::not_this_format(reason);
   }
   g_debug("Detected Ogg Vorbis");
   const vorbis_info* info = ov_info(vf, -1);
   const ogg_int64_t frames = ov_pcm_total(vf, -1);
   g_debug("Ogg Vorbis info: version=%d, channels=%d, rate=%ld, samples=%ld", info->version,
           info->channels, info->rate, static_cast<long>(frames));
-  if (!usable_stream(vf, file->path, error)) {
-    format_close_common(*file);
-    return nullptr;
-  }
+  if (!usable_stream(vf, file->path, &reason)) return OpenResult::not_this_format(reason);
+  if (!links_share_format(vf, file->path, &reason)) return OpenResult::damaged(*reason);
   file->details = details_text(vf);
   file->si = sample_info(*info, static_cast<std::uint64_t>(frames));
   // The last granule position counts the samples; a stream whose end cannot be sought
   // was refused above.
   file->exact_length = true;
-  return file;
+  return OpenResult::opened(std::move(file));
+}
+
+}  // namespace
+
+const FormatModule* ogg_module() {
+  static const FormatModule module = {.name = "Ogg Vorbis",
+                                      .library = "libvorbisfile",
+                                      .extension = ".ogg",
+                                      .open_file = open_ogg,
+                                      .close_file = ogg_close_file,
+                                      .read_data = ogg_read_data,
+                                      .write_range = ogg_write_range,
+                                      .carries_tags = true,
+                                      .concurrent_writes = 1};
+  return &module;
+}
+
+AudioFilePtr ogg_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
+  return format_take_file(open_ogg(module, path), error);
 }
 
 void ogg_close_file(const FormatModule& /*module*/, AudioFilePtr file) {

@@ -5,8 +5,9 @@
 
 const FormatModule* ogg_module();
 
-// Opens any file libvorbisfile accepts, whatever its name. A chained file is accepted only
-// when every link has the same rate and channel count.
+// The two-way form of the module's open_file (see format_take_file). Opens any file
+// libvorbisfile accepts, whatever its name. A chained file is accepted only when every link
+// has the same rate and channel count; one whose links differ is damaged.
 AudioFilePtr ogg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void ogg_close_file(const FormatModule& module, AudioFilePtr file);
 // Decoded bytes from PCM byte offset: buffer.size() bytes unless the stream ends first (0 at

@@ -268,29 +268,38 @@ int write_track(WavAudioFile& file, const TrackRequest& request, DataRange range
 
 }  // namespace
 
+namespace {
+
+OpenResult open_wav(const FormatModule& module, const std::string& path) {
+  auto file = std::make_unique<WavAudioFile>();
+  ErrorText reason;
+  if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
+  bool rf64 = false;
+  ChunkHeader data;
+  if (!read_riff_header(*file, rf64, &reason)) return OpenResult::not_this_format(reason);
+  ChunkWalk walk(*file, &reason, rf64);
+  if (!walk_to_data(walk, *file, data, &reason)) return OpenResult::not_this_format(reason);
+  settle_data_size(walk, data, *file);
+  return OpenResult::opened(std::move(file));
+}
+
+}  // namespace
+
 const FormatModule* wav_module() {
-  static const FormatModule module = {"RIFF WAVE",       "built-in",     ".wav",
-                                      wav_open_file,     wav_close_file, wav_read_data,
-                                      wav_write_range,   true};
+  static const FormatModule module = {.name = "RIFF WAVE",
+                                      .library = "built-in",
+                                      .extension = ".wav",
+                                      .open_file = open_wav,
+                                      .close_file = wav_close_file,
+                                      .read_data = wav_read_data,
+                                      .write_range = wav_write_range,
+                                      .carries_tags = true,
+                                      .concurrent_writes = 1};
   return &module;
 }
 
 AudioFilePtr wav_open_file(const FormatModule& module, const std::string& path, ErrorText* error) {
-  auto file = std::make_unique<WavAudioFile>();
-  if (!format_open_common(module, *file, path, error)) return nullptr;
-  bool rf64 = false;
-  ChunkHeader data;
-  if (!read_riff_header(*file, rf64, error)) {
-    format_close_common(*file);
-    return nullptr;
-  }
-  ChunkWalk walk(*file, error, rf64);
-  if (!walk_to_data(walk, *file, data, error)) {
-    format_close_common(*file);
-    return nullptr;
-  }
-  settle_data_size(walk, data, *file);
-  return file;
+  return format_take_file(open_wav(module, path), error);
 }
 
 void wav_close_file(const FormatModule& /*module*/, AudioFilePtr file) {
@@ -301,8 +310,10 @@ std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   auto& file = static_cast<WavAudioFile&>(base);
   if (offset > file.data_size) return -1;
   const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), file.data_size - offset);
-  return read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
-                        static_cast<std::uint64_t>(file.data_offset) + offset);
+  const std::int64_t got = read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
+                                   static_cast<std::uint64_t>(file.data_offset) + offset);
+  if (got < 0) g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+  return got;
 }
 
 int wav_write_range(AudioFile& base, const TrackRequest& request) {

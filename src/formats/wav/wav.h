@@ -16,6 +16,8 @@ struct WavAudioFile final : AudioFile {
 
 const FormatModule* wav_module();
 
+// The two-way form of the module's open_file (see format_take_file): the file, or nullptr
+// with the reason.
 AudioFilePtr wav_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
 void wav_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t wav_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);

@@ -166,14 +166,14 @@ TEST(MpegModule, ExtensionDecidesBeforeTheFileIsTouched) {
     SCOPED_TRACE(name);
     std::filesystem::copy_file(source, dir / name);
     ErrorText error;
-    auto file = module.open_file(module, dir / name, &error);
+    auto file = format_take_file(module.open_file(module, dir / name), &error);
     EXPECT_TRUE(file);
     if (file) module.close_file(module, std::move(file));
   }
   for (const char* name : {"show.mpga", "show.mp3.bak", "missing.wav"}) {
     SCOPED_TRACE(name);
     ErrorText error;
-    EXPECT_FALSE(module.open_file(module, dir / name, &error));
+    EXPECT_FALSE(format_take_file(module.open_file(module, dir / name), &error));
     EXPECT_EQ(error.value_or(""), "File extension is not .mp3/.mp2");
   }
 }
