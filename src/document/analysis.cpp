@@ -9,7 +9,6 @@
 #include <type_traits>
 
 #include "document/analysis.h"
-#include "document/audio_document.h"
 #include "formats/registry.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <limits>
 #include <vector>
 
+#include "document/analysis.h"
 #include "document/document_fixtures.h"
 
 namespace {
