@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "breaks/break_file.h"
+#include "breaks/cue.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {

@@ -11,6 +11,7 @@
 
 #include "breaks/break_file.h"
 #include "breaks/metadata.h"
+#include "breaks/naming.h"
 #include "formats/format.h"
 #include "formats/tags/id3_tag.h"
 #include "formats/tags/vorbis_comments.h"

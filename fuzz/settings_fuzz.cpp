@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "breaks/naming.h"
 #include "breaks/track_break_list.h"
 #include "fuzz_support.h"
 #include "settings/settings.h"

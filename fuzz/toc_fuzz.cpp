@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "breaks/break_file.h"
+#include "breaks/toc.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "breaks/break_file.h"
+#include "breaks/txt.h"
 #include "fuzz_support.h"
 
 using namespace tfold_fuzz;

@@ -4,7 +4,9 @@
 
 #include <string_view>
 
-#include "breaks/text_decoding.h"
+#include "breaks/cue.h"
+#include "breaks/toc.h"
+#include "breaks/txt.h"
 
 namespace {
 
@@ -40,10 +42,4 @@ int track_break_list_write(const std::string& path, const std::string& audio_fil
   if (has_suffix(path, ".toc")) return track_break_list_write_toc(path, audio_filename, list);
   if (has_suffix(path, ".cue")) return track_break_list_write_cue(path, audio_filename, list);
   return track_break_list_write_txt(path, audio_filename, list);
-}
-
-std::string break_file_text(std::string bytes, const std::string& path,
-                            const BreakFileReading& reading) {
-  if (!reading.metadata) return bytes;
-  return text_decode_to_utf8(bytes, reading.charset, path);
 }

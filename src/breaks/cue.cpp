@@ -9,8 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "breaks/break_file.h"
+#include "breaks/cue.h"
 #include "breaks/metadata.h"
+#include "breaks/naming.h"
 #include "breaks/printf_string.h"
 #include "breaks/text_file.h"
 #include "breaks/time_code.h"
@@ -108,23 +109,6 @@ std::vector<CueLine> split_lines(std::string_view text) {
   return lines;
 }
 
-bool all_digits(std::string_view word) {
-  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-  });
-}
-
-// Three unsigned numbers separated by colons; seconds and frames are taken as written.
-bool is_cue_time(std::string_view word) {
-  const std::size_t first = word.find(':');
-  if (first == std::string_view::npos) return false;
-  const std::size_t second = word.find(':', first + 1);
-  if (second == std::string_view::npos) return false;
-  return all_digits(word.substr(0, first)) &&
-         all_digits(word.substr(first + 1, second - first - 1)) &&
-         all_digits(word.substr(second + 1));
-}
-
 bool is_cue_sheet(const std::vector<CueLine>& lines) {
   return std::any_of(lines.begin(), lines.end(), [](const CueLine& line) {
     return line.keyword == "FILE" || line.keyword == "TRACK" || line.keyword == "INDEX";
@@ -189,7 +173,7 @@ class CueParser {
 
   bool take_track(const CueLine& line) {
     if (files_ == 0) return refuse(line.number, "TRACK before FILE");
-    if (line.args.size() < 2 || !all_digits(line.args[0])) {
+    if (line.args.size() < 2 || !time_code_is_digits(line.args[0])) {
       return refuse(line.number, "TRACK needs a number and a type");
     }
     if (!finish_track(line.number)) return false;
@@ -207,10 +191,10 @@ class CueParser {
 
   bool take_index(const CueLine& line) {
     if (!in_track_) return refuse(line.number, "INDEX outside a TRACK");
-    if (line.args.size() < 2 || !all_digits(line.args[0])) {
+    if (line.args.size() < 2 || !time_code_is_digits(line.args[0])) {
       return refuse(line.number, "INDEX needs a number and a time");
     }
-    if (!is_cue_time(line.args[1])) return refuse(line.number, "malformed INDEX time");
+    if (!time_code_is_well_formed(line.args[1])) return refuse(line.number, "malformed INDEX time");
     // INDEX 00 is the pregap, which stays with the track before; INDEX 02 and up are
     // points inside the track.
     if (std::strtol(line.args[0].c_str(), nullptr, 10) != 1) return true;
@@ -263,12 +247,9 @@ void write_cue_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 ReadOutcome read_cue_sheet(const std::string& path, TrackBreakList& list,
                            const BreakFileReading& reading) {
-  FilePtr fp(std::fopen(path.c_str(), "rb"));
-  if (!fp) return ReadOutcome::NotThisFormat;
-  track_break_list_clear(list);
-  std::optional<std::string> bytes = read_rest_of_file(fp.get());
-  if (!bytes) return ReadOutcome::NotThisFormat;
-  const std::vector<CueLine> lines = split_lines(break_file_text(std::move(*bytes), path, reading));
+  const BreakFileText file = break_file_read(path, list, reading);
+  if (!file.ok()) return ReadOutcome::NotThisFormat;
+  const std::vector<CueLine> lines = split_lines(file.text);
   if (!is_cue_sheet(lines)) return ReadOutcome::NotThisFormat;
   return CueParser(path, list, reading).parse(lines);
 }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "breaks/name_format.h"
-#include "breaks/naming_walk.h"
 #include "breaks/printf_string.h"
 #include "settings/settings.h"
 
@@ -100,4 +99,17 @@ std::string track_break_get_filename(const TrackBreak& brk, const TrackBreakList
     position = static_cast<std::size_t>(at - list.breaks.begin());
   }
   return TrackNamer(list).name(position);
+}
+
+void track_break_list_foreach(const TrackBreakList& list, TrackBreakFunc visitor,
+                              void* user_data) {
+  // One namer for the whole pass carries the disc walk from break to break, so naming a
+  // list costs one walk instead of one per break.
+  TrackNamer namer(list);
+  for (std::size_t i = 0; i < list.breaks.size(); ++i) {
+    const TrackBreak& brk = list.breaks[i];
+    const std::string name = namer.name(i);
+    visitor(static_cast<std::int32_t>(i), brk.write, brk.offset, track_break_end(list, i), name,
+            user_data);
+  }
 }

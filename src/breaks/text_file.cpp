@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "breaks/text_decoding.h"
+
 std::optional<std::string> read_rest_of_file(std::FILE* fp) {
   std::string text;
   char chunk[8192];
@@ -22,4 +24,27 @@ int write_and_close(FilePtr fp, const std::string& path, std::string_view text) 
   if (error == 0) return 1;
   g_warning("Could not write %s: %s", path.c_str(), g_strerror(error));
   return 0;
+}
+
+BreakFileText break_file_read(const std::string& path, TrackBreakList& list, const BreakFileReading& reading) {
+  BreakFileText file;
+  FilePtr fp(std::fopen(path.c_str(), "rb"));
+  if (!fp) {
+    file.open_error = errno;
+    return file;
+  }
+  track_break_list_clear(list);
+  std::optional<std::string> bytes = read_rest_of_file(fp.get());
+  if (!bytes) {
+    file.read_error = errno;
+    return file;
+  }
+  file.text = break_file_text(std::move(*bytes), path, reading);
+  return file;
+}
+
+std::string break_file_text(std::string bytes, const std::string& path,
+                            const BreakFileReading& reading) {
+  if (!reading.metadata) return bytes;
+  return text_decode_to_utf8(bytes, reading.charset, path);
 }

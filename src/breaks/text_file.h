@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "breaks/track_break_list.h"
 #include "io/file.h"
 
 // The rest of the file's bytes; nullopt (errno set) when reading fails.
@@ -14,3 +15,35 @@ FilePtr open_for_writing(const std::string& path);
 // Writes text and closes the file, checking both: a file that could not be flushed was not
 // written. 1 on success, 0 with the warning "Could not write %s: %s".
 int write_and_close(FilePtr fp, const std::string& path, std::string_view text);
+
+// How a file is read. By default its bytes are taken as they are and only the positions and
+// the TXT names count.
+struct BreakFileReading {
+  // Decode the text to UTF-8 (text_decoding.h) and read the metadata: a cue sheet's
+  // PERFORMER, TITLE, REM DATE and REM GENRE and its tracks' TITLE, PERFORMER and ISRC; a
+  // TOC file's CD-TEXT of language 0 and ISRC; a TXT file's explicit names as titles.
+  bool metadata = false;
+  std::string charset;  // a file that is not UTF-8 is in this charset; empty: Windows-1252
+};
+
+// How a CUE or TOC read ended. track_break_list_read falls back to the TXT reader only for
+// NotThisFormat (the file could not be opened, or is no cue sheet / TOC file at all); a
+// recognisable but unusable file is Refused with a warning naming the file and line.
+enum class ReadOutcome { Read, NotThisFormat, Refused };
+
+// A break file's text, as its reader parses it: the bytes as they are, or decoded to UTF-8
+// when reading metadata (text_decoding.h).
+struct BreakFileText {
+  std::string text;
+  int open_error = 0;  // errno when the file could not be opened; the list is then untouched
+  int read_error = 0;  // errno when it could not be read; the list is then already cleared
+  bool ok() const { return open_error == 0 && read_error == 0; }
+};
+
+// The prologue of every reader: opens path, clears list, reads the file whole and decodes it
+// as reading asks.
+BreakFileText break_file_read(const std::string& path, TrackBreakList& list, const BreakFileReading& reading);
+
+// The text a reader parses: bytes as they are, or decoded to UTF-8 when reading metadata.
+std::string break_file_text(std::string bytes, const std::string& path,
+                            const BreakFileReading& reading);

@@ -1,5 +1,7 @@
 #include "breaks/time_code.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "breaks/printf_string.h"
@@ -21,4 +23,20 @@ std::int32_t parse_time_code(const char* text) {
                                static_cast<std::uint32_t>(seconds) * 75u +
                                static_cast<std::uint32_t>(frames);
   return static_cast<std::int32_t>(blocks);
+}
+
+bool time_code_is_digits(std::string_view word) {
+  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+bool time_code_is_well_formed(std::string_view word) {
+  const std::size_t first = word.find(':');
+  if (first == std::string_view::npos) return false;
+  const std::size_t second = word.find(':', first + 1);
+  if (second == std::string_view::npos) return false;
+  return time_code_is_digits(word.substr(0, first)) &&
+         time_code_is_digits(word.substr(first + 1, second - first - 1)) &&
+         time_code_is_digits(word.substr(second + 1));
 }

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "breaks/break_file.h"
+#include "breaks/toc.h"
 #include "breaks/metadata.h"
+#include "breaks/naming.h"
 #include "breaks/text_decoding.h"
 #include "breaks/printf_string.h"
 #include "breaks/text_file.h"
@@ -92,25 +94,12 @@ std::vector<TocToken> tokenize(std::string_view text) {
   return tokens;
 }
 
-bool all_digits(std::string_view word) {
-  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-  });
-}
-
 // A position or length: MM:SS:FF, or a count of samples (588 to the block).
 std::optional<std::uint64_t> toc_blocks(const TocToken& token) {
   if (token.quoted) return std::nullopt;
   std::string_view word = token.text;
-  if (all_digits(word)) return std::strtoull(token.text.c_str(), nullptr, 10) / SAMPLES_PER_BLOCK;
-  const std::size_t first = word.find(':');
-  const std::size_t second = first == std::string_view::npos ? first : word.find(':', first + 1);
-  if (second == std::string_view::npos) return std::nullopt;
-  if (!all_digits(word.substr(0, first)) ||
-      !all_digits(word.substr(first + 1, second - first - 1)) ||
-      !all_digits(word.substr(second + 1))) {
-    return std::nullopt;
-  }
+  if (time_code_is_digits(word)) return std::strtoull(token.text.c_str(), nullptr, 10) / SAMPLES_PER_BLOCK;
+  if (!time_code_is_well_formed(word)) return std::nullopt;
   return static_cast<std::uint32_t>(parse_time_code(token.text.c_str()));
 }
 
@@ -320,12 +309,9 @@ void write_toc_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list,
                           const BreakFileReading& reading) {
-  FilePtr fp(std::fopen(path.c_str(), "rb"));
-  if (!fp) return ReadOutcome::NotThisFormat;
-  track_break_list_clear(list);
-  std::optional<std::string> bytes = read_rest_of_file(fp.get());
-  if (!bytes) return ReadOutcome::NotThisFormat;
-  std::vector<TocToken> tokens = tokenize(break_file_text(std::move(*bytes), path, reading));
+  const BreakFileText file = break_file_read(path, list, reading);
+  if (!file.ok()) return ReadOutcome::NotThisFormat;
+  std::vector<TocToken> tokens = tokenize(file.text);
   if (!is_toc_file(tokens)) return ReadOutcome::NotThisFormat;
   return TocParser(path, list, std::move(tokens), reading).parse();
 }
@@ -338,7 +324,10 @@ int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list) {
   FilePtr fp = open_for_writing(path);
-  if (!fp) return 0;
+  if (!fp) {
+    g_warning("Could not open %s for writing: %s", path.c_str(), g_strerror(errno));
+    return 0;
+  }
   TocWriter writer{audio_filename, "// Generated with trackfold\n\nCD_DA\n"};
   track_break_list_foreach(list, write_toc_track, &writer);
   return write_and_close(std::move(fp), path, writer.text);

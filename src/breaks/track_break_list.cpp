@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "breaks/naming_walk.h"
 
 TrackBreakListPtr track_break_list_new(std::string_view basename) {
   auto list = std::make_unique<TrackBreakList>();
@@ -70,17 +69,4 @@ int track_break_compare(const TrackBreak& a, const TrackBreak& b) {
   if (a.offset < b.offset) return -1;
   if (a.offset > b.offset) return 1;
   return 0;
-}
-
-void track_break_list_foreach(const TrackBreakList& list, TrackBreakFunc visitor,
-                              void* user_data) {
-  // One namer for the whole pass carries the disc walk from break to break, so naming a
-  // list costs one walk instead of one per break.
-  TrackNamer namer(list);
-  for (std::size_t i = 0; i < list.breaks.size(); ++i) {
-    const TrackBreak& brk = list.breaks[i];
-    const std::string name = namer.name(i);
-    visitor(static_cast<std::int32_t>(i), brk.write, brk.offset, track_break_end(list, i), name,
-            user_data);
-  }
 }

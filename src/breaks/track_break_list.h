@@ -51,12 +51,6 @@ struct TrackBreakList {
 };
 using TrackBreakListPtr = std::unique_ptr<TrackBreakList>;
 
-// Visitor of track_break_list_foreach: the break's 0-based index, its write flag, its start
-// and end in blocks (end: the next break's offset, or the list's length for the last one),
-// its output name (valid only during the call) and the user data handed to foreach.
-using TrackBreakFunc = void (*)(std::int32_t index, std::int32_t write, std::uint64_t start,
-                                std::uint64_t end, const std::string& name, void* user_data);
-
 // A new list holding its own copy of basename, with no breaks and length 0.
 TrackBreakListPtr track_break_list_new(std::string_view basename);
 // Releases the list with its breaks (the unique_ptr does the same when it goes out of scope).
@@ -81,7 +75,3 @@ void track_break_set_filename(TrackBreak& brk, std::optional<std::string_view> f
 void track_break_list_clear_filenames(TrackBreakList& list);
 // -1, 0 or 1 as a's offset is smaller than, equal to or greater than b's.
 int track_break_compare(const TrackBreak& a, const TrackBreak& b);
-// Calls visitor once per break in list order, skipped breaks included, with the output name
-// that track_break_get_filename gives. The visitor must not change the list.
-void track_break_list_foreach(const TrackBreakList& list, TrackBreakFunc visitor,
-                              void* user_data);

@@ -7,8 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "breaks/break_file.h"
+#include "breaks/txt.h"
 #include "breaks/metadata.h"
+#include "breaks/naming.h"
 #include "breaks/printf_string.h"
 #include "breaks/text_file.h"
 #include "project.h"
@@ -78,19 +79,17 @@ void write_txt_line(std::int32_t /*index*/, std::int32_t write, std::uint64_t st
 
 int track_break_list_read_txt(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading) {
-  FilePtr fp(std::fopen(path.c_str(), "rb"));
-  if (!fp) {
-    g_warning("Cannot open %s: %s", path.c_str(), g_strerror(errno));
+  const BreakFileText file = break_file_read(path, list, reading);
+  if (file.open_error != 0) {
+    g_warning("Cannot open %s: %s", path.c_str(), g_strerror(file.open_error));
     return 0;
   }
-  track_break_list_clear(list);
   // A file that cannot be read (a folder, an I/O error) is no empty list.
-  std::optional<std::string> bytes = read_rest_of_file(fp.get());
-  if (!bytes) {
-    g_warning("Cannot read %s: %s", path.c_str(), g_strerror(errno));
+  if (file.read_error != 0) {
+    g_warning("Cannot read %s: %s", path.c_str(), g_strerror(file.read_error));
     return 0;
   }
-  return parse_txt(break_file_text(std::move(*bytes), path, reading), path, list, reading);
+  return parse_txt(file.text, path, list, reading);
 }
 
 int track_break_list_write_txt(const std::string& path, const std::string& audio_filename,

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "breaks/break_file.h"
+#include "breaks/naming.h"
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"

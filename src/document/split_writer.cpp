@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "breaks/metadata.h"
-#include "breaks/naming_walk.h"
+#include "breaks/naming.h"
 #include "document/audio_document.h"
 #include "formats/registry.h"
 #include "io/temporary_output.h"

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "breaks/cue.h"
+#include "breaks/toc.h"
+#include "breaks/txt.h"
 #include "support/log_capture.h"
 #include "breaks/read_result.h"
 #include "settings/settings.h"
@@ -123,7 +126,8 @@ TEST_F(BreakFileTest, WritersReportFilesTheyCouldNotWrite) {
       {"txt, cannot open", no_dir + ".txt",
        "Could not open PATH for writing: No such file or directory\n"},
       {"cue, cannot open", no_dir + ".cue", "Error opening PATH.\n"},
-      {"toc, cannot open", no_dir + ".toc", ""},
+      {"toc, cannot open", no_dir + ".toc",
+       "Could not open PATH for writing: No such file or directory\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "breaks/naming.h"
 #include "support/log_capture.h"
 #include "settings/settings.h"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "breaks/break_file.h"
+#include "breaks/txt.h"
 #include "support/log_capture.h"
 #include "breaks/read_result.h"
 #include "support/harness.h"
