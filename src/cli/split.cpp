@@ -110,14 +110,26 @@ int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out
   }
 }
 
-int tfold_split(int argc, char** argv) {
+namespace {
+
+// What the command line asks for. The option entries point into it: it stays where it is
+// while the options are parsed.
+struct SplitRequest {
   MetadataOptions metadata;
   gboolean gapless = FALSE;
+  std::string audio_path;
+  std::string list_path;
+  std::string folder;
+};
+
+// Reads the options and the three arguments; a value is the exit status of a command that
+// ends here (--help, a usage error).
+std::optional<int> parse_request(int argc, char** argv, SplitRequest& request) {
   const GOptionEntry entries[] = {
-      metadata.name_format_entry(),
-      metadata.tags_entry(),
-      metadata.cue_charset_entry(),
-      {"gapless", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &gapless,
+      request.metadata.name_format_entry(),
+      request.metadata.tags_entry(),
+      request.metadata.cue_charset_entry(),
+      {"gapless", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.gapless,
        "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
       {}};
   const std::string summary =
@@ -125,29 +137,27 @@ int tfold_split(int argc, char** argv) {
       EXIT_STATUSES;
   const SubcommandOptions options = {"AUDIO BREAKS OUTDIR", summary.c_str(), entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
-  if (const std::optional<int> status = metadata.check(argv[0])) return *status;
+  if (const std::optional<int> status = request.metadata.check(argv[0])) return *status;
   if (argc != 4) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
     std::printf("%s\n", EXIT_STATUSES);
-    return 1;
+    return EXIT_STATUS_USAGE;
   }
-  const std::string audio_path = argv[1];
-  const std::string list_path = argv[2];
-  const std::string folder = argv[3];
-  keep_standard_input_apart();
-  audio_document_init();
-  if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
-    std::printf("Directory does not exist: '%s'\n", folder.c_str());
-    return 4;
-  }
+  request.audio_path = argv[1];
+  request.list_path = argv[2];
+  request.folder = argv[3];
+  return std::nullopt;
+}
 
+// The audio opened and measured, after its information block; nullptr after saying why not.
+AudioDocumentPtr open_measured(const std::string& audio_path) {
   std::printf("Using audio file: %s\n", audio_path.c_str());
   ErrorText error;
   // The split needs the length only: a file that states it exactly is not read through.
   AudioDocumentPtr document = audio_document_open(audio_path, &error, DocumentAnalysis::length);
   if (!document) {
     std::printf("Could not open %s: %s\n", audio_path.c_str(), error.value_or("").c_str());
-    return 2;
+    return nullptr;
   }
   audio_document_print_info(*document);
   std::printf("Scanning audio file...\n");
@@ -156,32 +166,59 @@ int tfold_split(int argc, char** argv) {
   // A file whose audio could not be read has no length to split by.
   if (const ErrorText failure = audio_document_get_error(*document)) {
     std::printf("Could not analyze %s: %s\n", audio_path.c_str(), failure->c_str());
-    return 2;
+    return nullptr;
   }
-  const std::uint64_t blocks = audio_document_get_block_count(*document);
-  std::printf("File analyzed, %" PRIu64 " blocks\n", blocks);
+  std::printf("File analyzed, %" PRIu64 " blocks\n", audio_document_get_block_count(*document));
+  return document;
+}
 
-  TrackBreakListPtr list = track_break_list_new(audio_document_get_stem(*document));
-  track_break_list_set_length(*list, blocks);
-  metadata.apply(*list);
-  std::printf("Using track break list: %s\n", list_path.c_str());
-  if (track_break_list_read(list_path, *list, metadata.reading()) == 0) {
-    std::printf("Could not open/parse %s\n", list_path.c_str());
-    return 3;
+// The break list, bounded by the document's length, after its table; nullptr after saying
+// it could not be read.
+TrackBreakListPtr read_breaks(const AudioDocument& document, const SplitRequest& request) {
+  TrackBreakListPtr list = track_break_list_new(audio_document_get_stem(document));
+  track_break_list_set_length(*list, audio_document_get_block_count(document));
+  request.metadata.apply(*list);
+  std::printf("Using track break list: %s\n", request.list_path.c_str());
+  if (track_break_list_read(request.list_path, *list, request.metadata.reading()) == 0) {
+    std::printf("Could not open/parse %s\n", request.list_path.c_str());
+    return nullptr;
   }
   std::printf("Track breaks:\n");
   track_break_list_foreach(*list, print_break_row, nullptr);
   std::printf("\n");
-  std::printf("Using output folder: %s\n", folder.c_str());
+  return list;
+}
 
-  const int failed_tracks = run_job(*document, *list, folder, metadata.tags != FALSE, gapless != FALSE);
+// Writes the tracks and tells how the job ended.
+int write_tracks(AudioDocumentPtr document, const TrackBreakList& list, const SplitRequest& request) {
+  std::printf("Using output folder: %s\n", request.folder.c_str());
+  const int failed_tracks =
+      run_job(*document, list, request.folder, request.metadata.tags != FALSE, request.gapless != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
   if (failed_tracks < 0) {
     // Nothing was written: that must not pass for a job that wrote every track.
     std::fprintf(stderr, "Could not start writing the tracks\n");
-    return 5;
+    return EXIT_STATUS_TRACK_FAILED;
   }
   // A script must be able to tell a job that lost tracks from one that wrote them all.
-  return failed_tracks > 0 ? 5 : 0;
+  return failed_tracks > 0 ? EXIT_STATUS_TRACK_FAILED : EXIT_STATUS_OK;
+}
+
+}  // namespace
+
+int tfold_split(int argc, char** argv) {
+  SplitRequest request;
+  if (const std::optional<int> status = parse_request(argc, argv, request)) return *status;
+  keep_standard_input_apart();
+  audio_document_init();
+  if (!g_file_test(request.folder.c_str(), G_FILE_TEST_IS_DIR)) {
+    std::printf("Directory does not exist: '%s'\n", request.folder.c_str());
+    return EXIT_STATUS_NO_OUTPUT_FOLDER;
+  }
+  AudioDocumentPtr document = open_measured(request.audio_path);
+  if (!document) return EXIT_STATUS_AUDIO_UNREADABLE;
+  const TrackBreakListPtr list = read_breaks(*document, request);
+  if (!list) return EXIT_STATUS_LIST_UNREADABLE;
+  return write_tracks(std::move(document), *list, request);
 }
