@@ -47,6 +47,20 @@ struct MergeOutput {
   const std::string& final_path() const { return temporary.final_path(); }
 };
 
+// The input as far as it holds whole sample frames: a piece of a frame would shift every
+// later sample of the output by that many bytes (noise, swapped channels).
+MergeInput whole_frames(MergeInput input) {
+  const std::uint64_t frame = input.si.blockAlign;
+  const std::uint64_t partial = frame > 1 ? input.declared_size % frame : 0;
+  if (partial == 0) return input;
+  g_warning("%s: its %" PRIu64 " data bytes end in part of a %" PRIu64
+            "-byte sample frame; the last %" PRIu64 " bytes are left out",
+            input.path->c_str(), input.declared_size, frame, partial);
+  input.declared_size -= partial;
+  input.si.numBytes -= input.si.numBytes % frame;
+  return input;
+}
+
 bool read_input_headers(std::span<const std::string> paths, std::vector<MergeInput>& inputs) {
   const FormatModule& module = *wav_module();
   for (const std::string& path : paths) {
@@ -57,7 +71,7 @@ bool read_input_headers(std::span<const std::string> paths, std::vector<MergeInp
       return false;
     }
     const auto& wav = static_cast<const WavAudioFile&>(*file);
-    inputs.push_back({&path, wav.si, wav.data_offset, wav.declared_size});
+    inputs.push_back(whole_frames({&path, wav.si, wav.data_offset, wav.declared_size}));
     wav_close_file(module, std::move(file));
   }
   return true;

@@ -255,6 +255,32 @@ TEST_F(MergeCommand, ShortInputKeepsWholeFramesAndCorrectsHeader) {
   }
 }
 
+TEST_F(MergeCommand, DataSizeInsideAFrameContributesItsWholeFramesOnly) {
+  // 403 bytes of 16-bit stereo: 100 frames and 3 bytes that would shift everything behind them.
+  const Bytes odd_data = tfold_test::counting_bytes(403, 6);
+  tfold_test::write_file(t / "odd.wav", cd_wav(odd_data));
+  struct Case {
+    std::vector<std::string> inputs;
+    Bytes data;
+  };
+  const std::vector<Case> cases = {
+      {{"odd.wav", "b.wav"}, concat({tfold_test::slice(odd_data, 0, 400), b_data})},
+      {{"a.wav", "odd.wav", "b.wav"}, concat({a_data, tfold_test::slice(odd_data, 0, 400), b_data})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inputs.front());
+    fs::remove(t / "merged.wav");
+    std::vector<std::string> args{"merge"};
+    args.insert(args.end(), c.inputs.begin(), c.inputs.end());
+    const auto r = t.run(args);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has_warning(r.err, "odd.wav: its 403 data bytes end in part of a 4-byte sample frame; "
+                                   "the last 3 bytes are left out"))
+        << r.err;
+    EXPECT_EQ(tfold_test::read_file(t / "merged.wav"), cd_wav(c.data));
+  }
+}
+
 TEST_F(MergeCommand, CopiesFromAnotherFileSystem) {
   // The kernel will not copy between these two file systems: the buffered copy takes over,
   // short input included.
