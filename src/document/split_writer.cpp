@@ -1,7 +1,9 @@
 #include "document/split_writer.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -18,6 +20,7 @@
 #include "breaks/naming.h"
 #include "document/audio_document.h"
 #include "formats/registry.h"
+#include "io/folder.h"
 #include "io/temporary_output.h"
 
 namespace {
@@ -130,6 +133,11 @@ struct PlannedTrack {
   std::string name;
   const char* refused = nullptr;  // why the name leaves the output folder; never written then
   std::string path;
+  // The track's folder, resolved beneath the output folder by the kernel, and the file's name
+  // in it; no folder: folder_error tells why.
+  std::optional<Folder> folder;
+  int folder_error = 0;
+  std::string file_name;
   TrackWrite write;
   std::unique_ptr<TrackThread> thread;  // set once the track is under way
 };
@@ -157,9 +165,7 @@ class TrackWalk {
       callbacks.file_started(index, count, track.path, callbacks.user_data);
       callbacks.progress(callbacks.user_data, 0.0);
       int answer = standing;
-      if (track.refused != nullptr) {
-        g_warning("Refusing track name '%s' from the break list: %s outside the output folder",
-                  track.name.c_str(), track.refused);
+      if (refuse(track)) {
         callbacks.write_error(track.path, callbacks.user_data);
       } else {
         bool write_it = true;
@@ -198,11 +204,73 @@ class TrackWalk {
       track.refused = escape_reason(track.name);
       track.path = split_output_path(job_.output_folder, track.name, file.path, *file.module);
       write.path = track.path;
+      if (track.refused == nullptr) resolve_folder(track);
     }
   }
 
+  // Finds the track's folder beneath the output folder. The name's text was checked, but a
+  // folder inside may be a link to anywhere: only the kernel can tell where the way leads.
+  void resolve_folder(PlannedTrack& track) {
+    if (!output_folder_) output_folder_ = Folder::open(job_.output_folder);
+    if (!output_folder_) {
+      track.folder_error = errno;
+      return;
+    }
+    const std::string relative = track.path.substr(job_.output_folder.size() + 1);
+    const std::size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : relative.substr(0, slash);
+    track.file_name = relative.substr(slash == std::string::npos ? 0 : slash + 1);
+    track.folder = output_folder_->beneath(folder);
+    if (!track.folder) track.folder_error = errno;
+  }
+
+  // Whether the track's file is the recording being read: replacing it would destroy the
+  // source, whatever path or link led there.
+  bool is_source(const PlannedTrack& track) const {
+    const AudioFile& file = *job_.document->audio_file;
+    struct stat source {};
+    const bool known = file.fp ? fstat(fileno(file.fp.get()), &source) == 0 : stat(file.path.c_str(), &source) == 0;
+    if (!known) return false;
+    for (const int flags : {0, AT_SYMLINK_NOFOLLOW}) {
+      struct stat target {};
+      if (fstatat(track.folder->fd(), track.file_name.c_str(), &target, flags) == 0 &&
+          target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // true, after a warning saying why, when the track cannot be written at all.
+  bool refuse(const PlannedTrack& track) const {
+    if (track.refused != nullptr) {
+      g_warning("Refusing track name '%s' from the break list: %s outside the output folder",
+                track.name.c_str(), track.refused);
+      return true;
+    }
+    if (!track.folder && (track.folder_error == EXDEV || track.folder_error == ELOOP)) {
+      g_warning("Refusing track name '%s' from the break list: a symbolic link leads outside the output folder",
+                track.name.c_str());
+      return true;
+    }
+    if (!track.folder) {
+      g_warning("Error opening %s for writing: %s", track.path.c_str(), g_strerror(track.folder_error));
+      g_warning("Could not write file %s", track.path.c_str());
+      return true;
+    }
+    if (is_source(track)) {
+      g_warning("Refusing to write %s: it is the recording being split", track.path.c_str());
+      return true;
+    }
+    return false;
+  }
+
+  std::optional<TemporaryOutput> create_output(const PlannedTrack& track) const {
+    return TemporaryOutput::create_in(*track.folder, track.file_name, track.path);
+  }
+
   bool start(PlannedTrack& track) {
-    std::optional<TemporaryOutput> output = TemporaryOutput::create(track.path);
+    std::optional<TemporaryOutput> output = create_output(track);
     if (!output) return false;
     try {
       track.thread = std::make_unique<TrackThread>(board_, *job_.document->audio_file,
@@ -222,7 +290,7 @@ class TrackWalk {
     for (const PlannedTrack& track : tracks_) busy += track.thread ? 1 : 0;
     for (std::size_t j = current + 1; j < tracks_.size() && busy < threads_; ++j) {
       PlannedTrack& track = tracks_[j];
-      if (!track.selected || track.refused != nullptr || track.thread) continue;
+      if (!track.selected || track.refused != nullptr || !track.folder || track.thread) continue;
       if (g_file_test(track.path.c_str(), G_FILE_TEST_EXISTS) || path_taken(current, j)) return;
       if (!start(track)) return;
       ++busy;
@@ -240,11 +308,14 @@ class TrackWalk {
   // is complete, so a failed write neither replaces the user's file nor leaves a partial one.
   int write_here(std::size_t i) {
     const TrackWrite& write = tracks_[i].write;
-    TrackRequest request{nullptr, write.path, write.start, write.end, write.track_number,
+    std::optional<TemporaryOutput> output = create_output(tracks_[i]);
+    if (!output) return -1;
+    TrackRequest request{output->file(), write.path, write.start, write.end, write.track_number,
                          split_progress_relay, &job_.callbacks};
     request.tags = write.tags ? &*write.tags : nullptr;
     request.gapless = write.gapless;
-    return format_write_track(*job_.document->audio_file, request);
+    if (format_write_range(*job_.document->audio_file, request) == -1) return -1;
+    return output->commit() ? 0 : -1;
   }
 
   // Writes track i, or waits for it when it was started ahead, showing its progress and
@@ -272,6 +343,7 @@ class TrackWalk {
 
   SplitJob& job_;
   unsigned threads_;
+  std::optional<Folder> output_folder_;  // opened by the first track that needs it
   TrackBoard board_;
   std::vector<PlannedTrack> tracks_;  // one per break; after the board, which they use
 };

@@ -8,15 +8,22 @@
 #include <string>
 
 #include "io/file.h"
+#include "io/folder.h"
 
 class TemporaryOutput {
  public:
   // Creates an empty temporary file in final_path's folder, exclusively (O_EXCL, so never a
   // file or link someone else put there), mode 0666 less the umask or the mode of the file it
   // will replace, and opens it for writing. std::nullopt, with a warning naming final_path and
-  // the system's reason (errno keeps it), when the system refuses it. While it exists, SIGINT and SIGTERM
-  // remove it before the process ends.
+  // the system's reason (errno keeps it), when the system refuses it. While it exists, the
+  // signals that end a process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE) remove it before
+  // the process ends, and a file size limit fails a write with EFBIG instead of a kill.
   static std::optional<TemporaryOutput> create(const std::string& final_path);
+  // As create, for the file name in folder (name may hold subfolders; the temporary file and
+  // the final name are made relative to folder's descriptor, never through the path's text).
+  // final_path is only the name that messages give.
+  static std::optional<TemporaryOutput> create_in(const Folder& folder, const std::string& name,
+                                                  const std::string& final_path);
 
   TemporaryOutput(TemporaryOutput&& other) noexcept;
   TemporaryOutput& operator=(TemporaryOutput&&) = delete;
@@ -28,7 +35,8 @@ class TemporaryOutput {
   // The open temporary file: every byte of the output goes through it, never through a path.
   std::FILE* file() const { return file_.get(); }
   const std::string& final_path() const { return final_path_; }
-  // The temporary name, for tests only: messages name the final path.
+  // The temporary name relative to the folder (for create, the path), for tests only:
+  // messages name the final path.
   const std::string& temporary_path() const { return temporary_path_; }
   // Closes the file and moves it over the final path; a file it replaces is replaced only by
   // one already on the disk (fsync). false, with a warning naming the final path and the
@@ -39,10 +47,13 @@ class TemporaryOutput {
   bool commit_new();
 
  private:
-  TemporaryOutput(std::string final_path, std::string temporary_path, FilePtr file);
+  TemporaryOutput(Folder folder, std::string name, std::string final_path, std::string temporary_path,
+                  FilePtr file);
   void discard();
-  bool finish(int (*move)(const char* from, const char* to), bool sync);
+  bool finish(int (*move)(const Folder& folder, const char* from, const char* to), bool sync);
 
+  Folder folder_;
+  std::string name_;  // the final name, relative to folder_
   std::string final_path_;
   std::string temporary_path_;  // empty once committed or discarded
   FilePtr file_;

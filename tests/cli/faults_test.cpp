@@ -128,6 +128,24 @@ TEST(FullDisk, SplitReportsTheTracksThatDoNotFitAndKeepsTheOldFile) {
   }
 }
 
+TEST(FullDisk, AFileSizeLimitIsReportedAsTooLargeNotAKill) {
+  Tfold t;
+  write_file(t / "disc.cdda.raw", counting_bytes(100 * BLOCK));
+  write_text(t / "show.txt", "0=a\n90=b\n");
+  fs::create_directory(t / "out");
+  RunResult r;
+  {
+    const FileSizeLimit limit(100000);
+    RunOptions options;
+    options.default_signals = true;  // as `ulimit -f` in a shell: SIGXFSZ would kill
+    r = t.run({"split", t / "disc.cdda.raw", t / "show.txt", t / "out"}, options);
+  }
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_TRUE(contains(r.err, ": Error writing to file " + (t / "out/a.cdda.raw") + ": File too large\n")) << r.err;
+  EXPECT_EQ(listing(t / "out"), std::set<std::string>{"b.cdda.raw"});
+}
+
 TEST(FullDisk, MergeAndGenLeaveNoTemporaryFile) {
   Tfold t;
   write_file(t / "big.wav", canonical_wav(2, 44100, 16, counting_bytes(300 * BLOCK)));
@@ -169,11 +187,14 @@ TEST(Interrupt, SplitKeepsTheReplacedTrackAndLeavesNoTemporaryFile) {
   write_text(t / "long.txt", "0=a\n");
   fs::create_directory(t / "out");
   const std::string a = t / "out/a.wav";
-  for (const int signal_number : {SIGINT, SIGTERM}) {
+  // Each way a process is ended from outside: interrupted, killed, its terminal closed,
+  // the reader of its output gone (tfold ... | head -1).
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
     SCOPED_TRACE(strsignal(signal_number));
     write_text(a, "old");
     RunOptions options;
     options.timeout = std::chrono::seconds(300);
+    options.default_signals = true;
     RunningTfold split = t.start({"split", audio, t / "long.txt", t / "out"}, options);
     ASSERT_TRUE(split.wait_for_output(QUESTION_END)) << split.so_far().out << split.so_far().err;
     split.send("y");

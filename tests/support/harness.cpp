@@ -184,6 +184,10 @@ Child spawn(const Tfold& sandbox, const std::vector<std::string>& args, const Ru
       if (fd > STDERR_FILENO) close(fd);
     }
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (options.default_signals) {
+      signal(SIGPIPE, SIG_DFL);
+      signal(SIGXFSZ, SIG_DFL);
+    }
     setpgid(0, 0);
     execve(binary_path().c_str(), argv.data(), envp.data());
     _exit(127);

@@ -50,6 +50,9 @@ struct RunOptions {
   std::optional<std::filesystem::path> cwd; // default: the run's own folder
   std::chrono::seconds timeout{60};
   bool invoke_by_name = false;              // argv[0] "tfold" instead of the binary's path
+  // SIGPIPE and SIGXFSZ at their default actions, as a shell starts a program; otherwise the
+  // child inherits the runner's (which ignores SIGPIPE, and may ignore SIGXFSZ).
+  bool default_signals = false;
 };
 
 // Runs tfold in a temporary sandbox: HOME and XDG_CONFIG_HOME point into it, and

@@ -1,0 +1,140 @@
+// A careless or hostile break list or output folder: a track must never replace the recording
+// being split, nor land outside the output folder, whatever path, link or name leads there.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "support/harness.h"
+#include "support/wav_builder.h"
+
+namespace {
+
+using namespace tfold_test;
+namespace fs = std::filesystem;
+
+constexpr std::size_t BLOCK = 2352;  // 16-bit stereo 44100 Hz
+constexpr std::size_t HEADER = 44;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::set<std::string> listing(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+// The data of a split WAV track equals blocks [from, to) of the source's data.
+void expect_track(const fs::path& track, const Bytes& source, std::size_t from, std::size_t to) {
+  const Bytes bytes = read_file(track);
+  ASSERT_EQ(bytes.size(), HEADER + (to - from) * BLOCK) << track;
+  EXPECT_EQ(slice(bytes, HEADER, (to - from) * BLOCK), slice(source, HEADER + from * BLOCK, (to - from) * BLOCK))
+      << track;
+}
+
+struct SourceCase {
+  const char* what;
+  // Lays out the sandbox: rec.wav holds the recording; returns the AUDIO argument, which is
+  // the file that must survive.
+  std::function<std::string(const Tfold&)> arrange;
+};
+
+TEST(SourceProtection, ATrackNamedAsTheSourceIsRefusedAndTheOthersWritten) {
+  const Bytes recording = canonical_wav(2, 44100, 16, counting_bytes(300 * BLOCK));
+  const std::vector<SourceCase> cases = {
+      {"the source by its own path",
+       [](const Tfold& t) {
+         fs::copy_file(t / "rec.wav", t / "o/live.wav");
+         return std::string("o/live.wav");
+       }},
+      {"the source by another path",
+       [](const Tfold& t) {
+         fs::copy_file(t / "rec.wav", t / "o/live.wav");
+         return t / "o/../o/./live.wav";
+       }},
+      {"a hard link to the source",
+       [](const Tfold& t) {
+         fs::create_hard_link(t / "rec.wav", t / "o/live.wav");
+         return std::string("rec.wav");
+       }},
+      {"a symbolic link to the source",
+       [](const Tfold& t) {
+         fs::create_symlink("../rec.wav", t / "o/live.wav");
+         return std::string("rec.wav");
+       }},
+  };
+  for (const SourceCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tfold t;
+    write_file(t / "rec.wav", recording);
+    fs::create_directory(t / "o");
+    write_text(t / "l.txt", "0=a\n100=live\n200=c\n");
+    const std::string audio = c.arrange(t);
+    const RunResult r = t.run({"split", audio, "l.txt", "o"});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_TRUE(contains(r.err, "Refusing to write o/live.wav: it is the recording being split\n")) << r.err;
+    EXPECT_EQ(read_file(t / audio), recording);
+    expect_track(t / "o/a.wav", recording, 0, 100);
+    expect_track(t / "o/c.wav", recording, 200, 300);
+    EXPECT_EQ(listing(t / "o"), (std::set<std::string>{"a.wav", "c.wav", "live.wav"}));
+  }
+}
+
+struct FolderCase {
+  const char* what;
+  std::vector<std::string> options;
+  std::string list;
+  std::function<void(const Tfold&)> arrange;  // o/ and out/ exist, out/ beside o/
+  bool refused;
+  std::string written;  // the track's file below the sandbox when it is not refused
+};
+
+TEST(OutputFolderBoundary, LinksThatLeadOutAreRefusedAndThoseInsideFollowed) {
+  const Bytes recording = canonical_wav(2, 44100, 16, counting_bytes(200 * BLOCK));
+  const std::vector<FolderCase> cases = {
+      {"a relative link out", {}, "0=a\n100=lnk/evil\n",
+       [](const Tfold& t) { fs::create_directory_symlink("../out", t / "o/lnk"); }, true, ""},
+      {"an absolute link out", {}, "0=a\n100=lnk/evil\n",
+       [](const Tfold& t) { fs::create_directory_symlink(t / "out", t / "o/lnk"); }, true, ""},
+      {"a link out deeper down", {}, "0=a\n100=sub/lnk/evil\n",
+       [](const Tfold& t) {
+         fs::create_directory(t / "o/sub");
+         fs::create_directory_symlink("../../out", t / "o/sub/lnk");
+       },
+       true, ""},
+      {"a subfolder of the name format", {"--name-format=lnk/%n"}, "0=a\n100=b\n",
+       [](const Tfold& t) { fs::create_directory_symlink("../out", t / "o/lnk"); }, true, ""},
+      {"a link that stays inside", {}, "0=a\n100=inside/kept\n",
+       [](const Tfold& t) {
+         fs::create_directory(t / "o/sub");
+         fs::create_directory_symlink("sub", t / "o/inside");
+       },
+       false, "o/sub/kept.wav"},
+  };
+  for (const FolderCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tfold t;
+    write_file(t / "rec.wav", recording);
+    fs::create_directory(t / "o");
+    fs::create_directory(t / "out");
+    write_text(t / "l.txt", c.list);
+    c.arrange(t);
+    std::vector<std::string> args{"split"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {"rec.wav", "l.txt", "o"});
+    const RunResult r = t.run(args);
+    EXPECT_TRUE(listing(t / "out").empty());
+    if (c.refused) {
+      EXPECT_EQ(r.status, 5) << r.err;
+      EXPECT_TRUE(contains(r.err, "' from the break list: a symbolic link leads outside the output folder\n"))
+          << r.err;
+      EXPECT_FALSE(contains(r.err, ".tfold-")) << r.err;
+    } else {
+      EXPECT_EQ(r.status, 0) << r.err;
+      expect_track(t / c.written, recording, 100, 200);
+    }
+  }
+}
+
+}  // namespace
