@@ -199,12 +199,17 @@ struct MergePlan {
 };
 
 std::optional<MergePlan> parse_merge_arguments(std::span<char* const> args) {
+  MergePlan plan{"merged.wav", {}};
   if (!args.empty() && std::string_view(args[0]) == "-o") {
-    if (args.size() < 4) return std::nullopt;
-    return MergePlan{args[1], {args.begin() + 2, args.end()}};
+    if (args.size() < 2) return std::nullopt;
+    plan.out_path = args[1];
+    args = args.subspan(2);
   }
+  // "--" ends the options here as in every subcommand; only a later one is a file name.
+  if (!args.empty() && std::string_view(args[0]) == "--") args = args.subspan(1);
   if (args.size() < 2) return std::nullopt;
-  return MergePlan{"merged.wav", {args.begin(), args.end()}};
+  plan.inputs.assign(args.begin(), args.end());
+  return plan;
 }
 
 bool path_taken(const std::string& path) {

@@ -146,6 +146,11 @@ std::uint8_t oneliner_formula(std::uint32_t t) {
 int tfold_gen(int argc, char** argv) {
   const SubcommandOptions options = {"", "Writes a set of example WAV files into the current folder."};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
+  // The files always go into the current folder: a folder given here would be ignored.
+  if (argc > 1) {
+    std::printf("Usage: %s\n", argv[0]);
+    return 1;
+  }
   for (const GenRow& row : gen_table) {
     const SampleInfo si = gen_sample_info(row);
     const std::string path = gen_file_name(row);

@@ -94,6 +94,11 @@ TEST_F(MergeCommand, ArgumentsPickOutputAndInputs) {
       // Only an argument that is exactly "-o" is the option: three inputs.
       {{"-oout.wav", "a.wav", "b.wav"}, 0, "", "merged.wav", "", concat({o_data, a_data, b_data})},
       {{"a.wav", "-o", "b.wav"}, 1, "", "", "Could not read WAV header of -o: ", {}},
+      // "--" ends the options as in every subcommand; a second one is a file name.
+      {{"--", "a.wav", "b.wav"}, 0, "", "merged.wav", "", concat({a_data, b_data})},
+      {{"-o", "out.wav", "--", "a.wav", "b.wav"}, 0, "", "out.wav", "", concat({a_data, b_data})},
+      {{"--", "a.wav"}, 1, USAGE, "", "", {}},
+      {{"--", "a.wav", "--"}, 1, "", "", "Could not read WAV header of --: ", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

@@ -212,6 +212,18 @@ TEST(GenCommand, RowThatCannotBeWrittenFailsAndLeavesNothing) {
   EXPECT_TRUE(fs::is_directory(t / FILE_NAMES[5]));
 }
 
+TEST(GenCommand, AFolderArgumentIsAUsageErrorNotIgnored) {
+  tfold_test::Tfold t;
+  std::filesystem::create_directory(t / "dir");
+  const auto r = t.run({"gen", "dir"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Usage: " + tfold_test::binary_path() + " gen\n");
+  EXPECT_TRUE(std::filesystem::is_empty(t / "dir"));
+  for (const auto& entry : std::filesystem::directory_iterator(t.dir())) {
+    EXPECT_NE(entry.path().extension(), ".wav") << entry.path();
+  }
+}
+
 TEST(GenTable, RowsGiveTheirDataLengths) {
   const std::vector<std::uint64_t> lengths = {10584000, 5292000, 5292000, 2646000,
                                               1323000,  661500,  480000,  31752000};

@@ -359,7 +359,9 @@ std::string split_output_path(const std::string& folder, const std::string& name
                               const std::string& source_path, const FormatModule& module) {
   std::string path = folder + "/" + name;
   const std::string extension = source_extension(source_path, module);
-  if (path.find(extension) == std::string::npos) path += extension;
+  // Only the end of the name counts: an extension inside the folder's name or in the middle
+  // of a title is no extension of the track.
+  if (!path.ends_with(extension)) path += extension;
   return path;
 }
 

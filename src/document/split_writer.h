@@ -24,7 +24,7 @@ void split_thread(SplitJob* job);
 // The WriteProgressFunc handed to the format layer; user_data is the job's SplitCallbacks.
 void split_progress_relay(void* user_data, double fraction);
 
-// folder + "/" + name, then the source's extension unless that path already contains it.
+// folder + "/" + name, then the source's extension unless the name already ends with it.
 // The extension is the source name's own (its module's extension when the name ends with
 // it, else from its last '.'), or the module's extension for a name without '.'.
 std::string split_output_path(const std::string& folder, const std::string& name,

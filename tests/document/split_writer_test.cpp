@@ -596,15 +596,18 @@ TEST(SplitOutputPath, ExtensionRules) {
   };
   const std::vector<Case> cases = {
       {"out", "Show01", "a/Show.WAV", wav_module(), "out/Show01.WAV"},
-      {"out", "Show.WAV-01", "a/Show.WAV", wav_module(), "out/Show.WAV-01"},
-      {"my.WAV.files", "Show01", "a/Show.WAV", wav_module(), "my.WAV.files/Show01"},
+      {"out", "Show.WAV-01", "a/Show.WAV", wav_module(), "out/Show.WAV-01.WAV"},
+      {"my.WAV.files", "Show01", "a/Show.WAV", wav_module(), "my.WAV.files/Show01.WAV"},
       {"out", "Show01", "a/Show.wav", wav_module(), "out/Show01.wav"},
       {"out", "Show01", "a/recording", wav_module(), "out/Show01.wav"},
       {"out", "Show01", "my.music/recording", wav_module(), "out/Show01.wav"},
       {"out", "Show01", "Show.flac.wav", wav_module(), "out/Show01.wav"},
       {"out", "Show01", "disc.cdda.raw", cdda_module(), "out/Show01.cdda.raw"},
       {"out/", "Show01", "Show.wav", wav_module(), "out//Show01.wav"},
-      {"out", "Show01.wav.bak", "Show.wav", wav_module(), "out/Show01.wav.bak"},
+      {"out", "Show01.wav.bak", "Show.wav", wav_module(), "out/Show01.wav.bak.wav"},
+      {"out", "Show01.WAV", "Show.wav", wav_module(), "out/Show01.WAV.wav"},
+      {"out", "The .wav song", "Show.wav", wav_module(), "out/The .wav song.wav"},
+      {"out", "Song.wav", "Show.wav", wav_module(), "out/Song.wav"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source + " -> " + c.expected);
