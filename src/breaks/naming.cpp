@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "breaks/name_format.h"
 #include "breaks/printf_string.h"
@@ -23,6 +24,18 @@ std::int32_t disc_length_minutes() {
 // Whole minutes of a track, rounded up; wraps like the unsigned arithmetic it stands for.
 std::uint64_t track_minutes(std::uint64_t start, std::uint64_t end) {
   return (end - start + 4499) / 4500;
+}
+
+// A name from a list without its ASCII control bytes (escape sequences, BEL, CR, tab): they
+// have no place in a file name. Bytes above ASCII stay as they are, whatever the charset.
+std::string without_control_bytes(std::string_view name) {
+  std::string result;
+  result.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) result += c;
+  }
+  return result;
 }
 
 }  // namespace
@@ -52,7 +65,7 @@ std::string TrackNamer::formatted_name(std::size_t position) {
 
 std::string TrackNamer::plain_name(std::size_t position) {
   const TrackBreak& brk = list_.breaks[position];
-  if (brk.filename) return *brk.filename;
+  if (brk.filename) return without_control_bytes(*brk.filename);
   const int number = static_cast<int>(position + 1);
   if (get_use_etree_filename_suffix() != 0) return disc_and_track_name(position);
   if (get_prepend_file_number() != 0) {

@@ -138,3 +138,25 @@ TEST(OutputFolderBoundary, LinksThatLeadOutAreRefusedAndThoseInsideFollowed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ControlCharacters, NamesReachNeitherTheTerminalNorTheFileNames) {
+  Tfold t;
+  write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(200 * BLOCK)));
+  write_text(t / "l.txt", "0=\x1b[2J\x1b]0;owned\x07title\n100=tab\there\x7f\n");
+  const RunResult list = t.run({"list", "l.txt"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out,
+            "== l.txt ==\n"
+            " 1. [x]    0:00.00 -    0:01.25 \"[2J]0;ownedtitle\" (duration: 0:01.25)\n"
+            " 2. [x]    0:01.25 -      (end) \"tabhere\"\n"
+            "\n");
+  fs::create_directory(t / "o");
+  const RunResult split = t.run({"split", "rec.wav", "l.txt", "o"});
+  EXPECT_EQ(split.status, 0) << split.err;
+  EXPECT_EQ(listing(t / "o"), (std::set<std::string>{"[2J]0;ownedtitle.wav", "tabhere.wav"}));
+  EXPECT_FALSE(contains(split.err, "\x07")) << split.err;
+}
+
+}  // namespace
