@@ -67,7 +67,7 @@ void console_finished(void* user_data) {
 int console_is_cancelled(void* /*user_data*/) { return 0; }
 
 int console_ask(const std::string& path, void* /*user_data*/) {
-  return console_ask_overwrite(path, stdin, stdout);
+  return console_ask_overwrite(path, stdin, stdout, isatty(STDIN_FILENO) != 0);
 }
 
 // With standard input closed, the next file opened (the audio) would become descriptor 0 and
@@ -94,12 +94,25 @@ int run_job(AudioDocument& document, const TrackBreakList& list, const std::stri
 
 }  // namespace
 
-int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out) {
+namespace {
+
+// The next answer's character; with whole_lines, the rest of its line goes with it, so that
+// a typed "yes" is one answer and not three.
+int read_answer(std::FILE* in, bool whole_lines) {
+  const int answer = std::fgetc(in);
+  if (!whole_lines) return answer;
+  for (int rest = answer; rest != '\n' && rest != EOF;) rest = std::fgetc(in);
+  return answer;
+}
+
+}  // namespace
+
+int console_ask_overwrite(const std::string& path, std::FILE* in, std::FILE* out, bool whole_lines) {
   for (;;) {
     std::fprintf(out, "\r\033[KFile '%s' exist, overwrite? ([y]es/[n]no/[a]ll/[s]kip all) ",
                  path.c_str());
     std::fflush(out);
-    switch (std::fgetc(in)) {
+    switch (read_answer(in, whole_lines)) {
       case 'y': return OVERWRITE_YES;
       case 'n': return OVERWRITE_NO;
       case 'a': return OVERWRITE_ALL;

@@ -1,8 +1,14 @@
 // A careless or hostile break list or output folder: a track must never replace the recording
 // being split, nor land outside the output folder, whatever path, link or name leads there.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <functional>
 #include <set>
 
@@ -157,6 +163,68 @@ TEST(ControlCharacters, NamesReachNeitherTheTerminalNorTheFileNames) {
   EXPECT_EQ(split.status, 0) << split.err;
   EXPECT_EQ(listing(t / "o"), (std::set<std::string>{"[2J]0;ownedtitle.wav", "tabhere.wav"}));
   EXPECT_FALSE(contains(split.err, "\x07")) << split.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Runs tfold in folder with a terminal as standard input, typing `typed` into it, and returns
+// its exit status (-1 when it did not end in time). Standard output and error go to log.
+int run_on_terminal(const fs::path& folder, const std::vector<std::string>& args, const std::string& typed,
+                    const fs::path& log) {
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, STDOUT_FILENO);
+    dup2(out, STDERR_FILENO);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    setenv("HOME", folder.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    std::vector<std::string> texts{binary_path()};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  // The terminal's line discipline holds the typed lines until the program reads them.
+  if (write(terminal, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) return -1;
+  int status = 0;
+  for (int waited = 0; waited < 600; ++waited) {
+    char echo[4096];
+    while (read(terminal, echo, sizeof echo) > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+    }
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      close(terminal);
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  close(terminal);
+  return -1;
+}
+
+TEST(OverwriteQuestion, OnATerminalOneTypedLineIsOneAnswer) {
+  TempDir dir;
+  const Bytes recording = canonical_wav(2, 44100, 16, counting_bytes(300 * BLOCK));
+  write_file(dir / "rec.wav", recording);
+  write_text(dir / ".libao", "default_driver=null\n");
+  write_text(dir / "l.txt", "0=a\n100=b\n200=c\n");
+  fs::create_directory(dir / "o");
+  for (const char* name : {"o/a.wav", "o/b.wav", "o/c.wav"}) write_text(dir / name, "old");
+  // "yes" once meant y, then e (asked again), then s: skip all, the later files unasked.
+  const int status = run_on_terminal(dir.path(), {"split", "rec.wav", "l.txt", "o"}, "yes\nno\nyes\n",
+                                     dir / "log");
+  EXPECT_EQ(status, 0) << read_text(dir / "log");
+  expect_track(dir / "o/a.wav", recording, 0, 100);
+  EXPECT_EQ(read_text(dir / "o/b.wav"), "old");
+  expect_track(dir / "o/c.wav", recording, 200, 300);
 }
 
 }  // namespace
