@@ -284,8 +284,9 @@ TEST(SplitCommand, ExtensionRules) {
   };
   const std::vector<Case> cases = {
       {"upper-case extension kept", "Show.WAV", "out", "a", "out/a.WAV"},
-      {"name holds it", "Show.WAV", "out", "a.WAV-1", "out/a.WAV-1"},
-      {"folder holds it", "Show.WAV", "out.WAV", "a", "out.WAV/a"},
+      {"name holds it in its middle", "Show.WAV", "out", "a.WAV-1", "out/a.WAV-1.WAV"},
+      {"name ends with it", "Show.WAV", "out", "a.WAV", "out/a.WAV"},
+      {"folder holds it", "Show.WAV", "out.WAV", "a", "out.WAV/a.WAV"},
       {"no '.' in the source", "recording", "out", "a", "out/a.wav"},
   };
   for (const Case& c : cases) {
