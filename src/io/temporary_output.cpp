@@ -167,6 +167,9 @@ std::optional<TemporaryOutput> TemporaryOutput::create(const std::string& final_
 std::optional<TemporaryOutput> TemporaryOutput::create_in(const Folder& in, const std::string& name,
                                                           const std::string& final_path) {
   install_cleanup_handlers();
+  // Made through the folder's descriptor, a file could outgrow what any path can name; no
+  // one could then open it by its name, so it is refused as the system refuses such a path.
+  if (final_path.size() >= PATH_MAX) return refuse(final_path, ENAMETOOLONG);
   std::optional<Folder> folder = in.duplicate();
   if (!folder) return refuse(final_path, errno);
   std::string temporary;
