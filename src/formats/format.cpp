@@ -121,6 +121,24 @@ SampleInfo format_sample_info(std::uint32_t rate, std::uint32_t channels, std::u
   return si;
 }
 
+namespace {
+
+// Beyond these no recording exists; a header that claims more is damaged or hostile, and the
+// buffers sized from it (a block, a frame) must stay within reach.
+constexpr std::uint32_t MAX_CHANNELS = 255;
+constexpr std::uint32_t MAX_RATE = 1536000;
+constexpr std::uint32_t MAX_BYTES_PER_SAMPLE = 8;
+
+// Why no recording has this format; nullptr when one may.
+const char* implausible_format(const SampleInfo& si) {
+  if (si.channels > MAX_CHANNELS) return "more channels than any recording has";
+  if (si.samplesPerSec > MAX_RATE) return "a higher sample rate than any recording has";
+  if (si.blockAlign > si.channels * MAX_BYTES_PER_SAMPLE) return "more bytes per sample frame than its channels can hold";
+  return nullptr;
+}
+
+}  // namespace
+
 int format_check_block_layout(const SampleInfo& si, ErrorText* error) {
   // Below 75 Hz a block would hold no sample frame at all.
   if (si.channels == 0 || si.bitsPerSample < 8 || si.blockAlign == 0 || si.bufferSize == 0 ||
@@ -130,6 +148,11 @@ int format_check_block_layout(const SampleInfo& si, ErrorText* error) {
                       "block align %u): cannot measure it in blocks of 1/75 second",
                       si.samplesPerSec, si.channels, si.bitsPerSample, si.avgBytesPerSec,
                       si.blockAlign);
+    return 0;
+  }
+  if (const char* reason = implausible_format(si)) {
+    set_error_message(error, "Unusable audio format (%u Hz, %u channels, %u bit, block align %u): %s",
+                      si.samplesPerSec, si.channels, si.bitsPerSample, si.blockAlign, reason);
     return 0;
   }
   return 1;

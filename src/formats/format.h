@@ -166,6 +166,7 @@ constexpr std::uint64_t format_block_offset(std::uint64_t block, const SampleInf
 SampleInfo format_sample_info(std::uint32_t rate, std::uint32_t channels, std::uint32_t bits_per_sample,
                               std::uint64_t frames);
 
-// 1 when the format can be measured in blocks and frames (no zero divisor anywhere),
-// otherwise 0 with a reason. Every layer that counts blocks relies on this check.
+// 1 when the format can be measured in blocks and frames (no zero divisor anywhere) and is
+// one a recording may have (at most 255 channels, 1536 kHz, 8 bytes a sample), otherwise 0
+// with a reason. Every layer that counts blocks relies on this check.
 int format_check_block_layout(const SampleInfo& si, ErrorText* error);

@@ -34,15 +34,29 @@ void register_module(const FormatModule* module) {
   registry().modules.push_back(module);
 }
 
-// 0 when path opens for reading as a file, else the system's reason. Non-blocking, so that a
-// FIFO is not waited for here; a folder opens, but holds no bytes to read.
-int open_failure(const std::string& path) {
+// Why the file at st is no audio file to read, or nullptr. Audio is read by position, from
+// several threads at once: only a regular file allows it, and a FIFO or device would make a
+// reader wait for ever or read without end.
+const char* special_file_reason(const struct stat& st) {
+  if (S_ISFIFO(st.st_mode)) return "it is a pipe or FIFO, which cannot be read by position: save the audio to a file first";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device, not a file";
+  if (S_ISSOCK(st.st_mode)) return "it is a socket, not a file";
+  return nullptr;
+}
+
+// Why path cannot be read as an audio file (the system's reason, or its kind when it is no
+// regular file), or nullopt when it can. Non-blocking, so that a FIFO is not waited for here.
+std::optional<std::string> open_failure(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
+  if (fd < 0) return std::string(g_strerror(errno));
   struct stat st {};
-  const int reason = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  const int stat_error = fstat(fd, &st) != 0 ? errno : 0;
   close(fd);
-  return reason;
+  if (stat_error != 0) return std::string(g_strerror(stat_error));
+  // A folder opens, but holds no bytes to read.
+  if (S_ISDIR(st.st_mode)) return std::string(g_strerror(EISDIR));
+  if (const char* reason = special_file_reason(st)) return std::string(reason);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -60,8 +74,8 @@ void format_init() {
 
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
   // A file no module could even open must not be called a format nobody knows.
-  if (const int reason = open_failure(path); reason != 0) {
-    set_error_message(error, "%s", g_strerror(reason));
+  if (const std::optional<std::string> reason = open_failure(path)) {
+    set_error_message(error, "%s", reason->c_str());
     return nullptr;
   }
   for (const FormatModule* module : registry().modules) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,6 +226,66 @@ TEST(OverwriteQuestion, OnATerminalOneTypedLineIsOneAnswer) {
   expect_track(dir / "o/a.wav", recording, 0, 100);
   EXPECT_EQ(read_text(dir / "o/b.wav"), "old");
   expect_track(dir / "o/c.wav", recording, 200, 300);
+}
+
+}  // namespace
+
+namespace {
+
+// A WAV header whose fields no recording has, before a few bytes of data.
+Bytes wav_with_fmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t block_align, std::uint16_t bits) {
+  Bytes fmt;
+  for (const auto& [value, bytes] : std::vector<std::pair<std::uint64_t, int>>{
+           {1, 2}, {channels, 2}, {rate, 4}, {std::uint64_t{rate} * block_align & 0xFFFFFFFF, 4}, {block_align, 2}, {bits, 2}}) {
+    for (int i = 0; i < bytes; ++i) fmt.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+  Bytes chunks;
+  append_chunk(chunks, "fmt ", fmt);
+  append_chunk(chunks, "data", Bytes(4000, 0));
+  return riff_wave(chunks);
+}
+
+struct RefusedInputCase {
+  const char* what;
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // the line that says why
+};
+
+TEST(RefusedInputs, SpecialFilesAndImpossibleFormatsAreRefusedWithTheirReason) {
+  Tfold t;
+  ASSERT_EQ(mkfifo((t / "fifo.wav").c_str(), 0644), 0);
+  write_file(t / "huge.wav", wav_with_fmt(65535, 0x80000000u, 65535, 16));
+  write_file(t / "fast.wav", wav_with_fmt(2, 100000000, 4, 16));
+  write_text(t / "l.txt", "0=a\n");
+  fs::create_directory(t / "o");
+  const std::string fifo = "it is a pipe or FIFO, which cannot be read by position: save the audio to a file first\n";
+  const std::vector<RefusedInputCase> cases = {
+      {"info of a FIFO", {"info", "fifo.wav"}, 0, "Error opening fifo.wav: " + fifo},
+      {"analyze of a FIFO", {"analyze", "fifo.wav"}, 2, "Could not open fifo.wav: " + fifo},
+      {"split of a FIFO", {"split", "fifo.wav", "l.txt", "o"}, 2, "Could not open fifo.wav: " + fifo},
+      {"info of a device", {"info", "/dev/zero"}, 0, "Error opening /dev/zero: it is a device, not a file\n"},
+      {"analyze of 65535 channels at 2^31 Hz", {"analyze", "huge.wav"}, 2,
+       "Could not open huge.wav: Unusable audio format (2147483648 Hz, 65535 channels, 16 bit, block align "
+       "65535): more channels than any recording has\n"},
+      {"split of 65535 channels at 2^31 Hz", {"split", "huge.wav", "l.txt", "o"}, 2,
+       "Could not open huge.wav: Unusable audio format (2147483648 Hz, 65535 channels, 16 bit, block align "
+       "65535): more channels than any recording has\n"},
+      {"analyze of 100 MHz", {"analyze", "fast.wav"}, 2,
+       "Could not open fast.wav: Unusable audio format (100000000 Hz, 2 channels, 16 bit, block align 4): a "
+       "higher sample rate than any recording has\n"},
+  };
+  for (const RefusedInputCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOptions options;
+    options.timeout = std::chrono::seconds(20);
+    const RunResult r = t.run(c.args, options);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, c.out)) << r.out;
+    EXPECT_TRUE(listing(t / "o").empty());
+  }
 }
 
 }  // namespace
