@@ -2,6 +2,7 @@
 // back: a list the program wrote must read back as the same list.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <limits>
 
 #include "breaks/break_file.h"
@@ -15,9 +16,15 @@ namespace {
 // Offsets above the largest signed value come from negative numbers in the file; they are
 // written as the unsigned values they became, which read back clamped. Lines past the reader's
 // buffer are refused on reading, so lists with very long names cannot come back either; nor
-// can a name's final carriage return, which the reader takes for part of a CRLF line end.
+// can a name's final carriage return, which the reader takes for part of a CRLF line end, nor
+// a name's control bytes, which no written name keeps.
 bool can_come_back(const TrackBreakList& list) {
   for (const TrackBreak& brk : list.breaks) {
+    if (brk.filename && std::any_of(brk.filename->begin(), brk.filename->end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) {
+      return false;
+    }
     if (brk.offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
     if (brk.filename && brk.filename->size() > 1000) return false;
     if (brk.filename && brk.filename->ends_with('\r')) return false;
