@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <cinttypes>
@@ -186,7 +187,7 @@ AudioDocumentPtr open_measured(const std::string& audio_path) {
 }
 
 // The break list, bounded by the document's length, after its table; nullptr after saying
-// it could not be read.
+// it could not be read or gives no track.
 TrackBreakListPtr read_breaks(const AudioDocument& document, const SplitRequest& request) {
   TrackBreakListPtr list = track_break_list_new(audio_document_get_stem(document));
   track_break_list_set_length(*list, audio_document_get_block_count(document));
@@ -194,6 +195,13 @@ TrackBreakListPtr read_breaks(const AudioDocument& document, const SplitRequest&
   std::printf("Using track break list: %s\n", request.list_path.c_str());
   if (track_break_list_read(request.list_path, *list, request.metadata.reading()) == 0) {
     std::printf("Could not open/parse %s\n", request.list_path.c_str());
+    return nullptr;
+  }
+  // A file that gives no track to write (no sheet, a list never closed, text in another
+  // encoding, whose stray lines read as unselected breaks at most) must not pass for a split
+  // that worked.
+  if (std::none_of(list->breaks.begin(), list->breaks.end(), [](const TrackBreak& brk) { return brk.write != 0; })) {
+    std::printf("no tracks in %s\n", request.list_path.c_str());
     return nullptr;
   }
   std::printf("Track breaks:\n");

@@ -289,3 +289,41 @@ TEST(RefusedInputs, SpecialFilesAndImpossibleFormatsAreRefusedWithTheirReason) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EmptyLists, AListThatGivesNoTrackIsNoSuccessfulSplit) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string text;
+  };
+  const std::string utf16_sheet = [] {
+    std::string text;
+    for (const char c : std::string("FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n")) {
+      text += c;
+      text += '\0';
+    }
+    return text;
+  }();
+  const std::vector<Case> cases = {
+      {"an empty file", "l.txt", ""},
+      {"a .cue that is no sheet and holds no number", "l.cue", "just some words\n"},
+      {"a TOC whose brace is never closed", "l.toc", "CD_DA\nTRACK AUDIO\nCD_TEXT {\n"},
+      {"a UTF-16 sheet without its mark", "l.cue", utf16_sheet},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tfold t;
+    write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+    write_text(t / c.name, c.text);
+    fs::create_directory(t / "o");
+    const RunResult r = t.run({"split", "rec.wav", c.name, "o"});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "\nno tracks in " + c.name + "\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Split finished.")) << r.out;
+    EXPECT_TRUE(listing(t / "o").empty());
+  }
+}
+
+}  // namespace

@@ -137,11 +137,11 @@ TEST(SplitCommand, SingleBreakAtZeroCopiesAllTheAudio) {
   EXPECT_EQ(read_file(s.out("all.wav")), s.track(0, 0));
 }
 
-TEST(SplitCommand, EmptyListOnlyFinishes) {
+TEST(SplitCommand, EmptyListIsNoSplit) {
   SplitCase s;
   const RunResult r = s.split("; nothing to split\n");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string tail = "Track breaks:\n\nUsing output folder: " + s.folder + "\n" + CLEAR + "Split finished.\n";
+  ASSERT_EQ(r.status, 3) << r.err;
+  const std::string tail = "Using track break list: " + s.breaks + "\nno tracks in " + s.breaks + "\n";
   ASSERT_GE(r.out.size(), tail.size());
   EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
   EXPECT_TRUE(listing(s.folder).empty());
