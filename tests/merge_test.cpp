@@ -203,7 +203,7 @@ TEST_F(MergeCommand, RefusesFloatingPointInputWithReason) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(has_warning(
-      r.err, "Could not read WAV header of float.wav: Loading compressed wave data is not supported."))
+      r.err, "Could not read WAV header of float.wav: IEEE float WAV is not supported"))
       << r.err;
   EXPECT_FALSE(exists("merged.wav"));
 }

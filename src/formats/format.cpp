@@ -40,6 +40,10 @@ OpenResult OpenResult::not_this_format(ErrorText reason) {
   return {.kind = Kind::NotThisFormat, .file = nullptr, .reason = std::move(reason).value_or("")};
 }
 
+OpenResult OpenResult::unsupported(std::string reason) {
+  return {.kind = Kind::Unsupported, .file = nullptr, .reason = std::move(reason)};
+}
+
 OpenResult OpenResult::damaged(std::string reason) {
   return {.kind = Kind::Damaged, .file = nullptr, .reason = std::move(reason)};
 }

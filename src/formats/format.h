@@ -70,16 +70,19 @@ struct TrackRequest {
 };
 
 // What a module found in a file it was offered. NotThisFormat: the file is for another module
-// (reason, when given, is a note for the debug log). Damaged: the file is this module's format
-// but cannot be read; reason names the file and says why, for the user. Opened: file is
-// complete and reason is empty.
+// (reason, when given, is a note for the debug log). Unsupported: the file is in this
+// module's container, but in a form it does not read (another module may still read it);
+// reason says what, and is the answer when no module opens the file. Damaged: the file is
+// this module's format but cannot be read; reason names the file and says why, for the user.
+// Opened: file is complete and reason is empty.
 struct OpenResult {
-  enum class Kind { NotThisFormat, Damaged, Opened };
+  enum class Kind { NotThisFormat, Unsupported, Damaged, Opened };
   Kind kind = Kind::NotThisFormat;
   AudioFilePtr file;
   std::string reason;
 
   static OpenResult not_this_format(ErrorText reason);
+  static OpenResult unsupported(std::string reason);
   static OpenResult damaged(std::string reason);
   static OpenResult opened(AudioFilePtr file);
 };

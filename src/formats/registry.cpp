@@ -78,6 +78,9 @@ AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
     set_error_message(error, "%s", reason->c_str());
     return nullptr;
   }
+  // What a module recognised but does not read says more than "unknown", unless another
+  // module reads the file after all.
+  std::optional<std::string> unsupported;
   for (const FormatModule* module : registry().modules) {
     OpenResult result = module->open_file(*module, path);
     if (result.kind == OpenResult::Kind::Opened) {
@@ -89,9 +92,10 @@ AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
       g_warning("%s", result.reason.c_str());
       break;
     }
+    if (result.kind == OpenResult::Kind::Unsupported && !unsupported) unsupported = result.reason;
     if (!result.reason.empty()) g_debug("Open as %s failed: %s", module->name, result.reason.c_str());
   }
-  set_error_message(error, "%s", "File format unknown/not supported");
+  set_error_message(error, "%s", unsupported ? unsupported->c_str() : "File format unknown/not supported");
   return nullptr;
 }
 

@@ -115,7 +115,10 @@ class ChunkWalk {
   WavDs64 ds64_;
 };
 
-bool read_format_chunk(ChunkWalk& walk, const ChunkHeader& chunk, WavAudioFile& file, ErrorText* error) {
+// A format chunk that cannot be read or describes no integer PCM sets unsupported: the file
+// is a wave file for certain, and the reason tells the user more than an unknown format.
+bool read_format_chunk(ChunkWalk& walk, const ChunkHeader& chunk, WavAudioFile& file, ErrorText* error,
+                       bool& unsupported) {
   std::FILE* fp = file.fp.get();
   const std::optional<std::vector<std::uint8_t>> raw = walk.read_contents(chunk, FMT_READ_LIMIT);
   const std::optional<WavFormat> format = raw ? wav_parse_fmt(*raw) : std::nullopt;
@@ -124,10 +127,14 @@ bool read_format_chunk(ChunkWalk& walk, const ChunkHeader& chunk, WavAudioFile& 
     const char* cause = !raw ? (std::ferror(fp) ? g_strerror(errno) : "unexpected end of file")
                              : "the chunk is shorter than 16 bytes";
     set_error_message(error, tr("Error reading format chunk: %s"), cause);
+    unsupported = true;
     return false;
   }
   if (!wav_format_is_pcm(*format)) {
-    set_error_message(error, "%s", tr("Loading compressed wave data is not supported."));
+    set_error_message(error, "%s",
+                      wav_format_code(*format) == WAVE_FORMAT_IEEE_FLOAT ? tr("IEEE float WAV is not supported")
+                                                                        : tr("Loading compressed wave data is not supported."));
+    unsupported = true;
     return false;
   }
   file.si = format->si;
@@ -136,7 +143,8 @@ bool read_format_chunk(ChunkWalk& walk, const ChunkHeader& chunk, WavAudioFile& 
 }
 
 // Walks the chunks up to the data chunk, reading ds64 and the format chunk on the way.
-bool walk_to_data(ChunkWalk& walk, WavAudioFile& file, ChunkHeader& data, ErrorText* error) {
+bool walk_to_data(ChunkWalk& walk, WavAudioFile& file, ChunkHeader& data, ErrorText* error,
+                  bool& unsupported) {
   bool have_format = false;
   for (;;) {
     ChunkHeader chunk;
@@ -144,7 +152,7 @@ bool walk_to_data(ChunkWalk& walk, WavAudioFile& file, ChunkHeader& data, ErrorT
     if (walk.is_rf64() && !walk.has_ds64() && std::strcmp(chunk.id, "ds64") == 0) {
       if (!walk.read_ds64(chunk)) return false;
     } else if (!have_format && std::strcmp(chunk.id, "fmt ") == 0) {
-      if (!read_format_chunk(walk, chunk, file, error)) return false;
+      if (!read_format_chunk(walk, chunk, file, error, unsupported)) return false;
       have_format = true;
     } else if (have_format && std::strcmp(chunk.id, "data") == 0) {
       data = chunk;
@@ -278,7 +286,10 @@ OpenResult open_wav(const FormatModule& module, const std::string& path) {
   ChunkHeader data;
   if (!read_riff_header(*file, rf64, &reason)) return OpenResult::not_this_format(reason);
   ChunkWalk walk(*file, &reason, rf64);
-  if (!walk_to_data(walk, *file, data, &reason)) return OpenResult::not_this_format(reason);
+  bool unsupported = false;
+  if (!walk_to_data(walk, *file, data, &reason, unsupported)) {
+    return unsupported ? OpenResult::unsupported(reason.value_or("")) : OpenResult::not_this_format(reason);
+  }
   settle_data_size(walk, data, *file);
   return OpenResult::opened(std::move(file));
 }

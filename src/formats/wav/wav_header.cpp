@@ -107,6 +107,11 @@ bool wav_format_is_pcm(const WavFormat& format) {
          format.extensible->subFormat == SUBTYPE_PCM;
 }
 
+std::uint16_t wav_format_code(const WavFormat& format) {
+  if (format.formatTag != WAVE_FORMAT_EXTENSIBLE || !format.extensible) return format.formatTag;
+  return read_le16(format.extensible->subFormat.data());
+}
+
 std::optional<WavDs64> wav_parse_ds64(std::span<const std::uint8_t> contents) {
   if (contents.size() < DS64_SIZE) return std::nullopt;
   const std::uint8_t* p = contents.data();

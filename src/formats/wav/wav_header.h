@@ -14,6 +14,7 @@
 
 inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 inline constexpr std::uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+inline constexpr std::uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
 // A 32-bit chunk size that stands for "see ds64" in RF64, and for "too large to say" elsewhere.
 inline constexpr std::uint32_t RIFF_SIZE_UNKNOWN = 0xFFFFFFFF;
 
@@ -38,6 +39,9 @@ struct WavFormat {
 std::optional<WavFormat> wav_parse_fmt(std::span<const std::uint8_t> contents);
 // 1 for integer PCM: tag 1, or extensible with the PCM sub-format.
 bool wav_format_is_pcm(const WavFormat& format);
+// The kind of samples: the tag, or for WAVE_FORMAT_EXTENSIBLE its sub-format's, with which the
+// sub-format's GUID begins.
+std::uint16_t wav_format_code(const WavFormat& format);
 
 // The ds64 chunk of RF64 and BW64: the 64-bit sizes of the RIFF and data chunks, and of any
 // other chunk whose 32-bit size says RIFF_SIZE_UNKNOWN.
