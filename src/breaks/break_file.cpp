@@ -13,12 +13,12 @@ namespace {
 bool has_suffix(std::string_view path, std::string_view suffix) { return path.ends_with(suffix); }
 
 // A file that is no cue sheet or TOC file at all may still be a plain break list under
-// another name.
-int read_or_fall_back(ReadOutcome outcome, const char* kind, const std::string& path,
-                      TrackBreakList& list, const BreakFileReading& reading) {
+// another name; its text is read once, so whatever reading it said is said once.
+int parsed_or_fall_back(ReadOutcome outcome, const char* kind, std::string_view text,
+                        const std::string& path, TrackBreakList& list, const BreakFileReading& reading) {
   if (outcome == ReadOutcome::Read) return 1;
   if (outcome == ReadOutcome::Refused) return 0;
-  const int result = track_break_list_read_txt(path, list, reading);
+  const int result = txt_parse(text, path, list, reading);
   if (result != 0) g_warning("%s is no %s; read it as a plain break list", path.c_str(), kind);
   return result;
 }
@@ -27,14 +27,17 @@ int read_or_fall_back(ReadOutcome outcome, const char* kind, const std::string& 
 
 int track_break_list_read(const std::string& path, TrackBreakList& list,
                           const BreakFileReading& reading) {
+  const BreakFileText file = break_file_read(path, list, reading);
+  if (!break_file_readable(file, path)) return 0;
   if (has_suffix(path, ".toc") || has_suffix(path, ".TOC")) {
-    return read_or_fall_back(read_toc_file(path, list, reading), "TOC file", path, list, reading);
+    return parsed_or_fall_back(toc_file_parse(file.text, path, list, reading), "TOC file", file.text,
+                               path, list, reading);
   }
   if (has_suffix(path, ".cue") || has_suffix(path, ".CUE")) {
-    return read_or_fall_back(read_cue_sheet(path, list, reading), "cue sheet", path, list,
-                             reading);
+    return parsed_or_fall_back(cue_sheet_parse(file.text, path, list, reading), "cue sheet",
+                               file.text, path, list, reading);
   }
-  return track_break_list_read_txt(path, list, reading);
+  return txt_parse(file.text, path, list, reading);
 }
 
 int track_break_list_write(const std::string& path, const std::string& audio_filename,

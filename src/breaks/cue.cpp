@@ -85,34 +85,55 @@ std::vector<std::string> split_words(std::string_view line) {
   return words;
 }
 
-// Lines end in LF, CRLF or CR; a UTF-8 byte-order mark before the first line is dropped.
-std::vector<CueLine> split_lines(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  std::vector<CueLine> lines;
-  int number = 0;
-  while (!text.empty()) {
-    const std::size_t end = text.find_first_of("\r\n");
-    ++number;
-    std::vector<std::string> words = split_words(text.substr(0, end));
-    if (!words.empty()) {
+// The sheet's lines that hold a word, one at a time: a sheet's size is bounded, but the
+// words of all its lines at once would take many times its bytes. Lines end in LF, CRLF or
+// CR; a UTF-8 byte-order mark before the first line is dropped.
+class CueLines {
+ public:
+  explicit CueLines(std::string_view text) : text_(text) {
+    if (text_.starts_with("\xEF\xBB\xBF")) text_.remove_prefix(3);
+  }
+
+  std::optional<CueLine> next() {
+    while (!text_.empty()) {
+      const std::size_t end = text_.find_first_of("\r\n");
+      const std::string_view content = text_.substr(0, end);
+      ++number_;
+      skip_line(end);
+      std::vector<std::string> words = split_words(content);
+      if (words.empty()) continue;
       CueLine line;
-      line.number = number;
+      line.number = number_;
       line.keyword = upper(words.front());
       line.args.assign(words.begin() + 1, words.end());
-      line.rest = after_first_word(text.substr(0, end));
-      lines.push_back(std::move(line));
+      line.rest = after_first_word(content);
+      return line;
     }
-    if (end == std::string_view::npos) break;
-    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
-    text.remove_prefix(end + (crlf ? 2 : 1));
+    return std::nullopt;
   }
-  return lines;
-}
 
-bool is_cue_sheet(const std::vector<CueLine>& lines) {
-  return std::any_of(lines.begin(), lines.end(), [](const CueLine& line) {
-    return line.keyword == "FILE" || line.keyword == "TRACK" || line.keyword == "INDEX";
-  });
+  int last_number() const { return number_; }
+
+ private:
+  void skip_line(std::size_t end) {
+    if (end == std::string_view::npos) {
+      text_ = {};
+      return;
+    }
+    const bool crlf = text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n';
+    text_.remove_prefix(end + (crlf ? 2 : 1));
+  }
+
+  std::string_view text_;
+  int number_ = 0;
+};
+
+bool is_cue_sheet(std::string_view text) {
+  CueLines lines(text);
+  while (std::optional<CueLine> line = lines.next()) {
+    if (line->keyword == "FILE" || line->keyword == "TRACK" || line->keyword == "INDEX") return true;
+  }
+  return false;
 }
 
 class CueParser {
@@ -120,12 +141,14 @@ class CueParser {
   CueParser(const std::string& path, TrackBreakList& list, const BreakFileReading& reading)
       : path_(path), list_(list), reading_(reading) {}
 
-  ReadOutcome parse(const std::vector<CueLine>& lines) {
-    for (const CueLine& line : lines) {
-      if (!take(line)) return ReadOutcome::Refused;
+  ReadOutcome parse(std::string_view text) {
+    CueLines lines(text);
+    int last_word_line = 0;
+    while (std::optional<CueLine> line = lines.next()) {
+      if (!take(*line)) return ReadOutcome::Refused;
+      last_word_line = line->number;
     }
-    return finish_track(lines.empty() ? 0 : lines.back().number) ? ReadOutcome::Read
-                                                                 : ReadOutcome::Refused;
+    return finish_track(last_word_line) ? ReadOutcome::Read : ReadOutcome::Refused;
   }
 
  private:
@@ -203,7 +226,7 @@ class CueParser {
     if (!audio_) return true;
     const auto blocks = static_cast<std::uint32_t>(parse_time_code(line.args[1].c_str()));
     const std::size_t before = list_.breaks.size();
-    track_break_list_add(list_, 1, blocks, std::nullopt);
+    break_file_add(list_, BreakSource{path_, line.number}, 1, blocks, std::nullopt);
     if (list_.breaks.size() != before) track_break_ = blocks;
     return true;
   }
@@ -245,18 +268,17 @@ void write_cue_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 }  // namespace
 
-ReadOutcome read_cue_sheet(const std::string& path, TrackBreakList& list,
-                           const BreakFileReading& reading) {
-  const BreakFileText file = break_file_read(path, list, reading);
-  if (!file.ok()) return ReadOutcome::NotThisFormat;
-  const std::vector<CueLine> lines = split_lines(file.text);
-  if (!is_cue_sheet(lines)) return ReadOutcome::NotThisFormat;
-  return CueParser(path, list, reading).parse(lines);
+ReadOutcome cue_sheet_parse(std::string_view text, const std::string& path, TrackBreakList& list,
+                            const BreakFileReading& reading) {
+  if (!is_cue_sheet(text)) return ReadOutcome::NotThisFormat;
+  return CueParser(path, list, reading).parse(text);
 }
 
 int track_break_list_read_cue(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading) {
-  return read_cue_sheet(path, list, reading) == ReadOutcome::Read ? 1 : 0;
+  const BreakFileText file = break_file_read(path, list, reading);
+  if (!file.ok()) return 0;
+  return cue_sheet_parse(file.text, path, list, reading) == ReadOutcome::Read ? 1 : 0;
 }
 
 int track_break_list_write_cue(const std::string& path, const std::string& audio_filename,

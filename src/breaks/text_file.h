@@ -1,6 +1,7 @@
 // Whole-file reads and checked writes for the break-list formats.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,8 +9,13 @@
 #include "breaks/track_break_list.h"
 #include "io/file.h"
 
-// The rest of the file's bytes; nullopt (errno set) when reading fails.
-std::optional<std::string> read_rest_of_file(std::FILE* fp);
+// No break list a person or a program writes comes near this size; a larger file is some
+// other file given by mistake, and reading it whole could exhaust the memory.
+constexpr std::uint64_t MAX_BREAK_FILE_BYTES = 16 * 1024 * 1024;
+
+// The rest of the file's bytes, at most limit of them; nullopt (errno set) when reading
+// fails, and with errno EFBIG when the file holds more than limit bytes.
+std::optional<std::string> read_rest_of_file(std::FILE* fp, std::uint64_t limit);
 // The file opened for writing (created or truncated), or nullptr with errno set.
 FilePtr open_for_writing(const std::string& path);
 // Writes text and closes the file, checking both: a file that could not be flushed was not
@@ -37,12 +43,29 @@ struct BreakFileText {
   std::string text;
   int open_error = 0;  // errno when the file could not be opened; the list is then untouched
   int read_error = 0;  // errno when it could not be read; the list is then already cleared
-  bool ok() const { return open_error == 0 && read_error == 0; }
+  bool too_large = false;  // more than MAX_BREAK_FILE_BYTES: not read, and already said so
+  bool ok() const { return open_error == 0 && read_error == 0 && !too_large; }
 };
 
 // The prologue of every reader: opens path, clears list, reads the file whole and decodes it
 // as reading asks.
 BreakFileText break_file_read(const std::string& path, TrackBreakList& list, const BreakFileReading& reading);
+
+// Where a list file gave a break: its path and line, for the messages about it.
+struct BreakSource {
+  const std::string& path;
+  int line = 0;
+};
+
+// track_break_list_add for a break read from a file. A break beyond the list's length is
+// left out with a warning that names the file, the line and both times, and a track to be
+// written counts in the list's written_tracks_left_out.
+TrackBreak* break_file_add(TrackBreakList& list, const BreakSource& source, std::int32_t write,
+                           std::uint64_t offset, std::optional<std::string_view> filename);
+
+// false, after a warning with the reason, when the file could not be opened or read (a
+// file too large was already reported by break_file_read).
+bool break_file_readable(const BreakFileText& file, const std::string& path);
 
 // The text a reader parses: bytes as they are, or decoded to UTF-8 when reading metadata.
 std::string break_file_text(std::string bytes, const std::string& path,

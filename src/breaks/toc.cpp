@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -62,37 +63,66 @@ std::size_t quoted_end(std::string_view text, std::size_t i, TocToken& token) {
   return i + 1;
 }
 
-// Words, quoted strings and braces; "//" comments are dropped.
-std::vector<TocToken> tokenize(std::string_view text) {
-  std::vector<TocToken> tokens;
-  int line = 1;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++line;
-    if (is_space(c)) {
-      ++i;
-    } else if (text.substr(i).starts_with("//")) {
-      i = std::min(text.find_first_of("\r\n", i), text.size());
-    } else if (c == '"') {
-      TocToken token{std::string(), true, line, std::string()};
-      i = quoted_end(text, i, token);
-      tokens.push_back(std::move(token));
-    } else if (c == '{' || c == '}') {
-      tokens.push_back(TocToken{std::string(1, c), false, line, std::string()});
-      ++i;
-    } else {
-      std::size_t end = i;
-      while (end < text.size() && !is_space(text[end]) && text[end] != '"' && text[end] != '{' &&
-             text[end] != '}' && !text.substr(end).starts_with("//")) {
-        ++end;
-      }
-      tokens.push_back(TocToken{std::string(text.substr(i, end - i)), false, line, std::string()});
-      i = end;
+// Words, quoted strings and braces, read as the parser asks for them: the tokens of a whole
+// file at once would take many times its bytes. "//" comments are dropped.
+class TocTokens {
+ public:
+  explicit TocTokens(std::string_view text) : text_(text) {}
+
+  // The token ahead places on, or nullptr behind the last one.
+  const TocToken* peek(std::size_t ahead = 0) {
+    while (buffered_.size() <= ahead) {
+      std::optional<TocToken> token = read();
+      if (!token) return nullptr;
+      buffered_.push_back(std::move(*token));
     }
+    return &buffered_[ahead];
   }
-  return tokens;
-}
+
+  std::optional<TocToken> take() {
+    if (peek() == nullptr) return std::nullopt;
+    TocToken token = std::move(buffered_.front());
+    buffered_.pop_front();
+    return token;
+  }
+
+  void skip() { take(); }
+
+ private:
+  std::optional<TocToken> read() {
+    while (i_ < text_.size()) {
+      const char c = text_[i_];
+      if (c == '\n' || (c == '\r' && (i_ + 1 == text_.size() || text_[i_ + 1] != '\n'))) ++line_;
+      if (is_space(c)) {
+        ++i_;
+      } else if (text_.substr(i_).starts_with("//")) {
+        i_ = std::min(text_.find_first_of("\r\n", i_), text_.size());
+      } else if (c == '"') {
+        TocToken token{std::string(), true, line_, std::string()};
+        i_ = quoted_end(text_, i_, token);
+        return token;
+      } else if (c == '{' || c == '}') {
+        ++i_;
+        return TocToken{std::string(1, c), false, line_, std::string()};
+      } else {
+        std::size_t end = i_;
+        while (end < text_.size() && !is_space(text_[end]) && text_[end] != '"' &&
+               text_[end] != '{' && text_[end] != '}' && !text_.substr(end).starts_with("//")) {
+          ++end;
+        }
+        TocToken token{std::string(text_.substr(i_, end - i_)), false, line_, std::string()};
+        i_ = end;
+        return token;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::string_view text_;
+  std::size_t i_ = 0;
+  int line_ = 1;
+  std::deque<TocToken> buffered_;  // read ahead: never more than the parser's lookahead
+};
 
 // A position or length: MM:SS:FF, or a count of samples (588 to the block).
 std::optional<std::uint64_t> toc_blocks(const TocToken& token) {
@@ -103,11 +133,15 @@ std::optional<std::uint64_t> toc_blocks(const TocToken& token) {
   return static_cast<std::uint32_t>(parse_time_code(token.text.c_str()));
 }
 
-bool is_toc_file(const std::vector<TocToken>& tokens) {
-  return std::any_of(tokens.begin(), tokens.end(), [](const TocToken& token) {
-    return !token.quoted && (token.text == "CD_DA" || token.text == "CD_ROM" ||
-                             token.text == "CD_ROM_XA" || token.text == "TRACK");
-  });
+bool is_toc_file(std::string_view text) {
+  TocTokens tokens(text);
+  while (std::optional<TocToken> token = tokens.take()) {
+    if (!token->quoted && (token->text == "CD_DA" || token->text == "CD_ROM" ||
+                           token->text == "CD_ROM_XA" || token->text == "TRACK")) {
+      return true;
+    }
+  }
+  return false;
 }
 
 struct TocTrack {
@@ -117,17 +151,18 @@ struct TocTrack {
   std::uint64_t silence_before_file = 0;     // track data before that file data
   std::optional<std::uint64_t> start;        // START: where the track proper begins
   TrackMetadata metadata;
+  int line = 0;                              // of its TRACK statement
 };
 
 class TocParser {
  public:
-  TocParser(const std::string& path, TrackBreakList& list, std::vector<TocToken> tokens,
+  TocParser(const std::string& path, TrackBreakList& list, std::string_view text,
             const BreakFileReading& reading)
-      : path_(path), list_(list), tokens_(std::move(tokens)), reading_(reading) {}
+      : path_(path), list_(list), tokens_(text), reading_(reading) {}
 
   ReadOutcome parse() {
-    while (next_ < tokens_.size()) {
-      if (!statement(tokens_[next_++])) return ReadOutcome::Refused;
+    while (std::optional<TocToken> token = tokens_.take()) {
+      if (!statement(*token)) return ReadOutcome::Refused;
     }
     finish_track();
     return ReadOutcome::Read;
@@ -139,20 +174,20 @@ class TocParser {
     return false;
   }
 
-  const TocToken* peek() const { return next_ < tokens_.size() ? &tokens_[next_] : nullptr; }
+  const TocToken* peek(std::size_t ahead = 0) { return tokens_.peek(ahead); }
 
   std::optional<std::uint64_t> optional_blocks() {
     const TocToken* token = peek();
     if (token == nullptr) return std::nullopt;
     std::optional<std::uint64_t> blocks = toc_blocks(*token);
-    if (blocks) ++next_;
+    if (blocks) tokens_.skip();
     return blocks;
   }
 
   bool statement(const TocToken& token) {
     if (token.quoted) return true;
     if (token.text == "{") return skip_block();
-    if (token.text == "TRACK") return start_track();
+    if (token.text == "TRACK") return start_track(token.line);
     if (token.text == "FILE" || token.text == "AUDIOFILE") return file_data(token);
     if (token.text == "SILENCE" || token.text == "PREGAP" || token.text == "ZERO") {
       return silence(token);
@@ -163,7 +198,7 @@ class TocParser {
     }
     if (reading_.metadata && token.text == "CD_TEXT") return cd_text();
     if (reading_.metadata && token.text == "ISRC" && in_track_ && peek() != nullptr && peek()->quoted) {
-      track_.metadata.isrc = cd_text_value(tokens_[next_++].value);
+      track_.metadata.isrc = cd_text_value(tokens_.take()->value);
       return true;
     }
     // CD_TEXT blocks, flags, ISRC, INDEX and the like do not move a track's start.
@@ -176,25 +211,26 @@ class TocParser {
   bool cd_text() {
     const TocToken* open = peek();
     if (open == nullptr || open->quoted || open->text != "{") return true;
-    ++next_;
+    tokens_.skip();
     int depth = 1;
     bool language_zero = false;
-    while (depth > 0 && next_ < tokens_.size()) {
-      const TocToken& token = tokens_[next_++];
-      if (token.quoted) continue;
-      if (token.text == "{") {
+    while (depth > 0) {
+      const std::optional<TocToken> token = tokens_.take();
+      if (!token) break;
+      if (token->quoted) continue;
+      if (token->text == "{") {
         ++depth;
-      } else if (token.text == "}") {
+      } else if (token->text == "}") {
         --depth;
         if (depth < 2) language_zero = false;
-      } else if (depth == 1 && token.text == "LANGUAGE" && next_ + 1 < tokens_.size() &&
-                 !tokens_[next_].quoted && tokens_[next_ + 1].text == "{" &&
-                 !tokens_[next_ + 1].quoted) {
-        language_zero = tokens_[next_].text == "0";
-        next_ += 2;
+      } else if (depth == 1 && token->text == "LANGUAGE" && peek(1) != nullptr &&
+                 !peek()->quoted && peek(1)->text == "{" && !peek(1)->quoted) {
+        language_zero = peek()->text == "0";
+        tokens_.skip();
+        tokens_.skip();
         ++depth;
       } else if (depth == 2 && language_zero && peek() != nullptr && peek()->quoted) {
-        cd_text_item(token.text, tokens_[next_++].value);
+        cd_text_item(token->text, tokens_.take()->value);
       }
     }
     return true;
@@ -217,18 +253,20 @@ class TocParser {
   }
 
   bool skip_block() {
-    for (int depth = 1; depth > 0 && next_ < tokens_.size(); ++next_) {
-      const TocToken& token = tokens_[next_];
-      if (token.quoted) continue;
-      if (token.text == "{") ++depth;
-      if (token.text == "}") --depth;
+    for (int depth = 1; depth > 0;) {
+      const std::optional<TocToken> token = tokens_.take();
+      if (!token) break;
+      if (token->quoted) continue;
+      if (token->text == "{") ++depth;
+      if (token->text == "}") --depth;
     }
     return true;
   }
 
-  bool start_track() {
+  bool start_track(int line) {
     finish_track();
     track_ = TocTrack{};
+    track_.line = line;
     in_track_ = true;
     const TocToken* mode = peek();
     track_.audio = mode != nullptr && !mode->quoted && mode->text == "AUDIO";
@@ -239,7 +277,7 @@ class TocParser {
     // ZERO may name a data mode before its length.
     while (token.text == "ZERO" && peek() != nullptr && !toc_blocks(*peek()) &&
            !peek()->quoted && peek()->text != "TRACK") {
-      ++next_;
+      tokens_.skip();
     }
     const std::optional<std::uint64_t> length = optional_blocks();
     if (!length) return refuse(token.line, "missing or malformed length");
@@ -251,14 +289,14 @@ class TocParser {
     if (!in_track_) return refuse(token.line, "FILE before TRACK");
     const TocToken* name = peek();
     if (name == nullptr || !name->quoted) return refuse(token.line, "FILE without a file name");
-    ++next_;
+    const std::string file = tokens_.take()->text;
     if (!filename_) {
-      filename_ = name->text;
-    } else if (*filename_ != name->text) {
+      filename_ = file;
+    } else if (*filename_ != file) {
       // Breaks are positions in one recording; another file's positions cannot be placed in it.
       return refuse(token.line, "more than one audio file");
     }
-    if (peek() != nullptr && !peek()->quoted && peek()->text.starts_with("#")) ++next_;
+    if (peek() != nullptr && !peek()->quoted && peek()->text.starts_with("#")) tokens_.skip();
     const std::optional<std::uint64_t> start = optional_blocks();
     if (!start) return refuse(token.line, "missing or malformed start");
     if (!track_.file_start) {
@@ -277,15 +315,15 @@ class TocParser {
     const std::uint64_t into_file =
         start > track_.silence_before_file ? start - track_.silence_before_file : 0;
     const std::size_t before = list_.breaks.size();
-    TrackBreak* brk = track_break_list_add(list_, 1, *track_.file_start + into_file, std::nullopt);
-    if (list_.breaks.size() != before) brk->metadata = track_.metadata;
+    TrackBreak* brk = break_file_add(list_, BreakSource{path_, track_.line}, 1,
+                                     *track_.file_start + into_file, std::nullopt);
+    if (brk != nullptr && list_.breaks.size() != before) brk->metadata = track_.metadata;
   }
 
   const std::string& path_;
   TrackBreakList& list_;
-  std::vector<TocToken> tokens_;
+  TocTokens tokens_;
   const BreakFileReading& reading_;
-  std::size_t next_ = 0;
   bool in_track_ = false;
   TocTrack track_;
   std::optional<std::string> filename_;
@@ -307,18 +345,17 @@ void write_toc_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 }  // namespace
 
-ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list,
-                          const BreakFileReading& reading) {
-  const BreakFileText file = break_file_read(path, list, reading);
-  if (!file.ok()) return ReadOutcome::NotThisFormat;
-  std::vector<TocToken> tokens = tokenize(file.text);
-  if (!is_toc_file(tokens)) return ReadOutcome::NotThisFormat;
-  return TocParser(path, list, std::move(tokens), reading).parse();
+ReadOutcome toc_file_parse(std::string_view text, const std::string& path, TrackBreakList& list,
+                           const BreakFileReading& reading) {
+  if (!is_toc_file(text)) return ReadOutcome::NotThisFormat;
+  return TocParser(path, list, text, reading).parse();
 }
 
 int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading) {
-  return read_toc_file(path, list, reading) == ReadOutcome::Read ? 1 : 0;
+  const BreakFileText file = break_file_read(path, list, reading);
+  if (!file.ok()) return 0;
+  return toc_file_parse(file.text, path, list, reading) == ReadOutcome::Read ? 1 : 0;
 }
 
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,

@@ -2,16 +2,18 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "breaks/text_file.h"
-#include "breaks/toc.h"
 #include "breaks/track_break_list.h"
 
+// The TOC file in text (the file's text, as break_file_read gives it); NotThisFormat before a
+// break is added when the text is no TOC file at all.
+ReadOutcome toc_file_parse(std::string_view text, const std::string& path, TrackBreakList& list,
+                           const BreakFileReading& reading);
 // The reader clears the list once the file is open, then adds the file's breaks; breaks
 // beyond the list's length are dropped with a warning. The writer creates or truncates the
 // file; 0 when it could not be written completely.
-ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list,
-                          const BreakFileReading& reading = {});
 int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading = {});
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,

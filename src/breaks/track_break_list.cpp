@@ -16,6 +16,7 @@ void track_break_list_free(TrackBreakListPtr /*list*/) {}
 void track_break_list_clear(TrackBreakList& list) {
   list.breaks.clear();
   list.album = AlbumMetadata{};
+  list.written_tracks_left_out = 0;
 }
 
 void track_break_list_set_length(TrackBreakList& list, std::uint64_t length) {

@@ -44,6 +44,9 @@ struct TrackBreakList {
   std::string basename;            // base of the generated output names
   std::vector<TrackBreak> breaks;  // strictly ascending offsets, no duplicates
   std::uint64_t length = 0;        // recording length in blocks, or NO_END
+  // Tracks to be written that a list file placed beyond the length: they were left out, and
+  // a job that was to write them cannot pass for one that wrote every track.
+  std::size_t written_tracks_left_out = 0;
   AlbumMetadata album;
   // The template every output name is made from (see name_format.h); nullopt: explicit
   // names and the naming options, as always.
@@ -55,7 +58,8 @@ using TrackBreakListPtr = std::unique_ptr<TrackBreakList>;
 TrackBreakListPtr track_break_list_new(std::string_view basename);
 // Releases the list with its breaks (the unique_ptr does the same when it goes out of scope).
 void track_break_list_free(TrackBreakListPtr list);
-// Removes every break and the album's metadata; base name, length and name format stay.
+// Removes every break, the album's metadata and the count of tracks left out; base name,
+// length and name format stay.
 void track_break_list_clear(TrackBreakList& list);
 // Sets the length; breaks already in the list are not checked against it.
 void track_break_list_set_length(TrackBreakList& list, std::uint64_t length);

@@ -2,11 +2,15 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "breaks/text_file.h"
 #include "breaks/track_break_list.h"
-#include "breaks/txt.h"
 
+// The list in text (the file's text, as break_file_read gives it): 1 when every line was
+// taken, 0 when a line is longer than any list writes.
+int txt_parse(std::string_view text, const std::string& path, TrackBreakList& list,
+              const BreakFileReading& reading);
 // The reader clears the list once the file is open, then adds the file's breaks; breaks
 // beyond the list's length are dropped with a warning. The writer creates or truncates the
 // file; 0 when it could not be written completely.

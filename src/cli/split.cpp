@@ -222,8 +222,9 @@ int write_tracks(AudioDocumentPtr document, const TrackBreakList& list, const Sp
     std::fprintf(stderr, "Could not start writing the tracks\n");
     return EXIT_STATUS_TRACK_FAILED;
   }
-  // A script must be able to tell a job that lost tracks from one that wrote them all.
-  return failed_tracks > 0 ? EXIT_STATUS_TRACK_FAILED : EXIT_STATUS_OK;
+  // A script must be able to tell a job that lost tracks from one that wrote them all, also
+  // tracks the list placed beyond the recording's end.
+  return failed_tracks > 0 || list.written_tracks_left_out > 0 ? EXIT_STATUS_TRACK_FAILED : EXIT_STATUS_OK;
 }
 
 }  // namespace
@@ -234,7 +235,10 @@ int tfold_split(int argc, char** argv) {
   keep_standard_input_apart();
   audio_document_init();
   if (!g_file_test(request.folder.c_str(), G_FILE_TEST_IS_DIR)) {
-    std::printf("Directory does not exist: '%s'\n", request.folder.c_str());
+    // A file given where the folder belongs is there, only no folder.
+    std::printf(g_file_test(request.folder.c_str(), G_FILE_TEST_EXISTS) ? "Not a directory: '%s'\n"
+                                                                         : "Directory does not exist: '%s'\n",
+                request.folder.c_str());
     return EXIT_STATUS_NO_OUTPUT_FOLDER;
   }
   AudioDocumentPtr document = open_measured(request.audio_path);

@@ -139,6 +139,7 @@ struct PlannedTrack {
   int folder_error = 0;
   std::string file_name;
   TrackWrite write;
+  bool empty = false;  // its break lies at the recording's end: there is nothing to write
   std::unique_ptr<TrackThread> thread;  // set once the track is under way
 };
 
@@ -165,7 +166,10 @@ class TrackWalk {
       callbacks.file_started(index, count, track.path, callbacks.user_data);
       callbacks.progress(callbacks.user_data, 0.0);
       int answer = standing;
-      if (refuse(track)) {
+      if (track.empty) {
+        g_warning("Skipping %s: its break lies at the end of the recording, so the track would be empty",
+                  track.path.c_str());
+      } else if (refuse(track)) {
         callbacks.write_error(track.path, callbacks.user_data);
       } else {
         bool write_it = true;
@@ -198,6 +202,7 @@ class TrackWalk {
       write.end =
           i + 1 < list.breaks.size() ? format_block_offset(list.breaks[i + 1].offset, file.si) : 0;
       write.track_number = static_cast<int>(i + 1);
+      track.empty = write.start >= file.si.numBytes;
       if (job_.tags) write.tags = track_break_list_tags(list, i);
       write.gapless = job_.gapless;
       track.name = namer.name(i);
@@ -290,7 +295,7 @@ class TrackWalk {
     for (const PlannedTrack& track : tracks_) busy += track.thread ? 1 : 0;
     for (std::size_t j = current + 1; j < tracks_.size() && busy < threads_; ++j) {
       PlannedTrack& track = tracks_[j];
-      if (!track.selected || track.refused != nullptr || !track.folder || track.thread) continue;
+      if (!track.selected || track.empty || track.refused != nullptr || !track.folder || track.thread) continue;
       if (g_file_test(track.path.c_str(), G_FILE_TEST_EXISTS) || path_taken(current, j)) return;
       if (!start(track)) return;
       ++busy;

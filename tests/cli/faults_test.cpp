@@ -285,7 +285,7 @@ TEST(BadInput, FoldersGivenAsFiles) {
       {"split list", {"split", "show.wav", "folder.txt", "out"}, 3, "Could not open/parse folder.txt\n",
        "Cannot read folder.txt: Is a directory"},
       {"split folder that is a file", {"split", "show.wav", "show.txt", "show.wav"}, 4,
-       "Directory does not exist: 'show.wav'\n", ""},
+       "Not a directory: 'show.wav'\n", ""},
       {"list", {"list", "show.txt", "folder.txt", "show.txt"}, 2, "Could not parse file\n",
        "Cannot read folder.txt: Is a directory"},
       {"merge input", {"merge", "show.wav", "folder.wav"}, 1, "",

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <functional>
 #include <set>
@@ -233,12 +234,14 @@ TEST(OverwriteQuestion, OnATerminalOneTypedLineIsOneAnswer) {
 namespace {
 
 // A WAV header whose fields no recording has, before a few bytes of data.
-Bytes wav_with_fmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t block_align, std::uint16_t bits) {
+Bytes wav_with_fmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t block_align, std::uint16_t bits,
+                   std::uint16_t tag = 1, std::size_t fmt_size = 16) {
   Bytes fmt;
   for (const auto& [value, bytes] : std::vector<std::pair<std::uint64_t, int>>{
-           {1, 2}, {channels, 2}, {rate, 4}, {std::uint64_t{rate} * block_align & 0xFFFFFFFF, 4}, {block_align, 2}, {bits, 2}}) {
+           {tag, 2}, {channels, 2}, {rate, 4}, {std::uint64_t{rate} * block_align & 0xFFFFFFFF, 4}, {block_align, 2}, {bits, 2}}) {
     for (int i = 0; i < bytes; ++i) fmt.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   }
+  fmt.resize(fmt_size);
   Bytes chunks;
   append_chunk(chunks, "fmt ", fmt);
   append_chunk(chunks, "data", Bytes(4000, 0));
@@ -257,6 +260,8 @@ TEST(RefusedInputs, SpecialFilesAndImpossibleFormatsAreRefusedWithTheirReason) {
   ASSERT_EQ(mkfifo((t / "fifo.wav").c_str(), 0644), 0);
   write_file(t / "huge.wav", wav_with_fmt(65535, 0x80000000u, 65535, 16));
   write_file(t / "fast.wav", wav_with_fmt(2, 100000000, 4, 16));
+  write_file(t / "float.wav", wav_with_fmt(2, 44100, 8, 32, 3));
+  write_file(t / "short.wav", wav_with_fmt(2, 44100, 4, 16, 1, 14));
   write_text(t / "l.txt", "0=a\n");
   fs::create_directory(t / "o");
   const std::string fifo = "it is a pipe or FIFO, which cannot be read by position: save the audio to a file first\n";
@@ -274,6 +279,11 @@ TEST(RefusedInputs, SpecialFilesAndImpossibleFormatsAreRefusedWithTheirReason) {
       {"analyze of 100 MHz", {"analyze", "fast.wav"}, 2,
        "Could not open fast.wav: Unusable audio format (100000000 Hz, 2 channels, 16 bit, block align 4): a "
        "higher sample rate than any recording has\n"},
+      {"info of 32-bit float", {"info", "float.wav"}, 0, "Error opening float.wav: IEEE float WAV is not supported\n"},
+      {"split of 32-bit float", {"split", "float.wav", "l.txt", "o"}, 2,
+       "Could not open float.wav: IEEE float WAV is not supported\n"},
+      {"analyze of a format chunk of 14 bytes", {"analyze", "short.wav"}, 2,
+       "Could not open short.wav: Error reading format chunk: the chunk is shorter than 16 bytes\n"},
   };
   for (const RefusedInputCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -323,6 +333,133 @@ TEST(EmptyLists, AListThatGivesNoTrackIsNoSuccessfulSplit) {
     EXPECT_TRUE(contains(r.out, "\nno tracks in " + c.name + "\n")) << r.out;
     EXPECT_FALSE(contains(r.out, "Split finished.")) << r.out;
     EXPECT_TRUE(listing(t / "o").empty());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The bytes of a list file: a sheet's header, then one line repeated to fill size bytes.
+std::string filled_list(const std::string& head, const std::string& line, std::size_t size) {
+  std::string text = head;
+  text.reserve(size);
+  while (text.size() + line.size() <= size) text += line;
+  return text;
+}
+
+TEST(ListLimits, NoListIsReadBeyondTheSizeOfAnyRealOneNorTakesMemoryByItsLines) {
+  Tfold t;
+  write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+  fs::create_directory(t / "o");
+  {
+    std::ofstream big(t / "big.txt");
+    big.seekp(17 * 1024 * 1024 - 1);
+    big.put('\n');
+  }
+  write_text(t / "lines.cue", filled_list("FILE \"rec.wav\" WAVE\n", "REM\n", 4 << 20));
+  write_text(t / "braces.toc", filled_list("CD_DA\n", "{ ", 4 << 20));
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // a part of standard error
+  };
+  const std::string stream_refusal = "Cannot read /dev/zero: it holds more than any break list holds (16 MiB)";
+  const std::vector<Case> cases = {
+      {"list of an endless stream", {"list", "/dev/zero"}, 2, stream_refusal},
+      {"split with an endless stream as the list", {"split", "rec.wav", "/dev/zero", "o"}, 3, stream_refusal},
+      {"split with a list of 17 MiB", {"split", "rec.wav", "big.txt", "o"}, 3,
+       "Cannot read big.txt: its 17825792 bytes are more than any break list holds (16 MiB)"},
+      {"a cue sheet of 4 MiB of short lines", {"list", "lines.cue"}, 0, ""},
+      {"a TOC file of 4 MiB of braces", {"list", "braces.toc"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOptions options;
+    options.timeout = std::chrono::seconds(60);
+    // Freed memory held back by the address sanitizer would count as the reader's.
+    options.env["ASAN_OPTIONS"] = "quarantine_size_mb=4:detect_leaks=1";
+    const RunResult r = t.run(c.args, options);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+    // The file's bytes and a few times as much at most; every line or token kept at once
+    // took tens of times the file.
+    EXPECT_LT(r.max_rss_kb, 100 * 1024);
+    EXPECT_TRUE(listing(t / "o").empty());
+  }
+}
+
+TEST(BreaksBeyondTheEnd, NameTheirLineAndTimeAndFailAJobThatWasToWriteThem) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string text;
+    int status;
+    std::set<std::string> written;
+    std::string err;  // with LIST for the list's name
+  };
+  // 100 whole blocks: the recording ends at 0:01.25.
+  const std::vector<Case> cases = {
+      {"a track to write", "l.txt", "0=a\n50=b\n; c\n200=c\n", 5, {"a.wav", "b.wav"},
+       "LIST, line 4: the break at 0:02.50 (block 200) lies beyond the end of the recording at 0:01.25; left out"},
+      {"a break whose track is not written", "l.txt", "0=a\n50\n200\n", 0, {"a.wav"},
+       "LIST, line 3: the break at 0:02.50 (block 200) lies beyond the end of the recording at 0:01.25; left out"},
+      {"a cue sheet's track", "l.cue",
+       "FILE \"rec.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n",
+       5, {"rec-01.wav"},
+       "LIST, line 5: the break at 0:03.00 (block 225) lies beyond the end of the recording at 0:01.25; left out"},
+      {"a TOC file's track", "l.toc",
+       "CD_DA\nTRACK AUDIO\nFILE \"rec.wav\" 0 00:01:00\n\nTRACK AUDIO\nFILE \"rec.wav\" 00:05:00 00:01:00\n", 5,
+       {"rec-01.wav"},
+       "LIST, line 5: the break at 0:05.00 (block 375) lies beyond the end of the recording at 0:01.25; left out"},
+      {"a time where a block count belongs", "l.txt", "0=a\n0:50=b\n", 0, {"a.wav"},
+       "LIST, line 2: '0:50' is no block count; read as 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tfold t;
+    write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+    write_text(t / c.name, c.text);
+    fs::create_directory(t / "o");
+    const RunResult r = t.run({"split", "rec.wav", c.name, "o"});
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    std::string err = c.err;
+    err.replace(err.find("LIST"), 4, c.name);
+    EXPECT_TRUE(contains(r.err, err)) << r.err;
+    EXPECT_FALSE(contains(r.err, "Offset out of range")) << r.err;
+    EXPECT_EQ(listing(t / "o"), c.written);
+  }
+}
+
+TEST(EmptyLastTrack, ABreakAtTheEndIsSkippedWithItsReasonInEveryFormat) {
+  struct Case {
+    const char* fixture;
+    std::uint64_t end_block;  // where the recording ends, a whole number of blocks
+  };
+  const std::vector<Case> cases = {
+      {"flac_stereo44.flac", 750},
+      {"ogg_stereo44.ogg", 75},
+      {"mpeg_cbr128.mp3", 225},
+  };
+  for (const Case& c : cases) {
+    for (const std::uint64_t at : {c.end_block, c.end_block + 1}) {
+      SCOPED_TRACE(std::string(c.fixture) + " at block " + std::to_string(at));
+      Tfold t;
+      const std::string ext = fs::path(c.fixture).extension().string();
+      fs::copy_file(fs::path(TFOLD_FIXTURE_DIR) / c.fixture, t / ("rec" + ext));
+      write_text(t / "l.txt", "0=a\n" + std::to_string(at) + "=b\n");
+      fs::create_directory(t / "o");
+      const RunResult r = t.run({"split", "rec" + ext, "l.txt", "o"});
+      EXPECT_EQ(r.status, 0) << r.out << r.err;
+      EXPECT_TRUE(contains(r.err, "Skipping o/b" + ext +
+                                      ": its break lies at the end of the recording, so the track would be empty"))
+          << r.err;
+      EXPECT_FALSE(contains(r.out + r.err, "Could not write")) << r.out << r.err;
+      EXPECT_EQ(listing(t / "o"), (std::set<std::string>{"a" + ext}));
+      EXPECT_TRUE(contains(r.out, "Split finished.")) << r.out;
+    }
   }
 }
 

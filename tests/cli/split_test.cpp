@@ -173,7 +173,7 @@ TEST(SplitCommand, ExitStatuses) {
       {"missing folder and audio", {"split", missing_audio, s.breaks, s.t / "nowhere"}, 4,
        "Directory does not exist: '" + s.t / "nowhere" + "'\n", ""},
       {"folder is a file", {"split", s.audio, s.breaks, s.t / "plain-file"}, 4,
-       "Directory does not exist: '" + s.t / "plain-file" + "'\n", ""},
+       "Not a directory: '" + s.t / "plain-file" + "'\n", ""},
       {"missing audio", {"split", missing_audio, missing_list, s.folder}, 2,
        "Using audio file: " + missing_audio + "\nCould not open " + missing_audio +
            ": No such file or directory\n", ""},

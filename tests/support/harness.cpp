@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,7 +201,9 @@ Child spawn(const Tfold& sandbox, const std::vector<std::string>& args, const Ru
 
 void reap(pid_t pid, RunResult& result) {
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  struct rusage usage {};
+  wait4(pid, &wstatus, 0, &usage);
+  result.max_rss_kb = usage.ru_maxrss;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
 }

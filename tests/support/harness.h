@@ -40,6 +40,7 @@ struct RunResult {
   int status = -1;      // exit status, or -1 when killed by a signal or the timeout
   int signal = 0;       // the signal that ended the process, 0 when it exited
   bool timed_out = false;
+  long max_rss_kb = 0;  // the process's peak resident memory
 };
 
 struct RunOptions {
