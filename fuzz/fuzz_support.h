@@ -40,6 +40,12 @@ using BreakListWriter = int (*)(const std::string& path, const std::string& audi
 using BreakListReader = int (*)(const std::string& path, TrackBreakList& list,
                                 const BreakFileReading& reading);
 
+// Reads the list file at path as split does and checks that the reading held memory in
+// proportion to the file and the breaks it gave: a reader that keeps every line or token of
+// a large file at once fails. Returns the reader's result.
+int read_list_in_bounded_memory(const std::string& path, std::size_t size, TrackBreakList& list,
+                                BreakListReader reader);
+
 // One run of a time-coded format (CUE, TOC): the bytes are read as input_name through the
 // reader split uses (with its fallback to TXT), every break is named, and a list whose offsets
 // fit the formats' 32-bit time codes is written back with writer and read with reader, which

@@ -128,6 +128,8 @@ CUE
 printf 'FILE "a.wav" WAVE\rTRACK 01 AUDIO\rINDEX 01 00:00:00\rTRACK 02 AUDIO\rINDEX 01 99:59:74\r' >"$out/cue/cr-only.cue"
 printf 'FILE "one.wav" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE "two.wav" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n' >"$out/cue/two-files.cue"
 printf '0=not a cue sheet\n4500=second\n' >"$out/cue/plain-list.cue"
+# Many short lines: a reader that keeps them all at once holds tens of times the file.
+{ printf 'FILE "a.wav" WAVE\n'; for _ in $(seq 5000); do printf 'REM\n'; done; } >"$out/cue/many-lines.cue"
 # Texts in other charsets, escaped quotes, unquoted words and slashes, for the metadata reading.
 printf 'PERFORMER \xc3\xe0\xf0\xec\xee\xed\xe8\xff\nTITLE "A/B \\"live\\""\nFILE a.wav WAVE\nTRACK 01 AUDIO\nTITLE Two words\nINDEX 01 00:00:00\n' >"$out/cue/cp1251.cue"
 printf '\xff\xfeT\0I\0T\0L\0E\0 \0X\0\n\0F\0I\0L\0E\0 \0a\0 \0W\0A\0V\0E\0\n\0T\0R\0A\0C\0K\0 \0\x30\0\x31\0 \0A\0U\0D\0I\0O\0\n\0I\0N\0D\0E\0X\0 \0\x30\0\x31\0 \0\x30\0:\0\x30\0:\0\x30\0\n\0' >"$out/cue/utf16.cue"
@@ -193,6 +195,7 @@ TRACK AUDIO
 FILE "other.wav" 0 1:0:0
 TOC
 printf 'CD_DA\r\nTRACK AUDIO\r\nFILE "x.wav" 0 // comment "quoted"\r\nTRACK AUDIO FILE "x.wav" 1:2:3\r\n' >"$out/toc/crlf-comments.toc"
+{ printf 'CD_DA\n'; for _ in $(seq 10000); do printf '{ '; done; } >"$out/toc/many-braces.toc"
 
 # --- settings files --------------------------------------------------------------------
 cat >"$out/settings/saved.conf" <<'CONF'

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = write_input("input.txt", data, size);
   TrackBreakListPtr list = track_break_list_new("fuzz");
   track_break_list_set_length(*list, NO_END);
-  const int result = track_break_list_read_txt(path, *list);
+  const int result = read_list_in_bounded_memory(path, size, *list, track_break_list_read_txt);
   check_metadata_read(data, size, path, result, *list);
   if (result == 0) return 0;
   name_every_break(*list);
