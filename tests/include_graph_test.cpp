@@ -72,6 +72,22 @@ TEST(IncludeGraph, NoUnitIncludesItselfThroughOthers) {
   }
 }
 
+// A header that includes itself is harmless only thanks to its guard, and hides what it really
+// depends on.
+TEST(IncludeGraph, NoHeaderIncludesItself) {
+  const fs::path root = fs::path(TFOLD_SOURCE_DIR) / "src";
+  const std::regex include_line(R"re(^\s*#\s*include\s*"([^"]+)")re");
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".h") continue;
+    const std::string file = fs::relative(entry.path(), root).generic_string();
+    std::ifstream in(entry.path());
+    for (std::string line; std::getline(in, line);) {
+      std::smatch match;
+      EXPECT_FALSE(std::regex_search(line, match, include_line) && match[1].str() == file) << file;
+    }
+  }
+}
+
 // Everything that works on any format reaches the modules through the registry; a module
 // never reaches the registry. merge and gen join and make WAV files only, so they are the
 // WAV module's own users.
