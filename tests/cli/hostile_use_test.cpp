@@ -463,4 +463,20 @@ TEST(EmptyLastTrack, ABreakAtTheEndIsSkippedWithItsReasonInEveryFormat) {
   }
 }
 
+TEST(CharsetWarning, AListReadTwiceOverSaysItsCharsetOnce) {
+  Tfold t;
+  write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+  // Windows-1252 text in a .cue that is no sheet: read as a cue sheet, then as a plain list.
+  write_text(t / "l.cue", "0=Caf\xe9\n50=Cr\xe8me\n");
+  fs::create_directory(t / "o");
+  const RunResult r = t.run({"split", "--tags", "rec.wav", "l.cue", "o"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::size_t said = 0;
+  for (std::size_t at = r.err.find("is not UTF-8"); at != std::string::npos; at = r.err.find("is not UTF-8", at + 1)) {
+    ++said;
+  }
+  EXPECT_EQ(said, 1u) << r.err;
+  EXPECT_EQ(listing(t / "o"), (std::set<std::string>{"Caf\xc3\xa9.wav", "Cr\xc3\xa8me.wav"}));
+}
+
 }  // namespace
