@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "breaks/cue.h"
+#include "breaks/embedded_sheet.h"
 #include "breaks/toc.h"
 #include "breaks/txt.h"
 
@@ -27,6 +28,9 @@ int parsed_or_fall_back(ReadOutcome outcome, const char* kind, std::string_view 
 
 int track_break_list_read(const std::string& path, TrackBreakList& list,
                           const BreakFileReading& reading) {
+  // An audio file is recognised by its bytes, whatever its name: its list is the sheet it
+  // carries.
+  if (const std::optional<int> result = embedded_sheet_read(path, list, reading)) return *result;
   const BreakFileText file = break_file_read(path, list, reading);
   if (!break_file_readable(file, path)) return 0;
   if (has_suffix(path, ".toc") || has_suffix(path, ".TOC")) {

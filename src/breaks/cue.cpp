@@ -268,6 +268,15 @@ void write_cue_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 }  // namespace
 
+std::vector<std::string> cue_sheet_files(std::string_view text) {
+  std::vector<std::string> files;
+  CueLines lines(text);
+  while (std::optional<CueLine> line = lines.next()) {
+    if (line->keyword == "FILE" && !line->args.empty()) files.push_back(line->args.front());
+  }
+  return files;
+}
+
 ReadOutcome cue_sheet_parse(std::string_view text, const std::string& path, TrackBreakList& list,
                             const BreakFileReading& reading) {
   if (!is_cue_sheet(text)) return ReadOutcome::NotThisFormat;

@@ -71,8 +71,8 @@ BreakFileText break_file_read(const std::string& path, TrackBreakList& list, con
 TrackBreak* break_file_add(TrackBreakList& list, const BreakSource& source, std::int32_t write,
                            std::uint64_t offset, std::optional<std::string_view> filename) {
   if (offset > list.length) {
-    g_warning("%s, line %d: the break at %s (block %" PRIu64 ") lies beyond the end of the recording at %s; left out",
-              source.path.c_str(), source.line, format_time_code(offset, false).c_str(), offset,
+    g_warning("%s, %s %d: the break at %s (block %" PRIu64 ") lies beyond the end of the recording at %s; left out",
+              source.path.c_str(), source.unit, source.line, format_time_code(offset, false).c_str(), offset,
               format_time_code(list.length - 1, false).c_str());
     if (write != 0) ++list.written_tracks_left_out;
     return nullptr;

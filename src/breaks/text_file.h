@@ -51,10 +51,12 @@ struct BreakFileText {
 // as reading asks.
 BreakFileText break_file_read(const std::string& path, TrackBreakList& list, const BreakFileReading& reading);
 
-// Where a list file gave a break: its path and line, for the messages about it.
+// Where a list file gave a break: its path and line (or track, for a sheet without lines),
+// for the messages about it.
 struct BreakSource {
   const std::string& path;
   int line = 0;
+  const char* unit = "line";
 };
 
 // track_break_list_add for a break read from a file. A break beyond the list's length is

@@ -345,6 +345,18 @@ void write_toc_track(std::int32_t index, std::int32_t /*write*/, std::uint64_t s
 
 }  // namespace
 
+std::vector<std::string> toc_file_audio_files(std::string_view text) {
+  std::vector<std::string> files;
+  TocTokens tokens(text);
+  while (std::optional<TocToken> token = tokens.take()) {
+    if (token->quoted || (token->text != "FILE" && token->text != "AUDIOFILE")) continue;
+    const TocToken* name = tokens.peek();
+    if (name == nullptr || !name->quoted) continue;
+    if (std::find(files.begin(), files.end(), name->text) == files.end()) files.push_back(name->text);
+  }
+  return files;
+}
+
 ReadOutcome toc_file_parse(std::string_view text, const std::string& path, TrackBreakList& list,
                            const BreakFileReading& reading) {
   if (!is_toc_file(text)) return ReadOutcome::NotThisFormat;

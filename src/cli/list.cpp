@@ -3,6 +3,7 @@
 
 #include "breaks/break_file.h"
 #include "breaks/naming.h"
+#include "breaks/sheet_audio.h"
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
@@ -16,6 +17,34 @@ namespace {
 std::string base_name_of(const std::string& path) {
   const std::size_t dot = path.rfind('.');
   return dot == std::string::npos ? path : path.substr(0, dot);
+}
+
+// The audio file a split given only this list would cut, for a list that names one.
+void print_sheet_audio(const std::string& path, const BreakFileReading& reading) {
+  const SheetAudio audio = sheet_audio_find(path, reading);
+  std::string names;
+  for (const std::string& name : audio.names) names += (names.empty() ? "" : ", ") + name;
+  switch (audio.found) {
+    case SheetAudio::Found::Named:
+    case SheetAudio::Found::Itself:
+      std::printf("Audio file: %s\n", audio.path.c_str());
+      break;
+    case SheetAudio::Found::StandIn:
+      std::printf("Audio file: %s (the list names %s, which is not there)\n", audio.path.c_str(), audio.named.c_str());
+      break;
+    case SheetAudio::Found::Missing:
+      std::printf("Audio file: %s (not there)\n", audio.named.c_str());
+      break;
+    case SheetAudio::Found::Ambiguous:
+      std::printf("Audio file: %s (not there; each of %s could be it)\n", audio.named.c_str(), names.c_str());
+      break;
+    case SheetAudio::Found::SeveralNames:
+      std::printf("Audio files: %s (one per track)\n", names.c_str());
+      break;
+    case SheetAudio::Found::NoName:
+    case SheetAudio::Found::Unreadable:
+      break;
+  }
 }
 
 }  // namespace
@@ -43,6 +72,7 @@ int tfold_list(int argc, char** argv) {
       return 2;
     }
     std::printf("== %s ==\n", path.c_str());
+    print_sheet_audio(path, reading);
     track_break_list_foreach(*list, print_break_row, nullptr);
     std::printf("\n");
   }

@@ -14,6 +14,7 @@
 
 #include "breaks/break_file.h"
 #include "breaks/naming.h"
+#include "breaks/sheet_audio.h"
 #include "breaks/track_break_list.h"
 #include "cli/break_rows.h"
 #include "cli/commands.h"
@@ -147,20 +148,69 @@ std::optional<int> parse_request(int argc, char** argv, SplitRequest& request) {
        "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
       {}};
   const std::string summary =
-      std::string("Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n\n") +
+      std::string("Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n"
+                  "Without AUDIO, the audio file is the one the cue sheet or TOC file BREAKS names,\n"
+                  "or BREAKS itself when it is an audio file that carries its cue sheet.\n\n") +
       EXIT_STATUSES;
-  const SubcommandOptions options = {"AUDIO BREAKS OUTDIR", summary.c_str(), entries};
+  const SubcommandOptions options = {"[AUDIO] BREAKS OUTDIR", summary.c_str(), entries};
   if (const std::optional<int> status = cli_parse_options(argc, argv, options)) return *status;
   if (const std::optional<int> status = request.metadata.check(argv[0])) return *status;
-  if (argc != 4) {
+  if (argc != 4 && argc != 3) {
     std::printf("Usage: %s [audio_file.wav] [track_breaks.txt] [output_folder]\n", argv[0]);
     std::printf("%s\n", EXIT_STATUSES);
     return EXIT_STATUS_USAGE;
+  }
+  if (argc == 3) {
+    request.list_path = argv[1];
+    request.folder = argv[2];
+    return std::nullopt;
   }
   request.audio_path = argv[1];
   request.list_path = argv[2];
   request.folder = argv[3];
   return std::nullopt;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// The audio file of a split given the list alone, as the list names it; a value is the exit
+// status of a split that cannot tell which file to cut.
+std::optional<int> find_sheet_audio(SplitRequest& request) {
+  const SheetAudio audio = sheet_audio_find(request.list_path, request.metadata.reading());
+  const char* list = request.list_path.c_str();
+  switch (audio.found) {
+    case SheetAudio::Found::Named:
+    case SheetAudio::Found::Itself:
+      request.audio_path = audio.path;
+      return std::nullopt;
+    case SheetAudio::Found::StandIn:
+      g_warning("%s names %s, which is not there; using %s", list, audio.named.c_str(), audio.path.c_str());
+      request.audio_path = audio.path;
+      return std::nullopt;
+    case SheetAudio::Found::Missing:
+      std::printf("Could not find the audio file of %s: %s is not there, nor another file of its name that tfold reads\n",
+                  list, audio.named.c_str());
+      return EXIT_STATUS_AUDIO_UNREADABLE;
+    case SheetAudio::Found::Ambiguous:
+      std::printf("Could not choose the audio file of %s: %s is not there, and each of %s could be it\n", list,
+                  audio.named.c_str(), joined(audio.names).c_str());
+      return EXIT_STATUS_AUDIO_UNREADABLE;
+    case SheetAudio::Found::SeveralNames:
+      std::printf("%s names %zu audio files (%s), one per track; split each with a list of its own\n", list,
+                  audio.names.size(), joined(audio.names).c_str());
+      return EXIT_STATUS_LIST_UNREADABLE;
+    case SheetAudio::Found::NoName:
+      std::printf("%s names no audio file; give it before the list: AUDIO BREAKS OUTDIR\n", list);
+      return EXIT_STATUS_LIST_UNREADABLE;
+    case SheetAudio::Found::Unreadable:
+      std::printf("Could not open/parse %s\n", list);
+      return EXIT_STATUS_LIST_UNREADABLE;
+  }
+  return EXIT_STATUS_LIST_UNREADABLE;
 }
 
 // The audio opened and measured, after its information block; nullptr after saying why not.
@@ -240,6 +290,9 @@ int tfold_split(int argc, char** argv) {
                                                                          : "Directory does not exist: '%s'\n",
                 request.folder.c_str());
     return EXIT_STATUS_NO_OUTPUT_FOLDER;
+  }
+  if (request.audio_path.empty()) {
+    if (const std::optional<int> status = find_sheet_audio(request)) return *status;
   }
   AudioDocumentPtr document = open_measured(request.audio_path);
   if (!document) return EXIT_STATUS_AUDIO_UNREADABLE;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <glib.h>
 
@@ -87,6 +88,23 @@ struct OpenResult {
   static OpenResult opened(AudioFilePtr file);
 };
 
+// A track of a cue sheet that an audio file carries as a metadata block, where it is given
+// in sample frames.
+struct EmbeddedSheetTrack {
+  std::uint32_t number = 0;
+  std::uint64_t start = 0;  // sample frame of its INDEX 01 (of its first index when it has none)
+  bool audio = true;
+  std::string isrc;
+};
+
+// The cue sheet an audio file carries, as a ripper embeds it: the text of a CUESHEET comment,
+// or else the tracks of a CUESHEET metadata block (lead-out left out) at rate Hz.
+struct EmbeddedSheet {
+  std::string text;
+  std::vector<EmbeddedSheetTrack> tracks;
+  std::uint32_t rate = 0;
+};
+
 struct FormatModule {
   const char* name;
   const char* library;
@@ -112,6 +130,9 @@ struct FormatModule {
   // How many write_range calls may run at once on one opened file, each from its own thread
   // (the split writer uses at most one a processor). 1: one at a time, on one thread.
   unsigned concurrent_writes = 1;
+  // The cue sheet the file carries, nullopt when it carries none; nullptr for a format that
+  // cannot carry one.
+  std::optional<EmbeddedSheet> (*embedded_sheet)(AudioFile& file) = nullptr;
 };
 
 void format_print_info(const AudioFile& file);

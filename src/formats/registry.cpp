@@ -99,6 +99,19 @@ AudioFilePtr format_open_file(const std::string& path, ErrorText* error) {
   return nullptr;
 }
 
+bool format_is_audio_extension(std::string_view extension) {
+  // MPEG's second extension is the layer II one.
+  if (g_ascii_strcasecmp(std::string(extension).c_str(), ".mp2") == 0) return true;
+  return std::any_of(registry().modules.begin(), registry().modules.end(), [&](const FormatModule* module) {
+    return g_ascii_strcasecmp(std::string(extension).c_str(), module->extension) == 0;
+  });
+}
+
+std::optional<EmbeddedSheet> format_embedded_sheet(AudioFile& file) {
+  if (file.module->embedded_sheet == nullptr) return std::nullopt;
+  return file.module->embedded_sheet(file);
+}
+
 void format_close_file(AudioFilePtr file) {
   if (!file) return;
   const FormatModule* module = file->module;

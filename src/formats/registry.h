@@ -13,6 +13,10 @@ void format_init();
 // reason: the system's when the file cannot be opened at all, else "File format
 // unknown/not supported"; a damaged file has had a warning with the module's reason.
 AudioFilePtr format_open_file(const std::string& path, ErrorText* error);
+// Whether extension (".flac", ".cdda.raw"; any ASCII case) is one a module reads by.
+bool format_is_audio_extension(std::string_view extension);
+// The cue sheet file carries (see EmbeddedSheet); nullopt when it carries none.
+std::optional<EmbeddedSheet> format_embedded_sheet(AudioFile& file);
 void format_close_file(AudioFilePtr file);
 std::int64_t format_read_data(AudioFile& file, std::span<std::uint8_t> buffer,
                               std::uint64_t offset);

@@ -261,7 +261,7 @@ TEST(TenThousandBreaks, ListNamesEveryTrack) {
   write_text(t / "many.cue", ten_thousand_tracks());
   const RunResult r = t.run({"list", "many.cue"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string first_row = "== many.cue ==\n 1. [x]    0:00.00 -    0:00.01 \"many-01\" (duration: 0:00.01)\n";
+  const std::string first_row = "== many.cue ==\nAudio file: many.wav (not there)\n 1. [x]    0:00.00 -    0:00.01 \"many-01\" (duration: 0:00.01)\n";
   EXPECT_EQ(r.out.substr(0, first_row.size()), first_row);
   EXPECT_NE(r.out.find("\n9999. [x]    2:13.23 -    2:13.24 \"many-9999\" (duration: 0:00.01)\n"),
             std::string::npos);

@@ -33,6 +33,7 @@ TEST(ListCommand, PrintsOneTablePerFile) {
             " 2. [_]    3:20.00 -      (end) \"shows/gig-02\"\n"
             "\n"
             "== set.cue ==\n"
+            "Audio file: set.wav (not there)\n"
             " 1. [x]    0:00.00 -    3:25.40 \"set-01\" (duration: 3:25.40)\n"
             " 2. [x]    3:25.40 -      (end) \"set-02\"\n"
             "\n"
@@ -103,6 +104,7 @@ TEST(ListCommand, ReadsRippedCueSheetsAndWarnsOnPlainListsNamedCue) {
   const auto r = t.run({"list", "rip.cue", "plain.cue"});
   EXPECT_EQ(r.out,
             "== rip.cue ==\n"
+            "Audio file: rip.wav (not there)\n"
             " 1. [x]    0:00.00 -    3:00.00 \"rip-01\" (duration: 3:00.00)\n"
             " 2. [x]    3:00.00 -      (end) \"rip-02\"\n"
             "\n"

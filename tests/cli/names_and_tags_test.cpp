@@ -69,6 +69,7 @@ TEST(NameFormatOption, ListShowsTheNamesSplitWrites) {
   const RunResult listed = s.t.run({"list", TEMPLATE, "show.cue"});
   EXPECT_EQ(listed.out,
             "== show.cue ==\n"
+            "Audio file: show.wav\n"
             " 1. [x]    0:00.00 -    0:00.30 \"01. The Band - Intro (Live at the Hall, 1999)\" (duration: 0:00.30)\n"
             " 2. [x]    0:00.30 -    0:00.60 \"02. Guest - Call-Response (Live at the Hall, 1999)\" (duration: 0:00.30)\n"
             " 3. [x]    0:00.60 -      (end) \"03. The Band - show-03 (Live at the Hall, 1999)\"\n"
@@ -95,6 +96,7 @@ TEST(NameFormatOption, WithoutTheOptionsNamesStayAsTheyWere) {
   const RunResult r = s.t.run({"list", "show.cue", "show.txt"});
   EXPECT_EQ(r.out,
             "== show.cue ==\n"
+            "Audio file: show.wav\n"
             " 1. [x]    0:00.00 -    0:00.30 \"show-01\" (duration: 0:00.30)\n"
             " 2. [x]    0:00.30 -    0:00.60 \"show-02\" (duration: 0:00.30)\n"
             " 3. [x]    0:00.60 -      (end) \"show-03\"\n"

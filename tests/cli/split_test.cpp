@@ -168,7 +168,7 @@ TEST(SplitCommand, ExitStatuses) {
       "5 a selected track could not be written.\n";
   const std::vector<Case> cases = {
       {"no arguments", {"split"}, 1, usage, ""},
-      {"two arguments", {"split", s.audio, s.breaks}, 1, usage, ""},
+      {"one argument", {"split", s.breaks}, 1, usage, ""},
       {"four arguments", {"split", s.audio, s.breaks, s.folder, s.folder}, 1, usage, ""},
       {"missing folder and audio", {"split", missing_audio, s.breaks, s.t / "nowhere"}, 4,
        "Directory does not exist: '" + s.t / "nowhere" + "'\n", ""},

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "io/file_copy.h"
+#include "formats/flac/flac_cuesheet.h"
 #include "formats/flac/flac_encoder.h"
 #include "formats/tags/id3v2_size.h"
 #include "io/read_at.h"
@@ -281,7 +282,8 @@ const FormatModule* flac_module() {
                                       .read_data = flac_read_data,
                                       .write_range = flac_write_range,
                                       .carries_tags = true,
-                                      .concurrent_writes = PARALLEL_TRACKS};
+                                      .concurrent_writes = PARALLEL_TRACKS,
+                                      .embedded_sheet = flac_embedded_sheet};
   return &module;
 }
 

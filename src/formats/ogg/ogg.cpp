@@ -15,6 +15,7 @@
 #include "io/file_copy.h"
 #include "formats/ogg/ogg_cutter.h"
 #include "formats/ogg/ogg_index.h"
+#include "formats/tags/vorbis_comments.h"
 
 namespace {
 
@@ -236,6 +237,26 @@ OpenResult open_ogg(const FormatModule& module, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Rippers that write Ogg Vorbis carry the sheet as a CUESHEET comment of the first stream.
+std::optional<EmbeddedSheet> ogg_embedded_sheet(AudioFile& base) {
+  auto& file = static_cast<OggAudioFile&>(base);
+  const vorbis_comment* comments = ov_comment(file.vorbis_file.get(), 0);
+  if (comments == nullptr) return std::nullopt;
+  for (int i = 0; i < comments->comments; ++i) {
+    const std::string_view comment(comments->user_comments[i], static_cast<std::size_t>(comments->comment_lengths[i]));
+    if (const std::optional<std::string_view> text = vorbis_comment_value(comment, "CUESHEET")) {
+      EmbeddedSheet sheet;
+      sheet.text = std::string(*text);
+      return sheet;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 const FormatModule* ogg_module() {
   static const FormatModule module = {.name = "Ogg Vorbis",
                                       .library = "libvorbisfile",
@@ -245,7 +266,8 @@ const FormatModule* ogg_module() {
                                       .read_data = ogg_read_data,
                                       .write_range = ogg_write_range,
                                       .carries_tags = true,
-                                      .concurrent_writes = 1};
+                                      .concurrent_writes = 1,
+                                      .embedded_sheet = ogg_embedded_sheet};
   return &module;
 }
 

@@ -53,6 +53,12 @@ bool vorbis_comment_describes_source(std::string_view comment) {
                      [&](std::string_view field) { return same_name(name, field); });
 }
 
+std::optional<std::string_view> vorbis_comment_value(std::string_view comment, std::string_view field) {
+  const std::size_t equals = comment.find('=');
+  if (equals == std::string_view::npos || !same_name(comment.substr(0, equals), field)) return std::nullopt;
+  return comment.substr(equals + 1);
+}
+
 std::vector<std::string> vorbis_comments_of_part(std::span<const std::string> source) {
   std::vector<std::string> kept;
   for (const std::string& comment : source) {

@@ -1,6 +1,7 @@
 // Track tags as Vorbis comments, the tag form of Ogg Vorbis and FLAC.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@
 // peak as one track) and the source's place in a set, TRACKNUMBER, TRACKTOTAL and TOTALTRACKS.
 // Names match in any ASCII case, as Vorbis comments define.
 bool vorbis_comment_describes_source(std::string_view comment);
+
+// The value of comment ("FIELD=value") when its field is field (in any ASCII case).
+std::optional<std::string_view> vorbis_comment_value(std::string_view comment, std::string_view field);
 
 // The comments of source that a track cut from it keeps, in their order: all but those that
 // describe the whole source.
