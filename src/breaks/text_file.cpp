@@ -95,6 +95,10 @@ bool break_file_readable(const BreakFileText& file, const std::string& path) {
 
 std::string break_file_text(std::string bytes, const std::string& path,
                             const BreakFileReading& reading) {
-  if (!reading.metadata) return bytes;
-  return text_decode_to_utf8(bytes, reading.charset, path);
+  if (reading.metadata) return text_decode_to_utf8(bytes, reading.charset, path);
+  // A byte-order mark says what the text is, options or not: a UTF-16 sheet taken as bytes
+  // gives no break at all, and a mark before a TXT list's first offset hides its digits.
+  if (bytes.starts_with("\xEF\xBB\xBF")) return bytes.substr(3);
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) return text_decode_to_utf8(bytes, "", path);
+  return bytes;
 }

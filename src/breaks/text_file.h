@@ -69,6 +69,7 @@ TrackBreak* break_file_add(TrackBreakList& list, const BreakSource& source, std:
 // file too large was already reported by break_file_read).
 bool break_file_readable(const BreakFileText& file, const std::string& path);
 
-// The text a reader parses: bytes as they are, or decoded to UTF-8 when reading metadata.
+// The text a reader parses: bytes as they are (less a byte-order mark, and UTF-16 with its mark
+// decoded), or decoded to UTF-8 when reading metadata.
 std::string break_file_text(std::string bytes, const std::string& path,
                             const BreakFileReading& reading);

@@ -1,0 +1,35 @@
+#include "support/tools.h"
+
+#include <glib.h>
+
+namespace tfold_test {
+
+ToolResult run_tool(const std::vector<std::string>& args) {
+  std::vector<gchar*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<gchar*>(arg.c_str()));
+  argv.push_back(nullptr);
+  gchar* out = nullptr;
+  gchar* err = nullptr;
+  gint wait_status = 0;
+  ToolResult result;
+  if (g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err,
+                   &wait_status, nullptr)) {
+    result.status = g_spawn_check_wait_status(wait_status, nullptr) ? 0 : 1;
+    result.out = out;
+    result.err = err;
+  }
+  g_free(out);
+  g_free(err);
+  return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+}  // namespace tfold_test
