@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "formats/flac/flac.h"
+#include "formats/flac/flac_cuesheet.h"
 #include "formats/registry.h"
 #include "fuzz_support.h"
 
@@ -68,6 +69,16 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   return 0;
 }
 
+// The sheet an image may carry, and the file read as a break list, as split reads it.
+void check_embedded_sheet(const std::string& path, AudioFile& file) {
+  if (const std::optional<EmbeddedSheet> sheet = flac_embedded_sheet(file); sheet && sheet->text.empty()) {
+    FUZZ_CHECK(sheet->rate == file.si.samplesPerSec);
+  }
+  TrackBreakListPtr list = track_break_list_new("fuzz");
+  track_break_list_set_length(*list, NO_END);
+  if (track_break_list_read(path, *list) == 1) name_every_break(*list);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = write_input("input.flac", data, size);
   ErrorText error;
@@ -76,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(error.has_value());
     return 0;
   }
+  check_embedded_sheet(path, *file);
   const SampleInfo& si = file->si;
   FUZZ_CHECK(si.channels >= 1 && si.channels <= 8);
   FUZZ_CHECK(si.blockAlign == si.channels * (si.bitsPerSample / 8));

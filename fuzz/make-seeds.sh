@@ -269,6 +269,18 @@ raw_flac six-channels 6 16 48000 2400 --channel-map=none --no-seektable
 { printf 'ID3\x03\x00\x00\x00\x00\x00\x10'; head -c 16 /dev/zero; cat "$out/flac/stereo16.flac"; } \
   >"$out/flac/id3-first.flac"
 head -c -100 "$out/flac/stereo16.flac" >"$out/flac/truncated.flac"
+# Images that carry their cue sheet: a CUESHEET block, and a CUESHEET comment.
+raw_flac sheet-comment 2 16 8000 3200 --no-seektable \
+  -T "CUESHEET=FILE \"a.wav\" WAVE
+  TRACK 01 AUDIO
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    INDEX 01 00:00:10"
+cp "$out/flac/stereo16.flac" "$out/flac/sheet-block.flac"
+printf 'FILE "sheet-block.flac" FLAC\n  TRACK 01 AUDIO\n    INDEX 01 0\n  TRACK 02 AUDIO\n    INDEX 01 400\n' \
+  >"$out/flac/sheet.cue"
+metaflac --import-cuesheet-from="$out/flac/sheet.cue" "$out/flac/sheet-block.flac"
+rm "$out/flac/sheet.cue"
 
 # --- Ogg Vorbis: the same patterned PCM, encoded -----------------------------------------
 # raw_ogg NAME CHANNELS RATE BYTES SERIAL: BYTES of the pattern as 16-bit PCM.
