@@ -14,5 +14,7 @@ ReadOutcome read_cue_sheet(const std::string& path, TrackBreakList& list,
                            const BreakFileReading& reading = {});
 int track_break_list_read_cue(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading = {});
+// The text the writer writes.
+std::string track_break_list_cue_text(const std::string& audio_filename, const TrackBreakList& list);
 int track_break_list_write_cue(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list);

@@ -14,5 +14,7 @@ ReadOutcome read_toc_file(const std::string& path, TrackBreakList& list,
                           const BreakFileReading& reading = {});
 int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading = {});
+// The text the writer writes.
+std::string track_break_list_toc_text(const std::string& audio_filename, const TrackBreakList& list);
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list);
