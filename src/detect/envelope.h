@@ -35,24 +35,27 @@ class EnvelopeBuilder {
   Envelope finish();
 
  private:
-  // One channel's high-pass (the last two inputs and outputs) and its energy in the block.
-  struct Channel {
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    float energy = 0;
-  };
   template <int Bytes>
-  void feed_frames(const std::uint8_t* data, std::uint64_t count);
-  template <int Bytes, int Lanes>
-  void filter_run(const std::uint8_t* data, std::uint64_t count, std::size_t first);
+  void load_channel(const std::uint8_t* data, std::uint64_t count, std::size_t channel);
+  void filter_channel(std::size_t channel, std::uint64_t count);
+  void add_energies(std::uint64_t count);
   void close_block();
 
   std::uint32_t rate_;
   std::uint32_t bytes_;
-  float scale_;  // to full scale 1.0
+  std::size_t channel_count_;
+  std::size_t warm_up_;  // samples a lane filters before its own part
+  float scale_;          // to full scale 1.0
   float b0_ = 0, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
-  std::vector<Channel> channels_;
-  std::uint64_t block_ = 0;        // the block being measured
-  std::uint64_t block_end_ = 0;    // its first frame after
-  std::uint64_t frame_ = 0;        // frames taken so far
+  // Per channel: its last warm_up_ samples so far, and the squared filter output of the piece
+  // being fed (in stream order).
+  std::vector<std::vector<float>> history_;
+  std::vector<std::vector<float>> squares_;
+  std::vector<float> lanes_in_;       // warm-up and piece of one channel, cut in lanes
+  std::vector<float> lanes_out_;
+  std::vector<double> block_energy_;  // per channel, of the current block
+  std::uint64_t block_ = 0;           // the block being measured
+  std::uint64_t block_end_ = 0;       // its first frame after
+  std::uint64_t frame_ = 0;           // frames taken so far
   Envelope envelope_;
 };
