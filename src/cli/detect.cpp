@@ -28,6 +28,7 @@ constexpr char EXIT_STATUSES[] =
     "Exit status: 0 breaks written, 1 usage, 2 audio file unreadable or LIST exists or cannot be\n"
     "written, 5 the tracks asked for could not be found (the breaks found are written).";
 constexpr gint64 PROGRESS_INTERVAL_US = 33333;
+constexpr gint NOT_GIVEN = G_MININT;
 
 struct GFreeDeleter {
   void operator()(gchar* text) const noexcept { g_free(text); }
@@ -36,7 +37,7 @@ using GText = std::unique_ptr<gchar, GFreeDeleter>;
 
 // What the command line asks for. The option entries point into it.
 struct DetectRequest {
-  gint tracks = 0;
+  gint tracks = NOT_GIVEN;
   GText threshold;
   gdouble min_gap = 1.0;
   gdouble min_track = 20.0;
@@ -54,8 +55,10 @@ std::optional<int> refuse(const char* program, const std::string& reason) {
 // The option values turned into settings; a value is the exit status of a usage error.
 std::optional<int> check_values(const char* program, DetectRequest& request) {
   DetectSettings& s = request.settings;
-  if (request.tracks < 0) return refuse(program, "--tracks must be 1 or more");
-  if (request.tracks > 0) s.breaks = static_cast<std::size_t>(request.tracks - 1);
+  if (request.tracks != NOT_GIVEN) {
+    if (request.tracks < 1) return refuse(program, "--tracks must be 1 or more");
+    s.breaks = static_cast<std::size_t>(request.tracks - 1);
+  }
   const std::string threshold = request.threshold ? request.threshold.get() : "auto";
   if (threshold != "auto") {
     char* end = nullptr;
@@ -223,7 +226,7 @@ int tfold_detect(int argc, char** argv) {
   const TrackBreakListPtr list = break_list(detection, stem);
   const bool met = !request.settings.breaks || detection.breaks.size() == *request.settings.breaks;
   if (!met) {
-    std::fprintf(stderr, "Only %zu tracks found, not %d: %zu gaps could hold a break\n",
+    std::fprintf(stderr, "Found %zu of the %d tracks asked for: %zu gaps could hold a break\n",
                  detection.breaks.size() + 1, request.tracks, detection.candidates);
   }
   const int written = write_list(request, *list);
