@@ -6,7 +6,8 @@
 # the Ogg cutter on 6 and 60 minutes.
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
-# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav analyze_mp3 merge gen)
+# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav analyze_mp3 merge gen
+# detect_wav detect_mp3)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -132,9 +133,15 @@ time_merge_cp() { fresh; wall cp "$wav" "$wav6" "$out/"; }
 time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
+time_detect_wav_tfold() { wall "$tfold" detect "$wav"; }
+time_detect_wav_cat() { wall cat "$wav"; }
+time_detect_wav_ffmpeg() { wall ffmpeg -v error -nostdin -i "$wav" -af silencedetect -f null -; }
+time_detect_mp3_tfold() { wall "$tfold" detect "$mp3"; }
+time_detect_mp3_mpg123() { wall mpg123 -q -t "$mp3"; }
+time_detect_mp3_ffmpeg() { wall ffmpeg -v error -nostdin -i "$mp3" -af silencedetect -f null -; }
 
 jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav
-  analyze_mp3 merge gen)
+  analyze_mp3 merge gen detect_wav detect_mp3)
 [ $# -le 1 ] || jobs=("${@:2}")
 peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
@@ -150,14 +157,18 @@ label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
+label[detect_wav]="detect on the 60-min WAV (ffmpeg: silencedetect)"
+label[detect_mp3]="detect on the 60-min MP3 (ffmpeg: silencedetect)"
 baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [split_flac]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+  [cut_ogg]=cp [split_flac]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp
+  [detect_wav]=cat [detect_mp3]=mpg123)
 baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [split_flac]="flac -d" [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+  [cut_ogg]=cp [split_flac]="flac -d" [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp
+  [detect_wav]=cat [detect_mp3]="mpg123 -t")
 declare -A tool_of=([flacd]=flac)  # contenders that are one of a tool's uses
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
   [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [split_flac]="flac shnsplit"
-  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="")
+  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="" [detect_wav]=ffmpeg [detect_mp3]=ffmpeg)
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh
@@ -257,6 +268,12 @@ if [ -x /usr/bin/time ]; then
   }
   printf 'Peak RSS of the Ogg cutter, 20 tracks: 6-min Ogg %d KiB, 60-min Ogg %d KiB.\n' \
     "$(cutter_rss "$ogg6")" "$(cutter_rss "$ogg")"
+  detect_rss() {  # detect_rss AUDIO: KiB
+    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" detect "$1" </dev/null >/dev/null 2>&1
+    cat "$cache/rss.txt"
+  }
+  printf 'Peak RSS of tfold detect: 6-min WAV %d KiB, 60-min WAV %d KiB; 6-min MP3 %d KiB, 60-min MP3 %d KiB.\n' \
+    "$(detect_rss "$wav6")" "$(detect_rss "$wav")" "$(detect_rss "$mp3_6")" "$(detect_rss "$mp3")"
   rm -rf "$out"
 fi
 awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "\nTook %.0f s.\n", b - a }' >&2

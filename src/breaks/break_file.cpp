@@ -44,6 +44,13 @@ int track_break_list_read(const std::string& path, TrackBreakList& list,
   return txt_parse(file.text, path, list, reading);
 }
 
+std::string track_break_list_text(const std::string& path, const std::string& audio_filename,
+                                  const TrackBreakList& list) {
+  if (has_suffix(path, ".toc")) return track_break_list_toc_text(audio_filename, list);
+  if (has_suffix(path, ".cue")) return track_break_list_cue_text(audio_filename, list);
+  return track_break_list_txt_text(audio_filename, list);
+}
+
 int track_break_list_write(const std::string& path, const std::string& audio_filename,
                            const TrackBreakList& list) {
   if (has_suffix(path, ".toc")) return track_break_list_write_toc(path, audio_filename, list);

@@ -290,6 +290,13 @@ int track_break_list_read_cue(const std::string& path, TrackBreakList& list,
   return cue_sheet_parse(file.text, path, list, reading) == ReadOutcome::Read ? 1 : 0;
 }
 
+std::string track_break_list_cue_text(const std::string& audio_filename, const TrackBreakList& list) {
+  CueWriter writer;
+  writer.text = printf_string("FILE \"%s\" WAVE\n", audio_filename.c_str());
+  track_break_list_foreach(list, write_cue_track, &writer);
+  return std::move(writer.text);
+}
+
 int track_break_list_write_cue(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list) {
   FilePtr fp = open_for_writing(path);
@@ -297,8 +304,5 @@ int track_break_list_write_cue(const std::string& path, const std::string& audio
     g_warning("Error opening %s.", path.c_str());
     return 0;
   }
-  CueWriter writer;
-  writer.text = printf_string("FILE \"%s\" WAVE\n", audio_filename.c_str());
-  track_break_list_foreach(list, write_cue_track, &writer);
-  return write_and_close(std::move(fp), path, writer.text);
+  return write_and_close(std::move(fp), path, track_break_list_cue_text(audio_filename, list));
 }

@@ -370,6 +370,12 @@ int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
   return toc_file_parse(file.text, path, list, reading) == ReadOutcome::Read ? 1 : 0;
 }
 
+std::string track_break_list_toc_text(const std::string& audio_filename, const TrackBreakList& list) {
+  TocWriter writer{audio_filename, "// Generated with trackfold\n\nCD_DA\n"};
+  track_break_list_foreach(list, write_toc_track, &writer);
+  return std::move(writer.text);
+}
+
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list) {
   FilePtr fp = open_for_writing(path);
@@ -377,7 +383,5 @@ int track_break_list_write_toc(const std::string& path, const std::string& audio
     g_warning("Could not open %s for writing: %s", path.c_str(), g_strerror(errno));
     return 0;
   }
-  TocWriter writer{audio_filename, "// Generated with trackfold\n\nCD_DA\n"};
-  track_break_list_foreach(list, write_toc_track, &writer);
-  return write_and_close(std::move(fp), path, writer.text);
+  return write_and_close(std::move(fp), path, track_break_list_toc_text(audio_filename, list));
 }

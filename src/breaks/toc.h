@@ -19,5 +19,7 @@ std::vector<std::string> toc_file_audio_files(std::string_view text);
 // file; 0 when it could not be written completely.
 int track_break_list_read_toc(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading = {});
+// The text the writer writes.
+std::string track_break_list_toc_text(const std::string& audio_filename, const TrackBreakList& list);
 int track_break_list_write_toc(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list);

@@ -172,6 +172,16 @@ int track_break_list_read_txt(const std::string& path, TrackBreakList& list,
   return txt_parse(file.text, path, list, reading);
 }
 
+std::string track_break_list_txt_text(const std::string& audio_filename, const TrackBreakList& list) {
+  TxtWriter writer;
+  writer.text = printf_string("\n; Created by trackfold %s\n; %s/2006/trackfold/tb-file-format.txt\n\n",
+                              TFOLD_VERSION, TFOLD_WEB_HOST);
+  track_break_list_foreach(list, write_txt_line, &writer);
+  writer.text += printf_string("\n; Total breaks: %d\n; Original file: %s\n\n",
+                               static_cast<int>(list.breaks.size()), audio_filename.c_str());
+  return std::move(writer.text);
+}
+
 int track_break_list_write_txt(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list) {
   FilePtr fp = open_for_writing(path);
@@ -179,11 +189,5 @@ int track_break_list_write_txt(const std::string& path, const std::string& audio
     g_warning("Could not open %s for writing: %s", path.c_str(), g_strerror(errno));
     return 0;
   }
-  TxtWriter writer;
-  writer.text = printf_string("\n; Created by trackfold %s\n; %s/2006/trackfold/tb-file-format.txt\n\n",
-                              TFOLD_VERSION, TFOLD_WEB_HOST);
-  track_break_list_foreach(list, write_txt_line, &writer);
-  writer.text += printf_string("\n; Total breaks: %d\n; Original file: %s\n\n",
-                               static_cast<int>(list.breaks.size()), audio_filename.c_str());
-  return write_and_close(std::move(fp), path, writer.text);
+  return write_and_close(std::move(fp), path, track_break_list_txt_text(audio_filename, list));
 }

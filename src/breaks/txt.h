@@ -16,5 +16,7 @@ int txt_parse(std::string_view text, const std::string& path, TrackBreakList& li
 // file; 0 when it could not be written completely.
 int track_break_list_read_txt(const std::string& path, TrackBreakList& list,
                               const BreakFileReading& reading = {});
+// The text the writer writes.
+std::string track_break_list_txt_text(const std::string& audio_filename, const TrackBreakList& list);
 int track_break_list_write_txt(const std::string& path, const std::string& audio_filename,
                                const TrackBreakList& list);

@@ -17,6 +17,7 @@ constexpr Subcommand SUBCOMMANDS[] = {
     {"gen", tfold_gen, "Generate example WAV files (formerly 'tonesmith')"},
     {"info", tfold_info, "Print audio format information (WAV/MP2/MP3/OGG/FLAC) (formerly 'headpeek')"},
     {"merge", tfold_merge, "Merge multiple WAV files into a single file (formerly 'joinery')"},
+    {"detect", tfold_detect, "Find the track breaks of a recording and write a break list"},
     {"version", tfold_version, "Print version and software information"},
 };
 

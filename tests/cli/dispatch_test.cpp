@@ -17,6 +17,7 @@ std::string usage_for(const std::string& program) {
          "  gen         ..... Generate example WAV files (formerly 'tonesmith')\n"
          "  info        ..... Print audio format information (WAV/MP2/MP3/OGG/FLAC) (formerly 'headpeek')\n"
          "  merge       ..... Merge multiple WAV files into a single file (formerly 'joinery')\n"
+         "  detect      ..... Find the track breaks of a recording and write a break list\n"
          "  version     ..... Print version and software information\n"
          "\n";
 }
@@ -111,7 +112,7 @@ namespace {
 
 TEST(SubcommandOptions, EveryHandlerAnswersHelpAndRefusesUnknownOptions) {
   const std::vector<std::string> subcommands = {"list", "analyze", "split", "gen",
-                                                "info", "merge",   "version"};
+                                                "info", "merge",   "version", "detect"};
   Tfold tfold;
   for (const std::string& name : subcommands) {
     SCOPED_TRACE(name);

@@ -1,0 +1,196 @@
+#include "detect/envelope.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cmath>
+#include <numbers>
+
+#include "formats/format.h"
+
+namespace {
+
+// Rumble of a turntable lies below 40 Hz and can be as loud as the hiss of a gap: a
+// second-order high-pass this far above it takes 25 Hz down by about 27 dB, while music keeps
+// nearly all its energy above the cut.
+constexpr double HIGH_PASS_HZ = 120.0;
+constexpr double LOWEST_DB = -128.0;
+// The filter's recursion makes each output wait for the one before, which would leave the
+// processor idle most of the time. Instead each piece of the stream is cut into LANES parts
+// that are filtered side by side, in vector registers: each part starts from rest after
+// filtering the WARM_UP_SECONDS before it, by which time the filter has forgotten its start
+// (its impulse response has fallen by more than 100 dB).
+constexpr std::size_t LANES = 8;
+constexpr double WARM_UP_SECONDS = 0.025;
+
+template <int Bytes>
+float decode_sample(const std::uint8_t* p) {
+  if constexpr (Bytes == 1) {
+    return static_cast<float>(static_cast<int>(p[0]) - 128);
+  } else if constexpr (Bytes == 2) {
+    return static_cast<float>(static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8)));
+  } else if constexpr (Bytes == 3) {
+    const std::int32_t raw = p[0] | p[1] << 8 | p[2] << 16;
+    return static_cast<float>((raw ^ 0x800000) - 0x800000);
+  } else {
+    const auto raw = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) |
+                     static_cast<std::uint32_t>(p[3]) << 24;
+    return static_cast<float>(static_cast<std::int32_t>(raw));
+  }
+}
+
+}  // namespace
+
+LevelCode level_code(double db) {
+  const double code = std::round((db - LOWEST_DB) * 2.0);
+  return static_cast<LevelCode>(std::clamp(code, 0.0, 255.0));
+}
+
+double level_db(LevelCode code) { return LOWEST_DB + code / 2.0; }
+
+EnvelopeBuilder::EnvelopeBuilder(std::uint32_t rate, std::uint32_t channels,
+                                 std::uint32_t bytes_per_sample)
+    : rate_(rate), bytes_(bytes_per_sample), channel_count_(channels),
+      warm_up_(static_cast<std::size_t>(rate * WARM_UP_SECONDS) + 1),
+      history_(channels, std::vector<float>(warm_up_, 0.0F)), squares_(channels),
+      block_energy_(channels, 0.0) {
+  scale_ = static_cast<float>(1.0 / std::ldexp(1.0, static_cast<int>(8 * bytes_per_sample) - 1));
+  // The cookbook high-pass with Q = 1/sqrt(2) (Butterworth).
+  const double w = 2.0 * std::numbers::pi * std::min(HIGH_PASS_HZ, rate / 2.0 * 0.9) / rate;
+  const double alpha = std::sin(w) / std::numbers::sqrt2;
+  const double a0 = 1.0 + alpha;
+  b0_ = static_cast<float>((1.0 + std::cos(w)) / 2.0 / a0);
+  b1_ = -2.0F * b0_;
+  b2_ = b0_;
+  a1_ = static_cast<float>(-2.0 * std::cos(w) / a0);
+  a2_ = static_cast<float>((1.0 - alpha) / a0);
+  block_end_ = format_block_sample(1, rate_);
+  envelope_.rate = rate;
+}
+
+void EnvelopeBuilder::feed(std::span<const std::uint8_t> pcm) {
+  const std::uint64_t frame_bytes = std::uint64_t{bytes_} * channel_count_;
+  if (frame_bytes == 0) return;
+  const std::uint64_t count = pcm.size() / frame_bytes;
+  if (count == 0) return;
+  for (std::size_t c = 0; c < channel_count_; ++c) {
+    switch (bytes_) {
+      case 1: load_channel<1>(pcm.data(), count, c); break;
+      case 2: load_channel<2>(pcm.data(), count, c); break;
+      case 3: load_channel<3>(pcm.data(), count, c); break;
+      default: load_channel<4>(pcm.data(), count, c); break;
+    }
+    filter_channel(c, count);
+  }
+  add_energies(count);
+}
+
+// lanes_in_: the channel's history, then its count samples of this piece, cut into LANES
+// parts of part samples, each part behind the warm_up_ samples before it, the parts
+// interleaved sample by sample (row j holds the j-th sample of every part).
+template <int Bytes>
+void EnvelopeBuilder::load_channel(const std::uint8_t* data, std::uint64_t count, std::size_t channel) {
+  const std::size_t part = static_cast<std::size_t>((count + LANES - 1) / LANES);
+  const std::size_t rows = warm_up_ + part;
+  lanes_in_.assign(rows * LANES, 0.0F);
+  std::vector<float>& history = history_[channel];
+  const std::size_t frame_bytes = Bytes * channel_count_;
+  const std::uint8_t* first = data + channel * Bytes;
+  for (std::size_t k = 0; k < LANES; ++k) {
+    // Position in the stream of history and piece: lane k's row j is sample k * part + j.
+    const std::size_t from = k * part;
+    const std::size_t to = std::min<std::size_t>(warm_up_ + count, from + rows);
+    std::size_t s = from;
+    for (; s < std::min(to, warm_up_); ++s) lanes_in_[(s - from) * LANES + k] = history[s];
+    const std::uint8_t* p = first + (s - warm_up_) * frame_bytes;
+    for (; s < to; ++s, p += frame_bytes) lanes_in_[(s - from) * LANES + k] = decode_sample<Bytes>(p) * scale_;
+  }
+  // The last warm_up_ samples of history and piece together are the next piece's history.
+  std::vector<float> next(warm_up_);
+  for (std::size_t i = 0; i < warm_up_; ++i) {
+    const std::size_t s = count + i;  // position among history and piece
+    next[i] = s < warm_up_ ? history[s] : decode_sample<Bytes>(first + (s - warm_up_) * frame_bytes) * scale_;
+  }
+  history.swap(next);
+}
+
+__attribute__((target_clones("avx2", "default"))) void EnvelopeBuilder::filter_channel(std::size_t channel, std::uint64_t count) {
+  const std::size_t part = static_cast<std::size_t>((count + LANES - 1) / LANES);
+  const std::size_t rows = warm_up_ + part;
+  lanes_out_.resize(rows * LANES);
+  // Direct form I, all lanes at once in one vector (GCC and Clang split it into what the
+  // processor holds).
+  using Vector = float __attribute__((vector_size(LANES * sizeof(float))));
+  Vector x1 = {}, x2 = {}, y1 = {}, y2 = {};
+  const Vector b0 = Vector{} + b0_, b1 = Vector{} + b1_, b2 = Vector{} + b2_;
+  const Vector a1 = Vector{} + a1_, a2 = Vector{} + a2_;
+  for (std::size_t j = 0; j < rows; ++j) {
+    Vector x;
+    std::memcpy(&x, lanes_in_.data() + j * LANES, sizeof x);
+    // The recursion's own term comes last: each output waits on one multiply and one add.
+    const Vector y = (b0 * x + b1 * x1 + b2 * x2 - a2 * y2) - a1 * y1;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    const Vector square = y * y;
+    std::memcpy(lanes_out_.data() + j * LANES, &square, sizeof square);
+  }
+  std::vector<float>& squares = squares_[channel];
+  squares.resize(count);
+  for (std::size_t k = 0; k < LANES; ++k) {
+    const std::size_t from = k * part;
+    for (std::size_t j = 0; j < part && from + j < count; ++j) {
+      squares[from + j] = lanes_out_[(warm_up_ + j) * LANES + k];
+    }
+  }
+}
+
+namespace {
+
+// The sum of values, in eight partial sums that the compiler keeps in vector registers: one
+// running sum would make each addition wait for the one before.
+float sum_of(const float* values, std::uint64_t count) {
+  float partial[8] = {};
+  std::uint64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (int k = 0; k < 8; ++k) partial[k] += values[i + static_cast<std::uint64_t>(k)];
+  }
+  float sum = 0;
+  for (; i < count; ++i) sum += values[i];
+  for (const float p : partial) sum += p;
+  return sum;
+}
+
+}  // namespace
+
+void EnvelopeBuilder::add_energies(std::uint64_t count) {
+  std::uint64_t done = 0;
+  while (done < count) {
+    const std::uint64_t run = std::min(count - done, block_end_ - frame_);
+    for (std::size_t c = 0; c < channel_count_; ++c) block_energy_[c] += sum_of(squares_[c].data() + done, run);
+    done += run;
+    frame_ += run;
+    if (frame_ == block_end_) close_block();
+  }
+}
+
+void EnvelopeBuilder::close_block() {
+  const std::uint64_t frames = frame_ - format_block_sample(block_, rate_);
+  if (frames > 0) {
+    double loudest = 0;
+    for (double& energy : block_energy_) {
+      loudest = std::max(loudest, energy);
+      energy = 0;
+    }
+    const double mean_square = loudest / static_cast<double>(frames);
+    envelope_.levels.push_back(mean_square > 0 ? level_code(10.0 * std::log10(mean_square)) : 0);
+  }
+  ++block_;
+  block_end_ = format_block_sample(block_ + 1, rate_);
+}
+
+Envelope EnvelopeBuilder::finish() {
+  if (frame_ > format_block_sample(block_, rate_)) close_block();
+  envelope_.frames = frame_;
+  return std::move(envelope_);
+}
