@@ -34,15 +34,11 @@ EmbeddedSheet sheet_of_block(const FLAC__StreamMetadata_CueSheet& block, std::ui
 std::optional<EmbeddedSheet> sheet_of_comment(const FLAC__StreamMetadata* comments) {
   if (comments == nullptr) return std::nullopt;
   const FLAC__StreamMetadata_VorbisComment& vc = comments->data.vorbis_comment;
+  std::vector<std::string_view> texts;
   for (FLAC__uint32 i = 0; i < vc.num_comments; ++i) {
-    const std::string_view comment(reinterpret_cast<const char*>(vc.comments[i].entry), vc.comments[i].length);
-    if (const std::optional<std::string_view> text = vorbis_comment_value(comment, "CUESHEET")) {
-      EmbeddedSheet sheet;
-      sheet.text = std::string(*text);
-      return sheet;
-    }
+    texts.emplace_back(reinterpret_cast<const char*>(vc.comments[i].entry), vc.comments[i].length);
   }
-  return std::nullopt;
+  return vorbis_comments_sheet(texts);
 }
 
 }  // namespace

@@ -244,15 +244,11 @@ std::optional<EmbeddedSheet> ogg_embedded_sheet(AudioFile& base) {
   auto& file = static_cast<OggAudioFile&>(base);
   const vorbis_comment* comments = ov_comment(file.vorbis_file.get(), 0);
   if (comments == nullptr) return std::nullopt;
+  std::vector<std::string_view> texts;
   for (int i = 0; i < comments->comments; ++i) {
-    const std::string_view comment(comments->user_comments[i], static_cast<std::size_t>(comments->comment_lengths[i]));
-    if (const std::optional<std::string_view> text = vorbis_comment_value(comment, "CUESHEET")) {
-      EmbeddedSheet sheet;
-      sheet.text = std::string(*text);
-      return sheet;
-    }
+    texts.emplace_back(comments->user_comments[i], static_cast<std::size_t>(comments->comment_lengths[i]));
   }
-  return std::nullopt;
+  return vorbis_comments_sheet(texts);
 }
 
 }  // namespace

@@ -41,6 +41,13 @@ bool names_field(std::string_view comment, const Field& field) {
   return g_ascii_strcasecmp(name.c_str(), field.name) == 0;
 }
 
+// The value of comment ("FIELD=value") when its field is field (in any ASCII case).
+std::optional<std::string_view> vorbis_comment_value(std::string_view comment, std::string_view field) {
+  const std::size_t equals = comment.find('=');
+  if (equals == std::string_view::npos || !same_name(comment.substr(0, equals), field)) return std::nullopt;
+  return comment.substr(equals + 1);
+}
+
 }  // namespace
 
 bool vorbis_comment_describes_source(std::string_view comment) {
@@ -53,10 +60,16 @@ bool vorbis_comment_describes_source(std::string_view comment) {
                      [&](std::string_view field) { return same_name(name, field); });
 }
 
-std::optional<std::string_view> vorbis_comment_value(std::string_view comment, std::string_view field) {
-  const std::size_t equals = comment.find('=');
-  if (equals == std::string_view::npos || !same_name(comment.substr(0, equals), field)) return std::nullopt;
-  return comment.substr(equals + 1);
+
+std::optional<EmbeddedSheet> vorbis_comments_sheet(std::span<const std::string_view> comments) {
+  for (const std::string_view comment : comments) {
+    if (const std::optional<std::string_view> text = vorbis_comment_value(comment, "CUESHEET")) {
+      EmbeddedSheet sheet;
+      sheet.text = std::string(*text);
+      return sheet;
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string> vorbis_comments_of_part(std::span<const std::string> source) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/format.h"
 #include "formats/track_tags.h"
 
 // Whether comment ("FIELD=value"; without '=', all of it is the name) describes the whole
@@ -15,8 +16,8 @@
 // Names match in any ASCII case, as Vorbis comments define.
 bool vorbis_comment_describes_source(std::string_view comment);
 
-// The value of comment ("FIELD=value") when its field is field (in any ASCII case).
-std::optional<std::string_view> vorbis_comment_value(std::string_view comment, std::string_view field);
+// The cue sheet that rippers keep in a CUESHEET comment, as its text; nullopt without one.
+std::optional<EmbeddedSheet> vorbis_comments_sheet(std::span<const std::string_view> comments);
 
 // The comments of source that a track cut from it keeps, in their order: all but those that
 // describe the whole source.
