@@ -21,7 +21,7 @@ bench_driver() {
   local name=$1
   # shellcheck disable=SC2046
   g++ -std=c++20 -O2 -I "$repo_dir/src" "$bench_dir/$name.cpp" "$build/libtfold_core.a" \
-    $(pkg-config --cflags --libs glib-2.0 ao libmpg123 vorbisfile vorbis ogg flac taglib) -lm -pthread \
+    $(pkg-config --cflags --libs glib-2.0 ao libmpg123 vorbisfile vorbis ogg flac taglib cairo) -lm -pthread \
       -o "$cache/$name"
   echo "$cache/$name"
 }

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libglib2.0-dev libao-dev libmpg123-dev libvorbis-dev libogg-dev
           libtag1-dev libflac-dev libgtest-dev sox lame vorbis-tools flac ffmpeg mpg123 cuetools
-          groff-base clang time libclang-rt-14-dev)
+          groff-base clang time libclang-rt-14-dev libcairo2-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

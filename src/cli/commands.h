@@ -28,6 +28,7 @@ int tfold_info(int argc, char** argv);
 int tfold_merge(int argc, char** argv);
 int tfold_version(int argc, char** argv);
 int tfold_detect(int argc, char** argv);
+int tfold_plot(int argc, char** argv);
 
 // The entry point: sets the program name, loads the settings, dispatches.
 int tfold_main(int argc, char** argv);

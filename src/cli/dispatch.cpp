@@ -18,6 +18,7 @@ constexpr Subcommand SUBCOMMANDS[] = {
     {"info", tfold_info, "Print audio format information (WAV/MP2/MP3/OGG/FLAC) (formerly 'headpeek')"},
     {"merge", tfold_merge, "Merge multiple WAV files into a single file (formerly 'joinery')"},
     {"detect", tfold_detect, "Find the track breaks of a recording and write a break list"},
+    {"plot", tfold_plot, "Draw the waveform of a recording with its track breaks (PNG/SVG)"},
     {"version", tfold_version, "Print version and software information"},
 };
 

@@ -18,6 +18,7 @@ std::string usage_for(const std::string& program) {
          "  info        ..... Print audio format information (WAV/MP2/MP3/OGG/FLAC) (formerly 'headpeek')\n"
          "  merge       ..... Merge multiple WAV files into a single file (formerly 'joinery')\n"
          "  detect      ..... Find the track breaks of a recording and write a break list\n"
+         "  plot        ..... Draw the waveform of a recording with its track breaks (PNG/SVG)\n"
          "  version     ..... Print version and software information\n"
          "\n";
 }
@@ -112,7 +113,7 @@ namespace {
 
 TEST(SubcommandOptions, EveryHandlerAnswersHelpAndRefusesUnknownOptions) {
   const std::vector<std::string> subcommands = {"list", "analyze", "split", "gen",
-                                                "info", "merge",   "version", "detect"};
+                                                "info", "merge",   "version", "detect", "plot"};
   Tfold tfold;
   for (const std::string& name : subcommands) {
     SCOPED_TRACE(name);

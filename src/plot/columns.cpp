@@ -1,0 +1,55 @@
+#include "plot/columns.h"
+
+#include <algorithm>
+
+#include "document/analysis.h"
+
+ColumnReducer::ColumnReducer(const PlotView& view, const PcmLayout& layout, bool each_channel)
+    : view_(view),
+      layout_(layout),
+      lanes_(each_channel ? layout.channels : 1, std::vector<GraphPoint>(view.width)) {}
+
+std::int64_t ColumnReducer::full_scale() const {
+  switch (layout_.bytes_per_sample) {
+    case 1: return 127;
+    case 2: return 32767;
+    case 3: return 8388607;
+    default: return 0;
+  }
+}
+
+void ColumnReducer::add(std::uint32_t column, std::span<const std::uint8_t> frames) {
+  const std::uint32_t bits = layout_.bytes_per_sample * 8;
+  for (std::size_t lane = 0; lane < lanes_.size(); ++lane) {
+    // All channels together are one channel of single samples to the block scan.
+    const GraphPoint point =
+        lanes_.size() == 1
+            ? analysis_block_extremes(frames, bits, 1)
+            : analysis_block_extremes(frames.subspan(lane * layout_.bytes_per_sample), bits, layout_.channels);
+    GraphPoint& kept = lanes_[lane][column];
+    kept.min = std::min(kept.min, point.min);
+    kept.max = std::max(kept.max, point.max);
+  }
+}
+
+void ColumnReducer::feed(std::uint64_t first_frame, std::span<const std::uint8_t> pcm) {
+  const std::uint64_t frame_bytes = layout_.frame_bytes();
+  const std::uint64_t end_frame = first_frame + pcm.size() / frame_bytes;
+  std::uint64_t frame = std::max(first_frame, view_.first);
+  const std::uint64_t last = std::min(end_frame, view_.end);
+  while (frame < last) {
+    const std::uint32_t column = view_.column_of(frame);
+    const std::uint64_t until = std::min(last, view_.column_first(column + std::uint64_t{1}));
+    add(column, pcm.subspan((frame - first_frame) * frame_bytes, (until - frame) * frame_bytes));
+    frame = until;
+  }
+}
+
+std::vector<std::vector<GraphPoint>> ColumnReducer::finish() {
+  // A column narrower than a frame shows the frame at its place, which the next column holds.
+  for (std::uint32_t column = view_.width; column-- > 1;) {
+    if (view_.column_first(column - 1) != view_.column_first(column)) continue;
+    for (std::vector<GraphPoint>& lane : lanes_) lane[column - 1] = lane[column];
+  }
+  return std::move(lanes_);
+}
