@@ -7,7 +7,7 @@
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
 # split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav analyze_mp3 merge gen
-# detect_wav detect_mp3)
+# detect_wav detect_mp3 plot_wav plot_mp3)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -139,9 +139,14 @@ time_detect_wav_ffmpeg() { wall ffmpeg -v error -nostdin -i "$wav" -af silencede
 time_detect_mp3_tfold() { wall "$tfold" detect "$mp3"; }
 time_detect_mp3_mpg123() { wall mpg123 -q -t "$mp3"; }
 time_detect_mp3_ffmpeg() { wall ffmpeg -v error -nostdin -i "$mp3" -af silencedetect -f null -; }
+# plot is held against the analysis pass of analyze on the same file, and against decoding.
+time_plot_wav_tfold() { fresh; wall "$tfold" plot "$wav" "$list" "$out/plot.png"; }
+time_plot_wav_analysis() { bench_analysis_seconds "$wav"; }
+time_plot_mp3_tfold() { fresh; wall "$tfold" plot "$mp3" "$list" "$out/plot.png"; }
+time_plot_mp3_mpg123() { wall mpg123 -q -t "$mp3"; }
 
 jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav
-  analyze_mp3 merge gen detect_wav detect_mp3)
+  analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3)
 [ $# -le 1 ] || jobs=("${@:2}")
 peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
@@ -159,16 +164,19 @@ label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
 label[detect_wav]="detect on the 60-min WAV (ffmpeg: silencedetect)"
 label[detect_mp3]="detect on the 60-min MP3 (ffmpeg: silencedetect)"
+label[plot_wav]="plot of the 60-min WAV with 20 tracks"
+label[plot_mp3]="plot of the 60-min MP3 with 20 tracks"
 baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
   [cut_ogg]=cp [split_flac]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp
-  [detect_wav]=cat [detect_mp3]=mpg123)
+  [detect_wav]=cat [detect_mp3]=mpg123 [plot_wav]=analysis [plot_mp3]=mpg123)
 baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
   [cut_ogg]=cp [split_flac]="flac -d" [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp
-  [detect_wav]=cat [detect_mp3]="mpg123 -t")
-declare -A tool_of=([flacd]=flac)  # contenders that are one of a tool's uses
+  [detect_wav]=cat [detect_mp3]="mpg123 -t" [plot_wav]="analyze's analysis" [plot_mp3]="mpg123 -t")
+declare -A tool_of=([flacd]=flac [analysis]=true)  # contenders that are one of a tool's uses
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
   [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [split_flac]="flac shnsplit"
-  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="" [detect_wav]=ffmpeg [detect_mp3]=ffmpeg)
+  [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="" [detect_wav]=ffmpeg [detect_mp3]=ffmpeg
+  [plot_wav]="" [plot_mp3]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "breaks/naming.h"
+#include "breaks/time_code.h"
 #include "formats/format.h"
 
 namespace {
@@ -28,7 +29,7 @@ void mark_track(std::int32_t index, std::int32_t write, std::uint64_t start, std
                 const std::string& name, void* user_data) {
   auto& marking = *static_cast<ListMarking*>(user_data);
   const std::uint64_t frame = format_block_sample(start, marking.rate);
-  if (in_view(marking.view, frame)) marking.picture.breaks.push_back({marking.view.x_of(frame), index + 1, name});
+  if (in_view(marking.view, frame)) marking.picture.breaks.push_back({marking.view.x_of(frame), std::to_string(index + 1) + " " + name});
   if (write != 0) return;
   if (const std::optional<PlotSpan> span = span_in_view(marking.view, marking.rate, start, end)) {
     marking.picture.skipped_tracks.push_back(*span);
@@ -45,7 +46,7 @@ void plot_mark_list(PlotPicture& picture, const PlotView& view, std::uint32_t ra
 void plot_mark_detection(PlotPicture& picture, const PlotView& view, std::uint32_t rate, const Detection& detection) {
   for (const DetectedBreak& brk : detection.breaks) {
     const std::uint64_t frame = format_block_sample(brk.block, rate);
-    if (in_view(view, frame)) picture.detected_breaks.push_back(view.x_of(frame));
+    if (in_view(view, frame)) picture.detected_breaks.push_back({view.x_of(frame), format_time_code(brk.block, false)});
     if (const std::optional<PlotSpan> gap = span_in_view(view, rate, brk.gap_start, brk.gap_start + brk.gap_length)) {
       picture.detected_gaps.push_back(*gap);
     }

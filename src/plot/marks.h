@@ -13,7 +13,7 @@
 // Adds the list's breaks (numbered from 1, named as split names their tracks) and its
 // tracks that are not written.
 void plot_mark_list(PlotPicture& picture, const PlotView& view, std::uint32_t rate, const TrackBreakList& list);
-// Adds the breaks of detection and the gaps they lie in.
+// Adds the breaks of detection, labelled with their times, and the gaps they lie in.
 void plot_mark_detection(PlotPicture& picture, const PlotView& view, std::uint32_t rate, const Detection& detection);
 // Adds the time axis's ticks, at least min_pixels apart.
 void plot_mark_ticks(PlotPicture& picture, const PlotView& view, std::uint32_t rate, double min_pixels);

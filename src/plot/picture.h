@@ -9,11 +9,11 @@
 #include "plot/mood_colour.h"
 #include "plot/ticks.h"
 
-// A break of the list: where its track begins, its number and output name.
+// A break: where its track begins, and its label (the list's track number and output name,
+// or the time of a break detect finds).
 struct PlotBreak {
   double x = 0;
-  int number = 0;
-  std::string name;
+  std::string label;
 };
 
 // A stretch of the picture, such as a track that is not written or a gap detect found.
@@ -32,6 +32,6 @@ struct PlotPicture {
   std::vector<Tick> ticks;                         // with tick_x, one x each
   std::vector<PlotBreak> breaks;                   // of the list
   std::vector<PlotSpan> skipped_tracks;            // tracks of the list not written
-  std::vector<double> detected_breaks;             // what detect finds
+  std::vector<PlotBreak> detected_breaks;          // what detect finds
   std::vector<PlotSpan> detected_gaps;
 };

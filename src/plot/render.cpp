@@ -80,37 +80,48 @@ void vertical_line(cairo_t* cr, double x, double top, double bottom) {
   cairo_stroke(cr);
 }
 
+// Labels go into the first row where they clear the label before them.
+class LabelRows {
+ public:
+  explicit LabelRows(const PlotLayout& layout) : layout_(layout), ends_(layout.label_rows, -1e9) {}
+  void place(cairo_t* cr, const PlotBreak& brk) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, brk.label.c_str(), &extents);
+    const double x = crisp(brk.x) + TEXT_GAP;
+    std::size_t row = 0;
+    while (row + 1 < ends_.size() && ends_[row] > x) ++row;
+    ends_[row] = x + extents.x_advance + TEXT_GAP;
+    cairo_move_to(cr, x, layout_.labels.top + (static_cast<double>(row) + 1) * PLOT_LABEL_ROW_HEIGHT - 3);
+    cairo_show_text(cr, brk.label.c_str());
+  }
+
+ private:
+  const PlotLayout& layout_;
+  std::vector<double> ends_;
+};
+
 void draw_detected(cairo_t* cr, const PlotPicture& picture, const PlotLayout& layout) {
   const double dash[] = {4, 3};
   set_colour(cr, PLOT_DETECTED_BREAK);
   cairo_set_dash(cr, dash, 2, 0);
-  for (const double x : picture.detected_breaks) vertical_line(cr, x, layout.bands.front().top, layout.axis.top);
+  for (const PlotBreak& brk : picture.detected_breaks) vertical_line(cr, brk.x, layout.labels.top, layout.axis.top);
   cairo_set_dash(cr, nullptr, 0, 0);
-}
-
-// Labels go into the first row where they clear the label before them.
-void draw_break_labels(cairo_t* cr, const PlotPicture& picture, const PlotLayout& layout) {
-  std::vector<double> row_ends(layout.label_rows, -1e9);
-  for (const PlotBreak& brk : picture.breaks) {
-    const std::string text = std::to_string(brk.number) + " " + brk.name;
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    const double x = crisp(brk.x) + TEXT_GAP;
-    std::size_t row = 0;
-    while (row + 1 < row_ends.size() && row_ends[row] > x) ++row;
-    row_ends[row] = x + extents.x_advance + TEXT_GAP;
-    cairo_move_to(cr, x, layout.labels.top + (static_cast<double>(row) + 1) * PLOT_LABEL_ROW_HEIGHT - 3);
-    cairo_show_text(cr, text.c_str());
-  }
 }
 
 void draw_breaks(cairo_t* cr, const PlotPicture& picture, const PlotLayout& layout) {
   set_colour(cr, PLOT_BREAK);
   for (const PlotBreak& brk : picture.breaks) vertical_line(cr, brk.x, layout.labels.top, layout.axis.top);
+}
+
+void draw_labels(cairo_t* cr, const PlotPicture& picture, const PlotLayout& layout) {
   cairo_save(cr);
   cairo_rectangle(cr, 0, layout.labels.top, picture.width, layout.labels.height);
   cairo_clip(cr);
-  draw_break_labels(cr, picture, layout);
+  LabelRows rows(layout);
+  set_colour(cr, PLOT_BREAK);
+  for (const PlotBreak& brk : picture.breaks) rows.place(cr, brk);
+  set_colour(cr, PLOT_DETECTED_BREAK);
+  for (const PlotBreak& brk : picture.detected_breaks) rows.place(cr, brk);
   cairo_restore(cr);
 }
 
@@ -145,6 +156,7 @@ void draw(cairo_t* cr, const PlotPicture& picture) {
   }
   draw_detected(cr, picture, layout);
   draw_breaks(cr, picture, layout);
+  draw_labels(cr, picture, layout);
   draw_axis(cr, picture, layout);
 }
 

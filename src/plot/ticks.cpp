@@ -5,10 +5,11 @@
 
 namespace {
 
-// Steps a reader counts in: frames, thirds and whole seconds, then the usual divisions of
-// minutes and hours; beyond these, doubled.
-constexpr std::uint64_t STEPS[] = {1,    5,     15,    25,    75,    150,    375,    750,    1125,
-                                   2250, 4500,  9000,  22500, 45000, 67500,  135000, 270000, 540000};
+// Steps a reader counts in: frames, fifths and whole seconds, then the usual divisions of
+// minutes and hours; beyond these, doubled. No 25 frames: labelled .25 and .50, a third of a
+// second would pass for a quarter.
+constexpr std::uint64_t STEPS[] = {1,    5,    15,    75,    150,   375,    750,    1125,  2250,
+                                   4500, 9000, 22500, 45000, 67500, 135000, 270000, 540000};
 constexpr std::uint64_t BLOCKS_PER_SECOND = 75;
 
 std::string label_of(std::uint64_t block, std::uint64_t step) {
