@@ -46,10 +46,10 @@ void ColumnReducer::feed(std::uint64_t first_frame, std::span<const std::uint8_t
 }
 
 std::vector<std::vector<GraphPoint>> ColumnReducer::finish() {
-  // A column narrower than a frame shows the frame at its place, which the next column holds.
-  for (std::uint32_t column = view_.width; column-- > 1;) {
-    if (view_.column_first(column - 1) != view_.column_first(column)) continue;
-    for (std::vector<GraphPoint>& lane : lanes_) lane[column - 1] = lane[column];
+  // A column in which no frame starts lies inside the frame that started before it.
+  for (std::uint32_t column = 1; column < view_.width; ++column) {
+    if (view_.column_first(column) != view_.column_first(column + std::uint64_t{1})) continue;
+    for (std::vector<GraphPoint>& lane : lanes_) lane[column] = lane[column - 1];
   }
   return std::move(lanes_);
 }

@@ -25,8 +25,9 @@ class ColumnReducer {
   // Takes whole frames of pcm, the first of them frame first_frame; frames outside the view
   // are passed over. Frames must come in ascending order.
   void feed(std::uint64_t first_frame, std::span<const std::uint8_t> pcm);
-  // The waveforms: one per channel, or one. A column narrower than a frame shows the frame at
-  // its place; a column the audio did not reach (it ended early) is {0, 0}.
+  // The waveforms: one per channel, or one. A column in which no frame starts (when columns are
+  // narrower than frames) shows the frame it lies in; a column the audio did not reach (it
+  // ended early) is {0, 0}.
   std::vector<std::vector<GraphPoint>> finish();
   // The largest magnitude of the samples' depth (127, 32767, 8388607; 0 for 4 bytes).
   std::int64_t full_scale() const;

@@ -9,12 +9,12 @@ namespace {
 constexpr double LOW_SPLIT_HZ = 200;
 constexpr double HIGH_SPLIT_HZ = 2000;
 // Windows a column is measured in when it is wider than WHOLE_COLUMN_WINDOWS windows, and
-// their length: 25 ms holds a few periods of the lowest band.
+// their length: 20 ms holds a few periods of the lowest band.
 constexpr std::uint64_t WINDOWS_PER_COLUMN = 4;
 constexpr std::uint64_t WHOLE_COLUMN_WINDOWS = 16;
-constexpr double WINDOW_SECONDS = 0.025;
-// The filters settle (to e^-12) within 10 ms at the low split.
-constexpr double WARM_UP_SECONDS = 0.01;
+constexpr double WINDOW_SECONDS = 0.02;
+// The low split's two one-poles settle to about 1 % within 5 ms.
+constexpr double WARM_UP_SECONDS = 0.005;
 
 float one_pole_alpha(double hz, std::uint32_t rate) {
   return static_cast<float>(1.0 - std::exp(-2.0 * std::numbers::pi * hz / rate));
@@ -22,6 +22,30 @@ float one_pole_alpha(double hz, std::uint32_t rate) {
 
 std::uint64_t frames_of(double seconds, std::uint32_t rate) {
   return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(seconds * rate));
+}
+
+// The sample's top byte, sign and all, then the bytes under it; 32-bit samples keep the 24
+// bits a float holds.
+template <int Bytes>
+std::int32_t decode(const std::uint8_t* p) {
+  if constexpr (Bytes == 1) {
+    return static_cast<std::int32_t>(p[0]) - 128;
+  } else if constexpr (Bytes == 2) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
+  } else if constexpr (Bytes == 3) {
+    return static_cast<std::int8_t>(p[2]) * 65536 + (p[1] << 8 | p[0]);
+  } else {
+    return static_cast<std::int8_t>(p[3]) * 65536 + (p[2] << 8 | p[1]);
+  }
+}
+
+template <int Bytes>
+void mix_frames(const std::uint8_t* data, std::uint64_t count, std::uint32_t channels, float scale, float* out) {
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::int64_t sum = 0;
+    for (std::uint32_t c = 0; c < channels; ++c, data += Bytes) sum += decode<Bytes>(data);
+    out[i] = static_cast<float>(sum) * scale;
+  }
 }
 
 }  // namespace
@@ -56,49 +80,59 @@ MoodAnalyser::Run MoodAnalyser::next_run(std::uint64_t frame) const {
   return next_run(next);
 }
 
-float MoodAnalyser::mixed_sample(const std::uint8_t* frame) const {
-  std::int64_t sum = 0;
-  const std::uint32_t bytes = layout_.bytes_per_sample;
-  for (std::uint32_t c = 0; c < layout_.channels; ++c, frame += bytes) {
-    if (bytes == 1) {
-      sum += static_cast<std::int32_t>(frame[0]) - 128;
-      continue;
-    }
-    // The sample's top byte, sign and all, then the bytes under it.
-    std::int32_t value = static_cast<std::int8_t>(frame[bytes - 1]);
-    for (std::uint32_t i = bytes - 1; i-- > 0;) value = value * 256 + frame[i];
-    // 32-bit samples keep the 24 bits a float holds.
-    sum += bytes == 4 ? value / 256 : value;
+void MoodAnalyser::mix(const std::uint8_t* data, std::uint64_t count) {
+  mixed_.resize(count);
+  switch (layout_.bytes_per_sample) {
+    case 1: return mix_frames<1>(data, count, layout_.channels, scale_, mixed_.data());
+    case 2: return mix_frames<2>(data, count, layout_.channels, scale_, mixed_.data());
+    case 3: return mix_frames<3>(data, count, layout_.channels, scale_, mixed_.data());
+    default: return mix_frames<4>(data, count, layout_.channels, scale_, mixed_.data());
   }
-  return static_cast<float>(sum) * scale_;
+}
+
+// Runs the filters over samples, adding the bands' energies to *into unless it is null.
+void MoodAnalyser::filter(std::span<const float> samples, BandEnergies* into) {
+  Filters f = filters_;
+  double low = 0, middle = 0, high = 0;
+  for (const float x : samples) {
+    f.low1 += low_alpha_ * (x - f.low1);
+    f.low2 += low_alpha_ * (f.low1 - f.low2);
+    f.high1 += high_alpha_ * (x - f.high1);
+    f.high2 += high_alpha_ * (f.high1 - f.high2);
+    const float middle_band = f.high2 - f.low2;
+    const float high_band = x - f.high2;
+    low += f.low2 * f.low2;
+    middle += middle_band * middle_band;
+    high += high_band * high_band;
+  }
+  filters_ = f;
+  if (into == nullptr) return;
+  into->low += low;
+  into->middle += middle;
+  into->high += high;
+  into->frames += samples.size();
+}
+
+void MoodAnalyser::measure(std::uint64_t frame, const std::uint8_t* data, std::uint64_t count) {
+  mix(data, count);
+  const std::span<const float> samples(mixed_);
+  std::uint64_t done = 0;
+  if (frame < run_.counted) {
+    done = std::min(count, run_.counted - frame);
+    filter(samples.first(done), nullptr);
+  }
+  while (done < count) {
+    const std::uint32_t column = view_.column_of(frame + done);
+    const std::uint64_t until = std::min(count, view_.column_first(column + std::uint64_t{1}) - frame);
+    filter(samples.subspan(done, until - done), &columns_[column]);
+    done = until;
+  }
 }
 
 void MoodAnalyser::start_run(float first_sample) {
   // Started at the signal's value, the low-passes add no step of their own to the high band.
-  low1_ = low2_ = high1_ = high2_ = first_sample;
+  filters_ = {first_sample, first_sample, first_sample, first_sample};
   in_run_ = true;
-}
-
-void MoodAnalyser::measure(std::uint64_t frame, const std::uint8_t* data, std::uint64_t count) {
-  const std::uint64_t frame_bytes = layout_.frame_bytes();
-  std::uint32_t column = view_.column_of(std::max(frame, run_.counted));
-  std::uint64_t column_end = view_.column_first(column + std::uint64_t{1});
-  for (std::uint64_t i = 0; i < count; ++i, ++frame, data += frame_bytes) {
-    const float x = mixed_sample(data);
-    low1_ += low_alpha_ * (x - low1_);
-    low2_ += low_alpha_ * (low1_ - low2_);
-    high1_ += high_alpha_ * (x - high1_);
-    high2_ += high_alpha_ * (high1_ - high2_);
-    if (frame < run_.counted) continue;
-    while (frame >= column_end) column_end = view_.column_first(++column + std::uint64_t{1});
-    BandEnergies& energies = columns_[column];
-    const float middle = high2_ - low2_;
-    const float high = x - high2_;
-    energies.low += low2_ * low2_;
-    energies.middle += middle * middle;
-    energies.high += high * high;
-    ++energies.frames;
-  }
 }
 
 void MoodAnalyser::feed(std::uint64_t first_frame, std::span<const std::uint8_t> pcm) {
@@ -114,7 +148,10 @@ void MoodAnalyser::feed(std::uint64_t first_frame, std::span<const std::uint8_t>
       frame = std::max(frame, run_.begin);
     }
     const std::uint8_t* data = pcm.data() + (frame - first_frame) * frame_bytes;
-    if (!in_run_) start_run(mixed_sample(data));
+    if (!in_run_) {
+      mix(data, 1);
+      start_run(mixed_.front());
+    }
     const std::uint64_t until = std::min(last, run_.end);
     measure(frame, data, until - frame);
     frame = until;

@@ -34,8 +34,13 @@ class MoodAnalyser {
     std::uint64_t counted = 0;  // energies count from here
     std::uint64_t end = 0;
   };
+  struct Filters {
+    float low1 = 0, low2 = 0, high1 = 0, high2 = 0;
+  };
   Run next_run(std::uint64_t frame) const;
-  float mixed_sample(const std::uint8_t* frame) const;
+  // Mixes count frames from data into mixed_.
+  void mix(const std::uint8_t* data, std::uint64_t count);
+  void filter(std::span<const float> samples, BandEnergies* into);
   void start_run(float first_sample);
   void measure(std::uint64_t frame, const std::uint8_t* data, std::uint64_t count);
 
@@ -49,6 +54,7 @@ class MoodAnalyser {
   float scale_;
   Run run_;
   bool in_run_ = false;
-  float low1_ = 0, low2_ = 0, high1_ = 0, high2_ = 0;
+  Filters filters_;
+  std::vector<float> mixed_;  // the frames being measured, mixed to one signal
   std::vector<BandEnergies> columns_;
 };

@@ -10,8 +10,8 @@ struct PlotView {
   std::uint32_t width = 1;  // columns, not 0
 
   std::uint64_t frames() const { return end - first; }
-  // The first frame of column c (c == width gives end). A column narrower than a frame has
-  // none: its first frame is the next column's.
+  // The first frame of column c (c == width gives end). A column narrower than a frame may
+  // have none: its first frame is then the next column's.
   std::uint64_t column_first(std::uint64_t column) const;
   // The column that holds frame, which must lie in [first, end).
   std::uint32_t column_of(std::uint64_t frame) const;
