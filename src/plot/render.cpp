@@ -154,8 +154,9 @@ void draw(cairo_t* cr, const PlotPicture& picture) {
   for (const PlotSpan& track : picture.skipped_tracks) {
     shade(cr, layout, track, PLOT_BACKGROUND, SKIPPED_SHADE_ALPHA);
   }
-  draw_detected(cr, picture, layout);
+  // Dashes over the list's lines: where detect agrees with the list, both show.
   draw_breaks(cr, picture, layout);
+  draw_detected(cr, picture, layout);
   draw_labels(cr, picture, layout);
   draw_axis(cr, picture, layout);
 }
