@@ -197,7 +197,7 @@ std::optional<int> choose_view(const char* program, const PlotRequest& request, 
   view.first = request.from ? format_block_sample(*request.from, rate) : 0;
   view.end = request.to ? std::min(format_block_sample(*request.to, rate), audio.frames) : audio.frames;
   // An empty recording still gets its picture: a frame wide, and empty.
-  if (audio.frames == 0) view.end = view.first + 1;
+  if (audio.frames == 0 && view.first == 0) view.end = 1;
   if (view.first >= view.end) {
     return refuse(program, "--from lies beyond the end of the recording (" +
                                format_time_code(format_block_count(audio.frames, rate) - 1, false) + ")");

@@ -4,6 +4,21 @@
 
 #include "document/analysis.h"
 
+namespace {
+
+// The analysis scans 8 to 24 bits; a 32-bit sample is drawn by its upper 24 bits.
+GraphPoint extremes_of_32_bits(std::span<const std::uint8_t> frames, std::size_t from, std::size_t step) {
+  GraphPoint point;
+  for (std::size_t p = from; p + 4 <= frames.size(); p += step) {
+    const std::int32_t sample = static_cast<std::int8_t>(frames[p + 3]) * 65536 + (frames[p + 2] << 8 | frames[p + 1]);
+    point.min = std::min(point.min, sample);
+    point.max = std::max(point.max, sample);
+  }
+  return point;
+}
+
+}  // namespace
+
 ColumnReducer::ColumnReducer(const PlotView& view, const PcmLayout& layout, bool each_channel)
     : view_(view),
       layout_(layout),
@@ -13,8 +28,7 @@ std::int64_t ColumnReducer::full_scale() const {
   switch (layout_.bytes_per_sample) {
     case 1: return 127;
     case 2: return 32767;
-    case 3: return 8388607;
-    default: return 0;
+    default: return 8388607;
   }
 }
 
@@ -22,10 +36,10 @@ void ColumnReducer::add(std::uint32_t column, std::span<const std::uint8_t> fram
   const std::uint32_t bits = layout_.bytes_per_sample * 8;
   for (std::size_t lane = 0; lane < lanes_.size(); ++lane) {
     // All channels together are one channel of single samples to the block scan.
-    const GraphPoint point =
-        lanes_.size() == 1
-            ? analysis_block_extremes(frames, bits, 1)
-            : analysis_block_extremes(frames.subspan(lane * layout_.bytes_per_sample), bits, layout_.channels);
+    const std::size_t from = lanes_.size() == 1 ? 0 : lane * layout_.bytes_per_sample;
+    const std::uint32_t step = lanes_.size() == 1 ? 1 : layout_.channels;
+    const GraphPoint point = bits == 32 ? extremes_of_32_bits(frames, from, std::size_t{4} * step)
+                                        : analysis_block_extremes(frames.subspan(from), bits, step);
     GraphPoint& kept = lanes_[lane][column];
     kept.min = std::min(kept.min, point.min);
     kept.max = std::max(kept.max, point.max);

@@ -29,7 +29,8 @@ class ColumnReducer {
   // narrower than frames) shows the frame it lies in; a column the audio did not reach (it
   // ended early) is {0, 0}.
   std::vector<std::vector<GraphPoint>> finish();
-  // The largest magnitude of the samples' depth (127, 32767, 8388607; 0 for 4 bytes).
+  // The largest magnitude of the samples' depth (127, 32767, 8388607; 32-bit samples are
+  // measured by their upper 24 bits).
   std::int64_t full_scale() const;
 
  private:

@@ -89,8 +89,29 @@ TEST(ColumnReducer, FramesOutsideTheViewAndColumnsTheAudioDidNotReachStayOut) {
   expect_columns(reducer.finish()[0], {{-90, 900}, {-110, 1100}, {0, 0}, {0, 0}});
 }
 
+TEST(ColumnReducer, EveryDepthFromEightTo32Bits) {
+  // Two mono frames of each depth: the unsigned 8-bit 0x00 and 0xFF are -128 and 127; 32-bit
+  // samples count by their upper 24 bits.
+  const struct {
+    std::uint32_t bytes;
+    Pcm pcm;
+    Extremes extremes;
+  } cases[] = {{1, {0x00, 0xFF}, {-128, 127}},
+               {2, {0x00, 0x80, 0xFF, 0x7F}, {-32768, 32767}},
+               {3, {0x00, 0x00, 0x80, 0x34, 0x12, 0x00}, {-8388608, 4660}},
+               {4, {0xFF, 0x00, 0x00, 0x80, 0x00, 0x00, 0x01, 0x00}, {-8388608, 256}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    for (const bool each : {false, true}) {
+      ColumnReducer reducer({0, 2, 1}, {1, c.bytes}, each);
+      reducer.feed(0, c.pcm);
+      expect_columns(reducer.finish().at(0), {c.extremes});
+    }
+  }
+}
+
 TEST(ColumnReducer, FullScaleOfEachDepth) {
-  const std::pair<std::uint32_t, std::int64_t> cases[] = {{1, 127}, {2, 32767}, {3, 8388607}};
+  const std::pair<std::uint32_t, std::int64_t> cases[] = {{1, 127}, {2, 32767}, {3, 8388607}, {4, 8388607}};
   for (const auto& [bytes, full] : cases) {
     EXPECT_EQ(ColumnReducer({0, 1, 1}, {1, bytes}, false).full_scale(), full);
   }
