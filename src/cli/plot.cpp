@@ -225,7 +225,9 @@ int write_image(const PlotRequest& request, const PlotPicture& picture) {
   std::optional<TemporaryOutput> output = TemporaryOutput::create(request.image_path);
   if (!output) return EXIT_STATUS_AUDIO_UNREADABLE;
   ErrorText error;
-  if (!plot_write_image(picture, request.format, output->file(), &error)) {
+  const bool drawn = plot_write_image(picture, request.format, output->file(), &error);
+  plot_release_fonts();
+  if (!drawn) {
     std::fprintf(stderr, "Could not write %s: %s\n", request.image_path.c_str(), error.value_or("").c_str());
     return EXIT_STATUS_AUDIO_UNREADABLE;
   }
@@ -242,7 +244,8 @@ PlotPicture make_picture(const PlotRequest& request, const PlotView& view, std::
   picture.height = static_cast<std::uint32_t>(request.height);
   picture.waveforms = std::move(pass.waveforms);
   picture.full_scale = pass.full_scale;
-  if (!pass.mood.empty()) picture.colours = mood_colours(pass.mood);
+  const double frames_per_column = static_cast<double>(view.frames()) / view.width;
+  if (!pass.mood.empty()) picture.colours = mood_colours(pass.mood, mood_neighbours(frames_per_column, rate));
   plot_mark_ticks(picture, view, rate, MIN_TICK_PIXELS);
   if (pass.envelope) plot_mark_detection(picture, view, rate, detect_breaks(*pass.envelope, DetectSettings{}));
   return picture;

@@ -20,8 +20,8 @@ struct PlotLayout {
   std::size_t label_rows = 0;
 };
 
-inline constexpr double PLOT_LABEL_ROW_HEIGHT = 14;
-inline constexpr double PLOT_AXIS_HEIGHT = 22;
+inline constexpr double PLOT_LABEL_ROW_HEIGHT = 15;
+inline constexpr double PLOT_AXIS_HEIGHT = 24;
 inline constexpr double PLOT_BAND_GAP = 6;
 // The smallest picture with room for labels, axis and a waveform of a few pixels per channel.
 inline constexpr std::uint32_t PLOT_MIN_SIZE = 100;

@@ -25,7 +25,7 @@ constexpr Rgb AXIS_TEXT{0.8, 0.8, 0.82};
 constexpr Rgb GAP_SHADE{0.3, 0.8, 1.0};
 constexpr double GAP_SHADE_ALPHA = 0.2;
 constexpr double SKIPPED_SHADE_ALPHA = 0.65;
-constexpr double FONT_SIZE = 11;
+constexpr double FONT_SIZE = 12;
 constexpr double TICK_LENGTH = 5;
 constexpr double TEXT_GAP = 3;
 
@@ -142,7 +142,9 @@ void draw_axis(cairo_t* cr, const PlotPicture& picture, const PlotLayout& layout
 void draw(cairo_t* cr, const PlotPicture& picture) {
   const bool labels = !picture.breaks.empty() || !picture.detected_breaks.empty();
   const PlotLayout layout = plot_layout(picture.height, picture.waveforms.size(), labels);
-  cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  // cairo's own font: the same letters on every machine, and no font library's caches that
+  // outlive the process's last picture.
+  cairo_select_font_face(cr, "@cairo:sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, FONT_SIZE);
   cairo_set_line_width(cr, 1);
   set_colour(cr, PLOT_BACKGROUND);
@@ -197,3 +199,5 @@ bool plot_write_image(const PlotPicture& picture, PlotImageFormat format, std::F
   cairo_surface_finish(surface.get());
   return !failed(cairo_surface_status(surface.get()), error);
 }
+
+void plot_release_fonts() { cairo_debug_reset_static_data(); }

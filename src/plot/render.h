@@ -18,3 +18,7 @@ inline constexpr Rgb PLOT_DETECTED_BREAK{0.95, 0.35, 0.85};
 // Writes the picture to out (not closed); false with the reason in *error when cairo could
 // not draw or write it.
 bool plot_write_image(const PlotPicture& picture, PlotImageFormat format, std::FILE* out, ErrorText* error);
+
+// Has cairo let go of the fonts it keeps for the whole process, so that a leak checker finds
+// none at exit. Only when no cairo object is left: after the last picture.
+void plot_release_fonts();

@@ -71,4 +71,27 @@ TEST(MoodColours, TheBalanceOfTheBandsAgainstTheirUsualLevels) {
   }
 }
 
+TEST(MoodColours, NarrowColumnsTakeTheirNeighboursIn) {
+  const std::vector<BandEnergies> columns = {energies(1, 0, 0), energies(0, 0, 1), energies(1, 0, 0),
+                                             energies(0, 0, 1)};
+  // Alone, each column is its own band; with three neighbours each way, every column holds all four.
+  const Rgb red{1, 0, 0}, blue{0, 0, 1}, both{1, 0, 1};
+  const std::pair<std::size_t, std::vector<Rgb>> cases[] = {{0, {red, blue, red, blue}}, {3, {both, both, both, both}}};
+  for (const auto& [neighbours, expected] : cases) {
+    SCOPED_TRACE(neighbours);
+    const std::vector<Rgb> colours = mood_colours(columns, neighbours);
+    ASSERT_EQ(colours.size(), expected.size());
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+      EXPECT_DOUBLE_EQ(colours[i].red, expected[i].red);
+      EXPECT_DOUBLE_EQ(colours[i].green, expected[i].green);
+      EXPECT_DOUBLE_EQ(colours[i].blue, expected[i].blue);
+    }
+  }
+  // 10 ms at 44.1 kHz are 441 frames: columns of 10 frames need 22 on either side.
+  EXPECT_EQ(mood_neighbours(10, 44100), 22u);
+  EXPECT_EQ(mood_neighbours(220.5, 44100), 1u);
+  EXPECT_EQ(mood_neighbours(441, 44100), 0u);
+  EXPECT_EQ(mood_neighbours(99225, 44100), 0u);
+}
+
 }  // namespace
