@@ -7,6 +7,7 @@
 
 #include "io/file_copy.h"
 #include "formats/flac/flac_encoder.h"
+#include "formats/flac/flac_frame_copy.h"
 #include "formats/tags/id3v2_size.h"
 #include "io/read_at.h"
 
@@ -167,6 +168,7 @@ bool read_stream(FlacAudioFile& file, ErrorText* error) {
   }
   file.vorbis_comment = probe->take_vorbis_comment();
   file.pictures = probe->take_pictures();
+  file.has_seek_table = probe->has_seek_table();
   return true;
 }
 
@@ -281,7 +283,8 @@ const FormatModule* flac_module() {
                                       .read_data = flac_read_data,
                                       .write_range = flac_write_range,
                                       .carries_tags = true,
-                                      .concurrent_writes = PARALLEL_TRACKS};
+                                      .concurrent_writes = PARALLEL_TRACKS,
+                                      .copies_frames = true};
   return &module;
 }
 
@@ -322,7 +325,9 @@ int flac_write_range(AudioFile& base, const TrackRequest& request) {
   const std::uint64_t stop =
       request.end == 0 ? file.total_samples : std::min(request.end / frame, file.total_samples);
   const FlacTrack track{first, std::max(first, stop)};
-  if (flac_write_track(file, request, track) != 0) return -1;
+  const int written = request.frame_copy ? flac_copy_track(file, request, track)
+                                         : flac_write_track(file, request, track);
+  if (written != 0) return -1;
   if (!format_flush_track(request)) return -1;
   progress_report(request.progress, request.user_data, 1.0);
   return 0;
