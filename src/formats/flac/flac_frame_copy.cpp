@@ -128,13 +128,16 @@ class TrackSignature {
   }
 
  private:
+  // A channel at a time: the loop over its samples is the one the compiler makes fast.
   template <unsigned Bytes>
   void lay_out(const FlacFrame& frame, std::uint32_t count) {
-    std::uint8_t* out = buffer_.data();
-    for (std::uint32_t i = 0; i < count; ++i) {
-      for (unsigned c = 0; c < channels_; ++c) {
-        const auto value = static_cast<std::uint32_t>(frame.channels[c][i]);
-        for (unsigned b = 0; b < Bytes; ++b) *out++ = static_cast<std::uint8_t>(value >> (8 * b));
+    const std::size_t stride = static_cast<std::size_t>(channels_) * Bytes;
+    for (unsigned c = 0; c < channels_; ++c) {
+      const FLAC__int32* samples = frame.channels[c];
+      std::uint8_t* out = buffer_.data() + c * Bytes;
+      for (std::uint32_t i = 0; i < count; ++i, out += stride) {
+        const auto value = static_cast<std::uint32_t>(samples[i]);
+        for (unsigned b = 0; b < Bytes; ++b) out[b] = static_cast<std::uint8_t>(value >> (8 * b));
       }
     }
   }
@@ -143,6 +146,38 @@ class TrackSignature {
   unsigned channels_;
   unsigned bytes_;
   std::vector<std::uint8_t> buffer_;
+};
+
+// The source's bytes of the frames to copy, read a stretch at a time: the frames come in order.
+class SourceWindow {
+ public:
+  SourceWindow(int fd, std::uint64_t stream_start) : fd_(fd), stream_start_(stream_start) {}
+
+  // Bytes [from, to) of the stream, valid until the next call; empty after a read error,
+  // with the reason.
+  std::span<const std::uint8_t> bytes(std::uint64_t from, std::uint64_t to, std::string& reason) {
+    if (from < start_ || to > start_ + filled_) {
+      bytes_.resize(static_cast<std::size_t>(std::max<std::uint64_t>(to - from, STRETCH)));
+      const std::int64_t got = read_at(fd_, bytes_, stream_start_ + from);
+      start_ = from;
+      filled_ = got < 0 ? 0 : static_cast<std::uint64_t>(got);
+      if (to > start_ + filled_) {
+        reason = std::string("read error: ") + g_strerror(got < 0 ? errno : EIO);
+        return {};
+      }
+    }
+    return std::span<const std::uint8_t>(bytes_).subspan(static_cast<std::size_t>(from - start_),
+                                                         static_cast<std::size_t>(to - from));
+  }
+
+ private:
+  static constexpr std::uint64_t STRETCH = 1 << 20;
+
+  int fd_;
+  std::uint64_t stream_start_;
+  std::vector<std::uint8_t> bytes_;
+  std::uint64_t start_ = 0;
+  std::uint64_t filled_ = 0;
 };
 
 // The track's frames as they are written, and what STREAMINFO and the seek table say of them.
@@ -214,6 +249,7 @@ class CopyWalk {
   CopyWalk(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track, FrameSink& sink)
       : file_(file), request_(request), track_(track), sink_(sink),
         signature_(file.stream_info.channels, file.stream_info.bits_per_sample),
+        source_(fileno(file.fp.get()), file.stream_start),
         next_sample_(track.first_sample) {}
 
   // Sets the decoder to the track's first sample and learns where the first frame to copy
@@ -285,13 +321,9 @@ class CopyWalk {
   }
 
   bool copy(std::uint64_t from, std::uint64_t to, std::uint32_t count) {
-    source_.resize(static_cast<std::size_t>(to - from));
-    const std::int64_t got = read_at(fileno(file_.fp.get()), source_, source_offset(from));
-    if (got != static_cast<std::int64_t>(source_.size())) {
-      reason_ = std::string("read error: ") + g_strerror(got < 0 ? errno : EIO);
-      return false;
-    }
-    if (!flac_rewrite_frame(source_, sink_.sample(), frame_)) {
+    const std::span<const std::uint8_t> source = source_.bytes(from, to, reason_);
+    if (source.empty()) return false;
+    if (!flac_rewrite_frame(source, sink_.sample(), frame_)) {
       reason_ = "no frame header at byte " + std::to_string(source_offset(from)) + " where the decoder found one";
       return false;
     }
@@ -335,10 +367,10 @@ class CopyWalk {
   FlacTrack track_;
   FrameSink& sink_;
   TrackSignature signature_;
+  SourceWindow source_;
   PendingPiece pending_;
   std::uint64_t next_sample_;
   std::uint64_t next_byte_ = 0;  // where the next frame begins, from the start of the stream
-  std::vector<std::uint8_t> source_;
   std::vector<std::uint8_t> encoded_;
   std::vector<std::uint8_t> frame_;
   double reported_ = 0.0;
