@@ -6,7 +6,8 @@
 # the Ogg cutter on 6 and 60 minutes.
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
-# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav analyze_mp3 merge gen)
+# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac split_flac_framecopy analyze_wav
+# analyze_mp3 merge gen)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -122,6 +123,10 @@ time_split_flac_flac() { fresh; wall flac_tracks "$flac_file" "$out"; }
 time_split_flac_shnsplit() {
   fresh; wall shnsplit -q -O always -P none -o flac -d "$out" -f "$points" "$flac_file"
 }
+time_split_flac_framecopy_tfold() { fresh; wall "$tfold" split --frame-copy "$flac_file" "$list" "$out"; }
+time_split_flac_framecopy_flacd() { time_split_flac_flacd; }
+time_split_flac_framecopy_flac() { time_split_flac_flac; }
+time_split_flac_framecopy_shnsplit() { time_split_flac_shnsplit; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -133,8 +138,8 @@ time_merge_sox() { fresh; wall sox "$wav" "$wav6" "$out/merged.wav"; }
 time_gen_tfold() { fresh; wall in_out "$tfold" gen; }
 time_gen_cp() { fresh; wall cp "$gen_src"/*.wav "$out/"; }
 
-jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav
-  analyze_mp3 merge gen)
+jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac
+  split_flac_framecopy analyze_wav analyze_mp3 merge gen)
 [ $# -le 1 ] || jobs=("${@:2}")
 peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
@@ -146,17 +151,21 @@ label[split_mp3vbr]="split MP3 VBR (-V 2), 60 min → 20 tracks"
 label[split_ogg]="split Ogg Vorbis q4, 60 min → 20 tracks"
 label[cut_ogg]="Ogg cutter alone (write_range), 60 min → 20 tracks"
 label[split_flac]="split FLAC (level 5), 60 min → 20 tracks"
+label[split_flac_framecopy]="split --frame-copy FLAC (level 5), 60 min → 20 tracks"
 label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
 label[gen]="gen (8 example WAVs)"
 baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [split_flac]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp)
+  [cut_ogg]=cp [split_flac]=flacd [split_flac_framecopy]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123
+  [merge]=cp [gen]=cp)
 baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [split_flac]="flac -d" [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
+  [cut_ogg]=cp [split_flac]="flac -d" [split_flac_framecopy]="flac -d" [analyze_wav]=cat
+  [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp)
 declare -A tool_of=([flacd]=flac)  # contenders that are one of a tool's uses
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
   [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [split_flac]="flac shnsplit"
+  [split_flac_framecopy]="flac shnsplit"
   [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="")
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
@@ -183,6 +192,15 @@ for k in $(seq 0 $((tracks - 1))); do
              "$out/track$(printf %02d $((k + 1))).flac") \
          <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$out/peer/$k.flac") ||
     { echo "FLAC track $((k + 1)) of tfold decodes differently from the flac tool's cut" >&2; exit 1; }
+done
+# So must the tracks of copied frames, which must also pass their own MD5 check.
+mkdir -p "$out/copy"
+"$tfold" split --frame-copy "$flac_file" "$list" "$out/copy" </dev/null >/dev/null 2>&1
+for k in $(seq 0 $((tracks - 1))); do
+  track="$out/copy/track$(printf %02d $((k + 1))).flac"
+  flac -s -t "$track" && cmp -s <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$track") \
+    <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$out/peer/$k.flac") ||
+    { echo "FLAC track $((k + 1)) of tfold split --frame-copy fails its test or decodes differently" >&2; exit 1; }
 done
 [ -n "$(bench_analysis_seconds "$wav6")" ] ||
   { echo "tfold analyze printed no timing line" >&2; exit 1; }
@@ -238,9 +256,9 @@ done
 
 # Memory stays flat with the length: a 60-minute split needs what a 6-minute one does.
 if [ -x /usr/bin/time ]; then
-  peak_rss() {  # peak_rss AUDIO LIST: KiB
+  peak_rss() {  # peak_rss AUDIO LIST [OPTION...]: KiB
     fresh
-    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" split "$1" "$2" "$out" </dev/null >/dev/null 2>&1
+    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" split "${@:3}" "$1" "$2" "$out" </dev/null >/dev/null 2>&1
     cat "$cache/rss.txt"
   }
   echo
@@ -250,6 +268,8 @@ if [ -x /usr/bin/time ]; then
     "$(peak_rss "$mp3" "$list")"
   printf ' 6-min FLAC %d KiB, 60-min FLAC %d KiB.\n' "$(peak_rss "$flac6" "$list6")" \
     "$(peak_rss "$flac_file" "$list")"
+  printf 'Peak RSS of tfold split --frame-copy into 20 tracks: 6-min FLAC %d KiB, 60-min FLAC %d KiB.\n' \
+    "$(peak_rss "$flac6" "$list6" --frame-copy)" "$(peak_rss "$flac_file" "$list" --frame-copy)"
   cutter_rss() {  # cutter_rss OGG: KiB
     fresh
     /usr/bin/time -f '%M' -o "$cache/rss.txt" "$cut_driver" "$1" "$out" $tracks >/dev/null 2>&1

@@ -264,6 +264,51 @@ TEST(SplitFlacFrameCopy, TracksKeepTheSourcesTagsAndPicture) {
   }
 }
 
+// The signature covers samples as STREAMINFO lays them out at every depth (8-bit signed, 32
+// bits, six channels of 24); streams behind an ID3v2 tag, under another name or without a
+// stated length have their frames where the decoder finds them.
+TEST(SplitFlacFrameCopy, DepthsChannelsAndDisguisedStreamsCopyExactly) {
+  const struct {
+    const char* source;
+    const char* wav;
+    unsigned frame_bytes;
+    std::uint64_t second_track, end;  // in samples
+  } cases[] = {
+      {"flac_mono8bit.flac", "flac_mono8bit.wav", 1, 8820, 22050},
+      {"flac_mono32.flac", "flac_mono32.wav", 4, 17640, 44100},
+      {"flac_6ch24.flac", "flac_6ch24.wav", 18, 19200, 48000},
+      {"flac_id3.flac", "flac_mono48.wav", 2, 19200, 480000},
+      {"flac_named.wav", "flac_mono48.wav", 2, 19200, 480000},
+      {"flac_unknown_length.flac", "flac_mono48.wav", 2, 19200, 480000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    Tfold tfold;
+    TempDir scratch;
+    fs::create_directory(tfold.dir() / "tracks");
+    write_text(tfold / "breaks.txt", "0=a\n30=b\n");
+    const RunResult r = tfold.run({"split", "--frame-copy", fixture(c.source).string(), "breaks.txt", "tracks"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string extension = fs::path(c.source).extension();
+    const Bytes source_pcm = wav_samples(c.wav);
+    const bool eight_bits = c.frame_bytes == 1;
+    const std::uint64_t bounds[] = {0, c.second_track, c.end};
+    for (std::size_t k = 0; k < 2; ++k) {
+      const std::string track = (tfold.dir() / "tracks" / ((k == 0 ? "a" : "b") + extension)).string();
+      SCOPED_TRACE(track);
+      EXPECT_EQ(run_tool({"flac", "-t", "-s", track}).status, 0);
+      const Bytes expected = slice(source_pcm, bounds[k] * c.frame_bytes, (bounds[k + 1] - bounds[k]) * c.frame_bytes);
+      // flac hands out 8-bit samples signed, WAV keeps them unsigned.
+      Bytes decoded = flac_decoded(track, scratch);
+      if (eight_bits) {
+        for (std::uint8_t& sample : decoded) sample ^= 0x80;
+      }
+      EXPECT_TRUE(decoded == expected);
+    }
+  }
+}
+
 // A head of 12 samples (block 47 begins 12 samples before frame 6 of 4608-sample blocks)
 // joins that frame, 4620 samples, more than the streamable subset allows at 44.1 kHz: two
 // frames of 2310 then.

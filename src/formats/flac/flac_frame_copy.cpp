@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -438,27 +439,40 @@ bool rewrite_header(std::FILE* out, off_t base, const FlacTrackHeader& header, s
   return true;
 }
 
+// Why the track cannot be written from file at all, or nullopt.
+std::optional<std::string> refusal(const FlacAudioFile& file, FlacTrack track) {
+  if (file.md5_mismatch) return MD5_MISMATCH;
+  if (track.end_sample <= file.total_samples && track.first_sample <= track.end_sample) return std::nullopt;
+  return "samples " + std::to_string(track.first_sample) + " to " + std::to_string(track.end_sample) +
+         " lie beyond the end";
+}
+
+// Lays out the track's header and writes it where the track begins, at *base. false with a reason.
+bool begin_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track,
+                 FlacTrackHeader& header, off_t& base, std::string& reason) {
+  base = ftello(request.out);
+  if (base < 0) {
+    reason = write_error(errno);
+    return false;
+  }
+  if (!header.build(file, track.end_sample - track.first_sample, request.tags, reason)) return false;
+  const std::vector<std::uint8_t>& bytes = header.bytes();
+  if (std::fwrite(bytes.data(), 1, bytes.size(), request.out) == bytes.size()) return true;
+  reason = write_error(errno);
+  return false;
+}
+
 }  // namespace
 
 int flac_copy_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track) {
   // An empty track has no frame to copy.
   if (track.first_sample == track.end_sample) return flac_write_track(file, request, track);
   progress_report(request.progress, request.user_data, 0.0);
-  if (file.md5_mismatch) return fail_track(file, request, MD5_MISMATCH);
-  if (track.end_sample > file.total_samples || track.first_sample > track.end_sample) {
-    return fail_track(file, request, "samples " + std::to_string(track.first_sample) + " to " +
-                                         std::to_string(track.end_sample) + " lie beyond the end");
-  }
+  if (const std::optional<std::string> reason = refusal(file, track)) return fail_track(file, request, *reason);
   FlacTrackHeader header;
+  off_t base = 0;
   std::string reason;
-  const off_t base = ftello(request.out);
-  if (base < 0) return fail_track(file, request, write_error(errno));
-  if (!header.build(file, track.end_sample - track.first_sample, request.tags, reason)) {
-    return fail_track(file, request, reason);
-  }
-  if (std::fwrite(header.bytes().data(), 1, header.bytes().size(), request.out) != header.bytes().size()) {
-    return fail_track(file, request, write_error(errno));
-  }
+  if (!begin_track(file, request, track, header, base, reason)) return fail_track(file, request, reason);
   FrameSink sink(request.out, header.seek_targets());
   CopyWalk walk(file, request, track, sink);
   FlacDecoder decoder(fileno(file.fp.get()), file.stream_start, static_cast<std::uint64_t>(file.file_size));
