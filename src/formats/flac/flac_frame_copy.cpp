@@ -188,10 +188,8 @@ class FrameSink {
       : out_(out), seek_targets_(seek_targets) {}
 
   bool write(std::span<const std::uint8_t> frame, std::uint32_t count, std::string& reason) {
-    if (std::fwrite(frame.data(), 1, frame.size(), out_) != frame.size()) {
-      reason = write_error(errno);
-      return false;
-    }
+    held_.insert(held_.end(), frame.begin(), frame.end());
+    if (held_.size() >= HELD_BYTES && !flush(reason)) return false;
     aim_seek_points(count);
     const auto size = static_cast<std::uint32_t>(frame.size());
     min_frame_ = frames_ == 0 ? size : std::min(min_frame_, size);
@@ -204,6 +202,14 @@ class FrameSink {
     offset_ += frame.size();
     ++frames_;
     return true;
+  }
+
+  // Writes the frames held back. false with a reason.
+  bool flush(std::string& reason) {
+    const bool written = std::fwrite(held_.data(), 1, held_.size(), out_) == held_.size();
+    if (!written) reason = write_error(errno);
+    held_.clear();
+    return written;
   }
 
   // The first sample of the next frame.
@@ -229,7 +235,11 @@ class FrameSink {
     }
   }
 
+  // Frames are a few kilobytes each: written one by one, each would cost a system call.
+  static constexpr std::size_t HELD_BYTES = 1 << 20;
+
   std::FILE* out_;
+  std::vector<std::uint8_t> held_;
   const std::vector<std::uint64_t>& seek_targets_;
   std::size_t next_target_ = 0;
   std::vector<FLAC__StreamMetadata_SeekPoint> points_;
@@ -297,8 +307,8 @@ class CopyWalk {
     return true;
   }
 
-  // Encodes what is left. false with a reason.
-  bool finish() { return flush(); }
+  // Encodes what is left and writes every frame. false with a reason.
+  bool finish() { return flush() && sink_.flush(reason_); }
 
   bool done() const { return next_sample_ >= track_.end_sample; }
   std::uint64_t next_sample() const { return next_sample_; }
