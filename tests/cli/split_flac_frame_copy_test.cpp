@@ -309,6 +309,30 @@ TEST(SplitFlacFrameCopy, DepthsChannelsAndDisguisedStreamsCopyExactly) {
   }
 }
 
+// A track of copied frames is a variable-blocksize stream whose frames give their first
+// sample: split again, its pieces join to the same samples.
+TEST(SplitFlacFrameCopy, AVariableBlocksizeSourceSplitsAgainExactly) {
+  Tfold tfold;
+  TempDir scratch;
+  fs::create_directory(tfold.dir() / "first");
+  fs::create_directory(tfold.dir() / "again");
+  write_text(tfold / "first.txt", "0=a\n37=middle\n");
+  write_text(tfold / "again.txt", "0=x\n1=y\n101=z\n");
+  ASSERT_EQ(tfold.run({"split", "--frame-copy", fixture("flac_stereo96_24.flac").string(), "first.txt", "first"}).status, 0);
+  const std::string middle = (tfold.dir() / "first" / "middle.flac").string();
+  const RunResult r = tfold.run({"split", "--frame-copy", middle, "again.txt", "again"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Bytes source_pcm = wav_samples("flac_stereo96_24.wav");
+  const std::uint64_t bounds[] = {37 * 1280, 38 * 1280, 138 * 1280, 960000};
+  const char* const names[] = {"x.flac", "y.flac", "z.flac"};
+  for (std::size_t k = 0; k < 3; ++k) {
+    const std::string track = (tfold.dir() / "again" / names[k]).string();
+    SCOPED_TRACE(track);
+    EXPECT_EQ(run_tool({"flac", "-t", "-s", track}).status, 0);
+    EXPECT_TRUE(flac_decoded(track, scratch) == slice(source_pcm, bounds[k] * 6, (bounds[k + 1] - bounds[k]) * 6));
+  }
+}
+
 // A head of 12 samples (block 47 begins 12 samples before frame 6 of 4608-sample blocks)
 // joins that frame, 4620 samples, more than the streamable subset allows at 44.1 kHz: two
 // frames of 2310 then.
