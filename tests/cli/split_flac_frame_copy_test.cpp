@@ -382,6 +382,27 @@ TEST(SplitFlacFrameCopy, ADamagedFrameFailsOnlyItsTrackNamingItsOffset) {
   }
 }
 
+// libFLAC keeps such a block without its comments at the length it states; a track's comment
+// block is counted anew, with the option and without it (found by fuzzing).
+TEST(SplitFlacFrameCopy, ACommentThatOverrunsItsBlockStillGivesReadableTracks) {
+  for (const bool frame_copy : {false, true}) {
+    SCOPED_TRACE(frame_copy ? "--frame-copy" : "encoded anew");
+    Tfold tfold;
+    TempDir scratch;
+    fs::create_directory(tfold.dir() / "tracks");
+    write_text(tfold / "breaks.txt", "0=a\n75=b\n");
+    std::vector<std::string> args = {"split", fixture("flac_comment_overrun.flac").string(), "breaks.txt", "tracks"};
+    if (frame_copy) args.insert(args.begin() + 1, "--frame-copy");
+    const RunResult r = tfold.run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string track = (tfold.dir() / "tracks" / "b.flac").string();
+    EXPECT_EQ(run_tool({"flac", "-t", "-s", track}).status, 0);
+    EXPECT_EQ(run_tool({"metaflac", "--export-tags-to=-", track}).out, "");
+    EXPECT_TRUE(flac_decoded(track, scratch) == slice(wav_samples("flac_stereo44.wav"), 44100 * 4, 396900 * 4));
+  }
+}
+
 TEST(SplitFlacFrameCopy, OtherFormatsAreAUsageErrorNamingFlac) {
   const struct {
     const char* fixture;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -243,6 +244,13 @@ FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const Tr
   fields = vorbis_comments_of_part(fields);
   if (tags != nullptr) fields = vorbis_comments_for_track(fields, *tags);
   if (!FLAC__metadata_object_vorbiscomment_resize_comments(copy.get(), 0)) return nullptr;
+  // libFLAC writes its own vendor string. Setting it here also has the block's length counted
+  // anew: a clone keeps the length the source states, which libFLAC's lenient reading of a
+  // damaged block may not match, and emptying a block without comments does not recount it.
+  const FLAC__StreamMetadata_VorbisComment_Entry vendor{
+      static_cast<FLAC__uint32>(std::strlen(FLAC__VENDOR_STRING)),
+      reinterpret_cast<FLAC__byte*>(const_cast<char*>(FLAC__VENDOR_STRING))};
+  if (!FLAC__metadata_object_vorbiscomment_set_vendor_string(copy.get(), vendor, true)) return nullptr;
   for (const std::string& field : fields) {
     FLAC__StreamMetadata_VorbisComment_Entry entry{
         static_cast<FLAC__uint32>(field.size()),
