@@ -133,6 +133,7 @@ bool contains(const Bytes& haystack, const Bytes& needle) {
 
 struct FrameCopyCase {
   const char* stem;
+  std::uint32_t rate;
   unsigned bits;
   unsigned frame_bytes;
   std::string breaks;                  // in blocks of 1/75 second
@@ -175,6 +176,22 @@ void check_track(const FrameCopyCase& c, std::size_t k, const std::string& track
     for (std::size_t f = 0; f < c.second_head.size(); ++f) EXPECT_EQ(frames[f].block, c.second_head[f]);
   }
 
+  // Each seek point names a frame of the track: its first sample, its place after the first
+  // frame and its block size; one at least every ten seconds.
+  const std::regex point("point [0-9]+: sample_number=([0-9]+), stream_offset=([0-9]+), frame_samples=([0-9]+)");
+  std::size_t points = 0;
+  for (std::sregex_iterator it(listing.begin(), listing.end(), point), end_it; it != end_it; ++it, ++points) {
+    const std::uint64_t sample = std::stoull((*it)[1]), offset = std::stoull((*it)[2]);
+    std::uint64_t frame_sample = 0;
+    std::size_t f = 0;
+    while (f < frames.size() && frames[f].offset - frames[0].offset < offset) frame_sample += frames[f++].block;
+    ASSERT_LT(f, frames.size()) << (*it).str();
+    EXPECT_EQ(frames[f].offset - frames[0].offset, offset) << (*it).str();
+    EXPECT_EQ(frame_sample, sample) << (*it).str();
+    EXPECT_EQ(frames[f].block, std::stoull((*it)[3])) << (*it).str();
+  }
+  EXPECT_EQ(points, c.seek_table ? (samples + 10 * c.rate - 1) / (10 * c.rate) : 0u);
+
   // The source frame in the middle of the track: its subframes, past the longest header and
   // before the CRC-16, are in the track as they are.
   std::vector<std::size_t> inside;
@@ -200,16 +217,18 @@ void check_track(const FrameCopyCase& c, std::size_t k, const std::string& track
 
 const FrameCopyCase FRAME_COPY_CASES[] = {
     // 4096-sample blocks: no block of 1/75 second but 0 meets a frame within ten seconds.
-    {"flac_stereo44", 16, 4, "0=t1\n1=t2\n2=t3\n75=t4\n749=t5\n", {0, 588, 1176, 44100, 440412, 441000}, true, {}},
+    {"flac_stereo44", 44100, 16, 4, "0=t1\n1=t2\n2=t3\n75=t4\n749=t5\n", {0, 588, 1176, 44100, 440412, 441000}, true, {}},
     // Block 16 and block 32 begin with sample 20480, the first of frame 5.
-    {"flac_stereo96_24", 24, 6, "0=t1\n1=t2\n2=t3\n16=t4\n75=t5\n749=t6\n",
+    {"flac_stereo96_24", 96000, 24, 6, "0=t1\n1=t2\n2=t3\n16=t4\n75=t5\n749=t6\n",
      {0, 1280, 2560, 20480, 96000, 958720, 960000}, true, {}},
-    {"flac_mono48", 16, 2, "0=t1\n1=t2\n2=t3\n32=t4\n75=t5\n749=t6\n",
+    {"flac_mono48", 48000, 16, 2, "0=t1\n1=t2\n2=t3\n32=t4\n75=t5\n749=t6\n",
      {0, 640, 1280, 20480, 48000, 479360, 480000}, true, {}},
     // Block 9 begins with frame 5 (sample 5760); no seek table in the source, none in the tracks.
-    {"flac_stereo48_1152", 24, 6, "0=t1\n9=t2\n75=t3\n299=t4\n", {0, 5760, 48000, 191360, 192000}, false, {}},
+    {"flac_stereo48_1152", 48000, 24, 6, "0=t1\n9=t2\n75=t3\n299=t4\n", {0, 5760, 48000, 191360, 192000}, false, {}},
     // Block 5 (sample 2940) lies 15 samples before frame 1: those join frame 1 in one frame.
-    {"flac_mono44_2955", 16, 2, "0=t1\n5=t2\n75=t3\n224=t4\n", {0, 2940, 44100, 131712, 132300}, true, {2970}},
+    // 8000 / 75 samples a block; a track of almost 12 seconds has a second seek point.
+    {"flac_stereo8", 8000, 16, 4, "0=t1\n1=t2\n", {0, 106, 96000}, true, {}},
+    {"flac_mono44_2955", 44100, 16, 2, "0=t1\n5=t2\n75=t3\n224=t4\n", {0, 2940, 44100, 131712, 132300}, true, {2970}},
 };
 
 class SplitFlacFrameCopyTable : public testing::TestWithParam<FrameCopyCase> {};
