@@ -150,6 +150,7 @@ class TrackSignature {
 };
 
 // The source's bytes of the frames to copy, read a stretch at a time: the frames come in order.
+// A stretch is small enough for the memory of a short track to be that of a long one.
 class SourceWindow {
  public:
   SourceWindow(int fd, std::uint64_t stream_start) : fd_(fd), stream_start_(stream_start) {}
@@ -172,7 +173,7 @@ class SourceWindow {
   }
 
  private:
-  static constexpr std::uint64_t STRETCH = 1 << 20;
+  static constexpr std::uint64_t STRETCH = 256 << 10;
 
   int fd_;
   std::uint64_t stream_start_;
@@ -185,11 +186,13 @@ class SourceWindow {
 class FrameSink {
  public:
   FrameSink(std::FILE* out, const std::vector<std::uint64_t>& seek_targets)
-      : out_(out), seek_targets_(seek_targets) {}
+      : out_(out), seek_targets_(seek_targets) {
+    held_.reserve(HELD_BYTES);
+  }
 
   bool write(std::span<const std::uint8_t> frame, std::uint32_t count, std::string& reason) {
+    if (held_.size() + frame.size() > HELD_BYTES && !flush(reason)) return false;
     held_.insert(held_.end(), frame.begin(), frame.end());
-    if (held_.size() >= HELD_BYTES && !flush(reason)) return false;
     aim_seek_points(count);
     const auto size = static_cast<std::uint32_t>(frame.size());
     min_frame_ = frames_ == 0 ? size : std::min(min_frame_, size);
@@ -236,7 +239,7 @@ class FrameSink {
   }
 
   // Frames are a few kilobytes each: written one by one, each would cost a system call.
-  static constexpr std::size_t HELD_BYTES = 1 << 20;
+  static constexpr std::size_t HELD_BYTES = 256 << 10;
 
   std::FILE* out_;
   std::vector<std::uint8_t> held_;
