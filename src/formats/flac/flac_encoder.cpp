@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -26,40 +27,6 @@ struct FlacEncoderDeleter {
   }
 };
 
-// The metadata blocks of one track, owned here; libFLAC borrows them until it has finished.
-struct TrackMetadata {
-  std::vector<FlacMetadataPtr> owned;
-  std::vector<FLAC__StreamMetadata*> blocks;
-
-  bool add(FLAC__StreamMetadata* block) {
-    if (block == nullptr) return false;
-    owned.emplace_back(block);
-    blocks.push_back(block);
-    return true;
-  }
-};
-
-bool build_metadata(const FlacAudioFile& file, std::uint64_t samples, const TrackTags* tags,
-                    TrackMetadata& metadata) {
-  if (FlacMetadataPtr comment = flac_track_comment(file.vorbis_comment.get(), tags)) {
-    metadata.add(comment.release());
-  }
-  for (const FlacMetadataPtr& picture : file.pictures) {
-    if (!metadata.add(FLAC__metadata_object_clone(picture.get()))) return false;
-  }
-  FLAC__StreamMetadata* seek_table = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
-  if (!metadata.add(seek_table)) return false;
-  if (samples > 0 &&
-      (!FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(
-           seek_table, file.stream_info.sample_rate * SEEK_POINT_SECONDS, samples) ||
-       !FLAC__metadata_object_seektable_template_sort(seek_table, true))) {
-    return false;
-  }
-  FLAC__StreamMetadata* padding = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING);
-  if (!metadata.add(padding)) return false;
-  padding->length = PADDING_BYTES;
-  return true;
-}
 
 // One track's encoder writing into the caller's stream.
 class TrackEncoder {
@@ -70,7 +37,7 @@ class TrackEncoder {
              std::string& reason) {
     FLAC__StreamEncoder* encoder = encoder_.get();
     const off_t base = ftello(out_);
-    if (encoder == nullptr || base < 0 || !build_metadata(file, samples, tags, metadata_)) {
+    if (encoder == nullptr || base < 0 || !flac_track_metadata(file, samples, tags, true, metadata_)) {
       reason = "out of memory";
       return false;
     }
@@ -145,7 +112,7 @@ class TrackEncoder {
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
   }
 
-  TrackMetadata metadata_;
+  FlacTrackMetadata metadata_;
   std::FILE* out_;
   off_t base_ = 0;
   int write_errno_ = 0;
@@ -232,6 +199,37 @@ bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTr
 
 }  // namespace
 
+bool FlacTrackMetadata::add(FLAC__StreamMetadata* block) {
+  if (block == nullptr) return false;
+  owned.emplace_back(block);
+  blocks.push_back(block);
+  return true;
+}
+
+bool flac_track_metadata(const FlacAudioFile& file, std::uint64_t samples, const TrackTags* tags,
+                         bool seek_table, FlacTrackMetadata& metadata) {
+  if (FlacMetadataPtr comment = flac_track_comment(file.vorbis_comment.get(), tags)) {
+    metadata.add(comment.release());
+  }
+  for (const FlacMetadataPtr& picture : file.pictures) {
+    if (!metadata.add(FLAC__metadata_object_clone(picture.get()))) return false;
+  }
+  if (seek_table) {
+    FLAC__StreamMetadata* points = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
+    if (!metadata.add(points)) return false;
+    if (samples > 0 &&
+        (!FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(
+             points, file.stream_info.sample_rate * SEEK_POINT_SECONDS, samples) ||
+         !FLAC__metadata_object_seektable_template_sort(points, true))) {
+      return false;
+    }
+  }
+  FLAC__StreamMetadata* padding = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING);
+  if (!metadata.add(padding)) return false;
+  padding->length = PADDING_BYTES;
+  return true;
+}
+
 FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const TrackTags* tags) {
   if (comment == nullptr && tags == nullptr) return nullptr;
   FlacMetadataPtr copy(comment != nullptr ? FLAC__metadata_object_clone(comment)
@@ -246,6 +244,13 @@ FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const Tr
   fields = vorbis_comments_of_part(fields);
   if (tags != nullptr) fields = vorbis_comments_for_track(fields, *tags);
   if (!FLAC__metadata_object_vorbiscomment_resize_comments(copy.get(), 0)) return nullptr;
+  // libFLAC writes its own vendor string. Setting it here also has the block's length counted
+  // anew: a clone keeps the length the source states, which libFLAC's lenient reading of a
+  // damaged block may not match, and emptying a block without comments does not recount it.
+  const FLAC__StreamMetadata_VorbisComment_Entry vendor{
+      static_cast<FLAC__uint32>(std::strlen(FLAC__VENDOR_STRING)),
+      reinterpret_cast<FLAC__byte*>(const_cast<char*>(FLAC__VENDOR_STRING))};
+  if (!FLAC__metadata_object_vorbiscomment_set_vendor_string(copy.get(), vendor, true)) return nullptr;
   for (const std::string& field : fields) {
     FLAC__StreamMetadata_VorbisComment_Entry entry{
         static_cast<FLAC__uint32>(field.size()),
