@@ -161,11 +161,6 @@ class TrackCopy {
   std::string reason_;
 };
 
-bool refuse(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason) {
-  g_warning("Cannot write FLAC track %.*s from %s: %s", static_cast<int>(request.path.size()),
-            request.path.data(), file.path.c_str(), reason.c_str());
-  return false;
-}
 
 bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track,
                   TrackEncoder& encoder) {
@@ -175,9 +170,9 @@ bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTr
                       static_cast<std::uint64_t>(file.file_size));
   std::string reason;
   // A track that starts at the first sample but ends early would sum its samples for nothing.
-  if (!decoder.start(false, reason, whole_stream)) return refuse(file, request, reason);
+  if (!decoder.start(false, reason, whole_stream)) return flac_refuse_track(file, request, reason);
   if (track.first_sample > 0 && !decoder.seek(track.first_sample)) {
-    return refuse(file, request, decoder.problem());
+    return flac_refuse_track(file, request, decoder.problem());
   }
   TrackCopy copy(track, encoder, request.progress, request.user_data);
   const FlacFrameHandler take = [&copy](const FlacFrame& frame) { return copy.take(frame); };
@@ -185,14 +180,14 @@ bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTr
     const int got = decoder.decode_frame(take);
     if (got > 0) continue;
     if (got == 0) {
-      return refuse(file, request, "the source ends after sample " + std::to_string(copy.next()) +
+      return flac_refuse_track(file, request, "the source ends after sample " + std::to_string(copy.next()) +
                                     " of " + std::to_string(file.total_samples) + ": it is truncated");
     }
     const std::string& problem = copy.reason().empty() ? decoder.problem() : copy.reason();
-    return refuse(file, request, "decoding stops after sample " + std::to_string(copy.next()) + ": " + problem);
+    return flac_refuse_track(file, request, "decoding stops after sample " + std::to_string(copy.next()) + ": " + problem);
   }
   if (whole_stream && !decoder.finish()) {
-    return refuse(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
+    return flac_refuse_track(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
   }
   return true;
 }
@@ -264,24 +259,30 @@ FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const Tr
 int flac_write_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track) {
   progress_report(request.progress, request.user_data, 0.0);
   if (file.md5_mismatch) {
-    refuse(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
+    flac_refuse_track(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
     return -1;
   }
   if (track.end_sample > file.total_samples || track.first_sample > track.end_sample) {
-    refuse(file, request, "samples " + std::to_string(track.first_sample) + " to " +
+    flac_refuse_track(file, request, "samples " + std::to_string(track.first_sample) + " to " +
                            std::to_string(track.end_sample) + " lie beyond the end");
     return -1;
   }
   TrackEncoder encoder(request.out);
   std::string reason;
   if (!encoder.start(file, track.end_sample - track.first_sample, request.tags, reason)) {
-    refuse(file, request, reason);
+    flac_refuse_track(file, request, reason);
     return -1;
   }
   if (!copy_samples(file, request, track, encoder)) return -1;
   if (!encoder.finish(reason)) {
-    refuse(file, request, reason);
+    flac_refuse_track(file, request, reason);
     return -1;
   }
   return 0;
+}
+
+bool flac_refuse_track(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason) {
+  g_warning("Cannot write FLAC track %.*s from %s: %s", static_cast<int>(request.path.size()),
+            request.path.data(), file.path.c_str(), reason.c_str());
+  return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "formats/flac/flac_file.h"
@@ -24,6 +25,9 @@ struct FlacTrack {
 // fraction encoded, never 1.0. 0 on success; -1 with a warning naming the source or
 // request.path. Several tracks of one file may be written at once.
 int flac_write_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track);
+
+// false, after the warning that the track cannot be written from file, and why.
+bool flac_refuse_track(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason);
 
 // The metadata blocks of one track, owned here; libFLAC borrows them until it has finished.
 struct FlacTrackMetadata {

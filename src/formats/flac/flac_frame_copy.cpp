@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/flac/flac_encoder.h"
 #include "formats/flac/flac_frame.h"
 #include "formats/flac/flac_track_header.h"
 #include "io/read_at.h"
@@ -391,14 +392,9 @@ class CopyWalk {
   std::string reason_;
 };
 
-bool refuse(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason) {
-  g_warning("Cannot write FLAC track %.*s from %s: %s", static_cast<int>(request.path.size()),
-            request.path.data(), file.path.c_str(), reason.c_str());
-  return false;
-}
 
 int fail_track(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason) {
-  refuse(file, request, reason);
+  flac_refuse_track(file, request, reason);
   return -1;
 }
 
@@ -408,21 +404,21 @@ const char* const MD5_MISMATCH = "the source fails its MD5 check: its decoded au
 bool walk_frames(const FlacAudioFile& file, const TrackRequest& request, FlacDecoder& decoder, CopyWalk& walk) {
   std::string reason;
   // The signature is the track's own, summed here: libFLAC's would be the whole source's.
-  if (!decoder.start(false, reason, false)) return refuse(file, request, reason);
-  if (!walk.position(decoder)) return refuse(file, request, walk.reason());
+  if (!decoder.start(false, reason, false)) return flac_refuse_track(file, request, reason);
+  if (!walk.position(decoder)) return flac_refuse_track(file, request, walk.reason());
   const FlacFrameHandler take = [&walk](const FlacFrame& frame) { return walk.take(frame); };
   while (!walk.done()) {
     const int got = decoder.decode_frame(take);
     if (got > 0) continue;
     if (got == 0) {
-      return refuse(file, request, "the source ends after sample " + std::to_string(walk.next_sample()) +
+      return flac_refuse_track(file, request, "the source ends after sample " + std::to_string(walk.next_sample()) +
                                     " of " + std::to_string(file.total_samples) + ": it is truncated");
     }
-    if (!walk.reason().empty()) return refuse(file, request, walk.reason());
-    return refuse(file, request, "decoding stops at the source's frame at byte " +
+    if (!walk.reason().empty()) return flac_refuse_track(file, request, walk.reason());
+    return flac_refuse_track(file, request, "decoding stops at the source's frame at byte " +
                                      std::to_string(walk.next_offset()) + ": " + decoder.problem());
   }
-  return walk.finish() || refuse(file, request, walk.reason());
+  return walk.finish() || flac_refuse_track(file, request, walk.reason());
 }
 
 // STREAMINFO of the written track.
