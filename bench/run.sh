@@ -6,8 +6,8 @@
 # the Ogg cutter on 6 and 60 minutes.
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
-# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav analyze_mp3 merge gen
-# detect_wav detect_mp3 plot_wav plot_mp3)
+# split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac split_flac_framecopy analyze_wav
+# analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -123,6 +123,10 @@ time_split_flac_flac() { fresh; wall flac_tracks "$flac_file" "$out"; }
 time_split_flac_shnsplit() {
   fresh; wall shnsplit -q -O always -P none -o flac -d "$out" -f "$points" "$flac_file"
 }
+time_split_flac_framecopy_tfold() { fresh; wall "$tfold" split --frame-copy "$flac_file" "$list" "$out"; }
+time_split_flac_framecopy_flacd() { time_split_flac_flacd; }
+time_split_flac_framecopy_flac() { time_split_flac_flac; }
+time_split_flac_framecopy_shnsplit() { time_split_flac_shnsplit; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -145,8 +149,8 @@ time_plot_wav_analysis() { bench_analysis_seconds "$wav"; }
 time_plot_mp3_tfold() { fresh; wall "$tfold" plot "$mp3" "$list" "$out/plot.png"; }
 time_plot_mp3_mpg123() { wall mpg123 -q -t "$mp3"; }
 
-jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac analyze_wav
-  analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3)
+jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac
+  split_flac_framecopy analyze_wav analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3)
 [ $# -le 1 ] || jobs=("${@:2}")
 peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox)
 declare -A label baseline baseline_label peers peer_label
@@ -158,6 +162,7 @@ label[split_mp3vbr]="split MP3 VBR (-V 2), 60 min → 20 tracks"
 label[split_ogg]="split Ogg Vorbis q4, 60 min → 20 tracks"
 label[cut_ogg]="Ogg cutter alone (write_range), 60 min → 20 tracks"
 label[split_flac]="split FLAC (level 5), 60 min → 20 tracks"
+label[split_flac_framecopy]="split --frame-copy FLAC (level 5), 60 min → 20 tracks"
 label[analyze_wav]="analysis of the 60-min WAV"
 label[analyze_mp3]="analysis of the 60-min MP3"
 label[merge]="merge WAVs of 60 + 6 min"
@@ -167,14 +172,16 @@ label[detect_mp3]="detect on the 60-min MP3 (ffmpeg: silencedetect)"
 label[plot_wav]="plot of the 60-min WAV with 20 tracks"
 label[plot_mp3]="plot of the 60-min MP3 with 20 tracks"
 baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [split_flac]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123 [merge]=cp [gen]=cp
-  [detect_wav]=cat [detect_mp3]=mpg123 [plot_wav]=analysis [plot_mp3]=mpg123)
+  [cut_ogg]=cp [split_flac]=flacd [split_flac_framecopy]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123
+  [merge]=cp [gen]=cp [detect_wav]=cat [detect_mp3]=mpg123 [plot_wav]=analysis [plot_mp3]=mpg123)
 baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
-  [cut_ogg]=cp [split_flac]="flac -d" [analyze_wav]=cat [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp
-  [detect_wav]=cat [detect_mp3]="mpg123 -t" [plot_wav]="analyze's analysis" [plot_mp3]="mpg123 -t")
+  [cut_ogg]=cp [split_flac]="flac -d" [split_flac_framecopy]="flac -d" [analyze_wav]=cat
+  [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp [detect_wav]=cat [detect_mp3]="mpg123 -t"
+  [plot_wav]="analyze's analysis" [plot_mp3]="mpg123 -t")
 declare -A tool_of=([flacd]=flac [analysis]=true)  # contenders that are one of a tool's uses
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
   [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [split_flac]="flac shnsplit"
+  [split_flac_framecopy]="flac shnsplit"
   [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="" [detect_wav]=ffmpeg [detect_mp3]=ffmpeg
   [plot_wav]="" [plot_mp3]="")
 
@@ -202,6 +209,15 @@ for k in $(seq 0 $((tracks - 1))); do
              "$out/track$(printf %02d $((k + 1))).flac") \
          <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$out/peer/$k.flac") ||
     { echo "FLAC track $((k + 1)) of tfold decodes differently from the flac tool's cut" >&2; exit 1; }
+done
+# So must the tracks of copied frames, which must also pass their own MD5 check.
+mkdir -p "$out/copy"
+"$tfold" split --frame-copy "$flac_file" "$list" "$out/copy" </dev/null >/dev/null 2>&1
+for k in $(seq 0 $((tracks - 1))); do
+  track="$out/copy/track$(printf %02d $((k + 1))).flac"
+  flac -s -t "$track" && cmp -s <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$track") \
+    <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$out/peer/$k.flac") ||
+    { echo "FLAC track $((k + 1)) of tfold split --frame-copy fails its test or decodes differently" >&2; exit 1; }
 done
 [ -n "$(bench_analysis_seconds "$wav6")" ] ||
   { echo "tfold analyze printed no timing line" >&2; exit 1; }
@@ -257,9 +273,9 @@ done
 
 # Memory stays flat with the length: a 60-minute split needs what a 6-minute one does.
 if [ -x /usr/bin/time ]; then
-  peak_rss() {  # peak_rss AUDIO LIST: KiB
+  peak_rss() {  # peak_rss AUDIO LIST [OPTION...]: KiB
     fresh
-    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" split "$1" "$2" "$out" </dev/null >/dev/null 2>&1
+    /usr/bin/time -f '%M' -o "$cache/rss.txt" "$tfold" split "${@:3}" "$1" "$2" "$out" </dev/null >/dev/null 2>&1
     cat "$cache/rss.txt"
   }
   echo
@@ -269,6 +285,8 @@ if [ -x /usr/bin/time ]; then
     "$(peak_rss "$mp3" "$list")"
   printf ' 6-min FLAC %d KiB, 60-min FLAC %d KiB.\n' "$(peak_rss "$flac6" "$list6")" \
     "$(peak_rss "$flac_file" "$list")"
+  printf 'Peak RSS of tfold split --frame-copy into 20 tracks: 6-min FLAC %d KiB, 60-min FLAC %d KiB.\n' \
+    "$(peak_rss "$flac6" "$list6" --frame-copy)" "$(peak_rss "$flac_file" "$list" --frame-copy)"
   cutter_rss() {  # cutter_rss OGG: KiB
     fresh
     /usr/bin/time -f '%M' -o "$cache/rss.txt" "$cut_driver" "$1" "$out" $tracks >/dev/null 2>&1

@@ -2,7 +2,8 @@
 // libFLAC's reading under it. A stream that opens is read through and at its edges. One that
 // reads through to its stated end is read again in pieces, which must agree, and a block of
 // it is encoded as a new track, which must open again with the same format and hold exactly
-// the samples read from the source. (Where a stream breaks off, libFLAC's seeks skip the
+// the samples read from the source; so must a track of its frames copied, from the second
+// block to the end. (Where a stream breaks off, libFLAC's seeks skip the
 // frames it cannot parse and may land elsewhere than reading through does.)
 #include <algorithm>
 #include <cstddef>
@@ -34,17 +35,20 @@ std::vector<std::uint8_t> read_at(AudioFile& file, std::uint64_t offset, std::si
   return buffer;
 }
 
-void check_track(AudioFile& source, const std::vector<std::uint8_t>& present) {
+void check_track(AudioFile& source, const std::vector<std::uint8_t>& present, bool frame_copy) {
   const SampleInfo& si = source.si;
-  // Block 1, from its first sample to the next block's, as the split writer asks for it.
+  // Block 1, from its first sample to the next block's, as the split writer asks for it; with
+  // frame_copy to the end, so that whole frames lie inside.
   const std::uint64_t first = format_block_offset(1, si);
-  const std::uint64_t end = format_block_offset(2, si);
-  if (si.bufferSize == 0 || end > present.size()) return;
+  const std::uint64_t end = frame_copy ? present.size() : format_block_offset(2, si);
+  if (si.bufferSize == 0 || end > present.size() || first >= end) return;
   const std::string out = scratch_dir() + "/track.flac";
   std::remove(out.c_str());
+  const TrackRequest request{
+      .path = out, .start = first, .end = frame_copy ? 0 : end, .track_number = 2, .frame_copy = frame_copy};
   // A source may fail its MD5 check, or refuse a seek its frames allowed reading through;
   // a failed track must leave nothing behind.
-  if (format_write_track(source, {.path = out, .start = first, .end = end, .track_number = 2}) != 0) {
+  if (format_write_track(source, request) != 0) {
     FUZZ_CHECK(access(out.c_str(), F_OK) != 0);
     return;
   }
@@ -108,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> again = read_at(*file, at, std::min<std::size_t>(piece, present.size() - at));
     FUZZ_CHECK(std::equal(again.begin(), again.end(), present.begin() + static_cast<std::ptrdiff_t>(at)));
   }
-  check_track(*file, present);
+  check_track(*file, present, false);
+  check_track(*file, present, true);
   flac_close_file(*flac_module(), std::move(file));
   return 0;
 }

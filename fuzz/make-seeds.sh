@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes the seed inputs of the fuzz targets: OUTDIR/<target>/ for each fuzz/<target>_fuzz.cpp
-# (wav, txt, cue, toc, settings, mpeg, flac, ogg). Every seed is small and written here byte by byte,
+# (wav, txt, cue, toc, settings, mpeg, flac, ogg, flac_frame). Every seed is small and written here byte by byte,
 # so the corpus is the same on every machine; the FLAC seeds are byte-made PCM that the flac
 # tool encodes, the Ogg seeds the same PCM through oggenc (newer encoders may differ in their
 # vendor strings only).
@@ -295,3 +295,17 @@ raw_ogg second-link 1 8000 1600 3
 cat "$out/ogg/mono8k.ogg" "$out/ogg/second-link.ogg" >"$out/ogg/chained.ogg"
 rm "$out/ogg/second-link.ogg"
 head -c -40 "$out/ogg/stereo11k.ogg" >"$out/ogg/truncated.ogg"
+
+# --- FLAC frames: five bytes of a sample number, then the first frame of a FLAC seed -------
+mkdir -p "$out/flac_frame"
+# frame_seed NAME SEED: the seed's first frame, which ends where flac -a says the second begins.
+frame_seed() {
+  local seed="$out/flac/$2.flac" from to
+  from=$(flac -a -s -o - "$seed" | awk -F'\t' '$1 == "frame=0" { sub("offset=", "", $2); print $2 }')
+  to=$(flac -a -s -o - "$seed" | awk -F'\t' '$1 == "frame=1" { sub("offset=", "", $2); print $2 }')
+  { printf '\x00\x00\x01\x02\x03'; tail -c +$((from + 1)) "$seed" | head -c $((to - from)); } \
+    >"$out/flac_frame/$1.bin"
+}
+frame_seed stereo16 stereo16
+frame_seed mono24 mono24
+frame_seed six-channels six-channels

@@ -23,6 +23,7 @@
 #include "cli/split_console.h"
 #include "document/audio_document.h"
 #include "document/split_writer.h"
+#include "formats/registry.h"
 
 namespace {
 
@@ -82,13 +83,13 @@ void keep_standard_input_apart() {
 
 // The number of selected tracks that could not be written, or -1 when the job could not start.
 int run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder, bool tags,
-            bool gapless) {
+            bool gapless, bool frame_copy) {
   SplitWait wait;
   const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
                                     console_finished,     console_is_cancelled, console_ask,
                                     &wait};
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless) != 0) return -1;
+  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless, frame_copy) != 0) return -1;
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
   return wait.failed_tracks;
@@ -132,6 +133,7 @@ namespace {
 struct SplitRequest {
   MetadataOptions metadata;
   gboolean gapless = FALSE;
+  gboolean frame_copy = FALSE;
   std::string audio_path;
   std::string list_path;
   std::string folder;
@@ -146,6 +148,8 @@ std::optional<int> parse_request(int argc, char** argv, SplitRequest& request) {
       request.metadata.cue_charset_entry(),
       {"gapless", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.gapless,
        "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
+      {"frame-copy", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.frame_copy,
+       "FLAC: tracks of the source's own frames, only the partial frames at their ends encoded anew", nullptr},
       {}};
   const std::string summary =
       std::string("Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n"
@@ -236,6 +240,16 @@ AudioDocumentPtr open_measured(const std::string& audio_path) {
   return document;
 }
 
+// A usage error (its status) when --frame-copy is asked of a source whose format has no
+// frames to copy.
+std::optional<int> check_frame_copy(const AudioDocument& document, const SplitRequest& request) {
+  const FormatModule& module = *document.audio_file->module;
+  if (request.frame_copy == FALSE || module.copies_frames) return std::nullopt;
+  std::fprintf(stderr, "--frame-copy applies to %s sources only; %s is %s\n",
+               format_frame_copy_names().c_str(), request.audio_path.c_str(), module.name);
+  return EXIT_STATUS_USAGE;
+}
+
 // The break list, bounded by the document's length, after its table; nullptr after saying
 // it could not be read or gives no track.
 TrackBreakListPtr read_breaks(const AudioDocument& document, const SplitRequest& request) {
@@ -264,7 +278,8 @@ TrackBreakListPtr read_breaks(const AudioDocument& document, const SplitRequest&
 int write_tracks(AudioDocumentPtr document, const TrackBreakList& list, const SplitRequest& request) {
   std::printf("Using output folder: %s\n", request.folder.c_str());
   const int failed_tracks =
-      run_job(*document, list, request.folder, request.metadata.tags != FALSE, request.gapless != FALSE);
+      run_job(*document, list, request.folder, request.metadata.tags != FALSE, request.gapless != FALSE,
+              request.frame_copy != FALSE);
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
   if (failed_tracks < 0) {
@@ -296,6 +311,7 @@ int tfold_split(int argc, char** argv) {
   }
   AudioDocumentPtr document = open_measured(request.audio_path);
   if (!document) return EXIT_STATUS_AUDIO_UNREADABLE;
+  if (const std::optional<int> status = check_frame_copy(*document, request)) return *status;
   const TrackBreakListPtr list = read_breaks(*document, request);
   if (!list) return EXIT_STATUS_LIST_UNREADABLE;
   return write_tracks(std::move(document), *list, request);

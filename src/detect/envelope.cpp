@@ -51,7 +51,7 @@ EnvelopeBuilder::EnvelopeBuilder(std::uint32_t rate, std::uint32_t channels,
                                  std::uint32_t bytes_per_sample)
     : rate_(rate), bytes_(bytes_per_sample), channel_count_(channels),
       warm_up_(static_cast<std::size_t>(rate * WARM_UP_SECONDS) + 1),
-      history_(channels, std::vector<float>(warm_up_, 0.0F)), squares_(channels),
+      channels_(channels, Channel{std::vector<float>(warm_up_, 0.0F), {}}),
       block_energy_(channels, 0.0) {
   scale_ = static_cast<float>(1.0 / std::ldexp(1.0, static_cast<int>(8 * bytes_per_sample) - 1));
   // The cookbook high-pass with Q = 1/sqrt(2) (Butterworth).
@@ -72,76 +72,67 @@ void EnvelopeBuilder::feed(std::span<const std::uint8_t> pcm) {
   if (frame_bytes == 0) return;
   const std::uint64_t count = pcm.size() / frame_bytes;
   if (count == 0) return;
-  for (std::size_t c = 0; c < channel_count_; ++c) {
-    switch (bytes_) {
-      case 1: load_channel<1>(pcm.data(), count, c); break;
-      case 2: load_channel<2>(pcm.data(), count, c); break;
-      case 3: load_channel<3>(pcm.data(), count, c); break;
-      default: load_channel<4>(pcm.data(), count, c); break;
-    }
-    filter_channel(c, count);
-  }
+  for (std::size_t c = 0; c < channel_count_; ++c) measure_channel(pcm.data(), count, c);
   add_energies(count);
 }
 
-// lanes_in_: the channel's history, then its count samples of this piece, cut into LANES
-// parts of part samples, each part behind the warm_up_ samples before it, the parts
-// interleaved sample by sample (row j holds the j-th sample of every part).
-template <int Bytes>
-void EnvelopeBuilder::load_channel(const std::uint8_t* data, std::uint64_t count, std::size_t channel) {
-  const std::size_t part = static_cast<std::size_t>((count + LANES - 1) / LANES);
-  const std::size_t rows = warm_up_ + part;
-  lanes_in_.assign(rows * LANES, 0.0F);
-  std::vector<float>& history = history_[channel];
-  const std::size_t frame_bytes = Bytes * channel_count_;
-  const std::uint8_t* first = data + channel * Bytes;
-  for (std::size_t k = 0; k < LANES; ++k) {
-    // Position in the stream of history and piece: lane k's row j is sample k * part + j.
-    const std::size_t from = k * part;
-    const std::size_t to = std::min<std::size_t>(warm_up_ + count, from + rows);
-    std::size_t s = from;
-    for (; s < std::min(to, warm_up_); ++s) lanes_in_[(s - from) * LANES + k] = history[s];
-    const std::uint8_t* p = first + (s - warm_up_) * frame_bytes;
-    for (; s < to; ++s, p += frame_bytes) lanes_in_[(s - from) * LANES + k] = decode_sample<Bytes>(p) * scale_;
+void EnvelopeBuilder::measure_channel(const std::uint8_t* pcm, std::uint64_t count, std::size_t index) {
+  switch (bytes_) {
+    case 1: load_channel<1>(pcm, count, index); break;
+    case 2: load_channel<2>(pcm, count, index); break;
+    case 3: load_channel<3>(pcm, count, index); break;
+    default: load_channel<4>(pcm, count, index); break;
   }
+  Channel& channel = channels_[index];
+  filter_channel(channel, count);
   // The last warm_up_ samples of history and piece together are the next piece's history.
-  std::vector<float> next(warm_up_);
-  for (std::size_t i = 0; i < warm_up_; ++i) {
-    const std::size_t s = count + i;  // position among history and piece
-    next[i] = s < warm_up_ ? history[s] : decode_sample<Bytes>(first + (s - warm_up_) * frame_bytes) * scale_;
-  }
-  history.swap(next);
+  std::copy_n(channel.stream.begin() + static_cast<std::ptrdiff_t>(count), warm_up_, channel.stream.begin());
 }
 
-__attribute__((target_clones("avx2", "default"))) void EnvelopeBuilder::filter_channel(std::size_t channel, std::uint64_t count) {
-  const std::size_t part = static_cast<std::size_t>((count + LANES - 1) / LANES);
+// Each lane filters a part of the piece: lane k's part starts at sample k * part.
+std::size_t EnvelopeBuilder::part_of(std::uint64_t count) const {
+  return static_cast<std::size_t>((count + LANES - 1) / LANES);
+}
+
+template <int Bytes>
+void EnvelopeBuilder::load_channel(const std::uint8_t* pcm, std::uint64_t count, std::size_t index) {
+  std::vector<float>& stream = channels_[index].stream;
+  const std::size_t samples = static_cast<std::size_t>(count);
+  stream.resize(warm_up_ + LANES * part_of(count));
+  const std::size_t frame_bytes = Bytes * channel_count_;
+  const std::uint8_t* p = pcm + index * Bytes;
+  float* to = stream.data() + warm_up_;
+  for (std::size_t i = 0; i < samples; ++i, p += frame_bytes) to[i] = decode_sample<Bytes>(p) * scale_;
+  std::fill(stream.begin() + static_cast<std::ptrdiff_t>(warm_up_ + samples), stream.end(), 0.0F);
+}
+
+__attribute__((target_clones("avx2", "default"))) void EnvelopeBuilder::filter_channel(Channel& channel,
+                                                                                      std::uint64_t count) const {
+  const std::size_t part = part_of(count);
   const std::size_t rows = warm_up_ + part;
-  lanes_out_.resize(rows * LANES);
+  channel.squares.resize(LANES * part);
+  const float* in = channel.stream.data();
+  float* out = channel.squares.data();
   // Direct form I, all lanes at once in one vector (GCC and Clang split it into what the
-  // processor holds).
+  // processor holds). Row j takes sample j of every lane's warm-up and part; the lanes'
+  // loads and stores find room beside the recursion, which leaves the processor mostly
+  // waiting.
   using Vector = float __attribute__((vector_size(LANES * sizeof(float))));
   Vector x1 = {}, x2 = {}, y1 = {}, y2 = {};
   const Vector b0 = Vector{} + b0_, b1 = Vector{} + b1_, b2 = Vector{} + b2_;
   const Vector a1 = Vector{} + a1_, a2 = Vector{} + a2_;
   for (std::size_t j = 0; j < rows; ++j) {
     Vector x;
-    std::memcpy(&x, lanes_in_.data() + j * LANES, sizeof x);
+    for (std::size_t k = 0; k < LANES; ++k) x[k] = in[k * part + j];
     // The recursion's own term comes last: each output waits on one multiply and one add.
     const Vector y = (b0 * x + b1 * x1 + b2 * x2 - a2 * y2) - a1 * y1;
     x2 = x1;
     x1 = x;
     y2 = y1;
     y1 = y;
+    if (j < warm_up_) continue;
     const Vector square = y * y;
-    std::memcpy(lanes_out_.data() + j * LANES, &square, sizeof square);
-  }
-  std::vector<float>& squares = squares_[channel];
-  squares.resize(count);
-  for (std::size_t k = 0; k < LANES; ++k) {
-    const std::size_t from = k * part;
-    for (std::size_t j = 0; j < part && from + j < count; ++j) {
-      squares[from + j] = lanes_out_[(warm_up_ + j) * LANES + k];
-    }
+    for (std::size_t k = 0; k < LANES; ++k) out[k * part + j - warm_up_] = square[k];
   }
 }
 
@@ -167,7 +158,7 @@ void EnvelopeBuilder::add_energies(std::uint64_t count) {
   std::uint64_t done = 0;
   while (done < count) {
     const std::uint64_t run = std::min(count - done, block_end_ - frame_);
-    for (std::size_t c = 0; c < channel_count_; ++c) block_energy_[c] += sum_of(squares_[c].data() + done, run);
+    for (std::size_t c = 0; c < channel_count_; ++c) block_energy_[c] += sum_of(channels_[c].squares.data() + done, run);
     done += run;
     frame_ += run;
     if (frame_ == block_end_) close_block();

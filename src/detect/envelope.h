@@ -35,9 +35,19 @@ class EnvelopeBuilder {
   Envelope finish();
 
  private:
+  // One channel's filter input and output for the piece being fed.
+  struct Channel {
+    // Its last warm_up_ samples before the piece, then the piece, then zeros up to whole
+    // lanes: the parts that the lanes filter side by side all lie in here.
+    std::vector<float> stream;
+    std::vector<float> squares;  // the squared filter output of the piece, in stream order
+  };
+
+  void measure_channel(const std::uint8_t* pcm, std::uint64_t count, std::size_t index);
+  std::size_t part_of(std::uint64_t count) const;
   template <int Bytes>
-  void load_channel(const std::uint8_t* data, std::uint64_t count, std::size_t channel);
-  void filter_channel(std::size_t channel, std::uint64_t count);
+  void load_channel(const std::uint8_t* pcm, std::uint64_t count, std::size_t index);
+  void filter_channel(Channel& channel, std::uint64_t count) const;
   void add_energies(std::uint64_t count);
   void close_block();
 
@@ -47,12 +57,7 @@ class EnvelopeBuilder {
   std::size_t warm_up_;  // samples a lane filters before its own part
   float scale_;          // to full scale 1.0
   float b0_ = 0, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
-  // Per channel: its last warm_up_ samples so far, and the squared filter output of the piece
-  // being fed (in stream order).
-  std::vector<std::vector<float>> history_;
-  std::vector<std::vector<float>> squares_;
-  std::vector<float> lanes_in_;       // warm-up and piece of one channel, cut in lanes
-  std::vector<float> lanes_out_;
+  std::vector<Channel> channels_;
   std::vector<double> block_energy_;  // per channel, of the current block
   std::uint64_t block_ = 0;           // the block being measured
   std::uint64_t block_end_ = 0;       // its first frame after

@@ -43,5 +43,6 @@ struct SplitJob {
   std::string output_folder;
   bool tags = false;  // each track gets the tags of its break (track_break_list_tags)
   bool gapless = false;  // MPEG layer III tracks that decode to exactly their samples
+  bool frame_copy = false;  // tracks of the source's frames where the module copies frames
 };
 

@@ -80,6 +80,7 @@ struct TrackWrite {
   int track_number = 0;
   std::optional<TrackTags> tags;
   bool gapless = false;
+  bool frame_copy = false;
 };
 
 // One track written on a thread of its own into its temporary output, which reaches the
@@ -94,6 +95,7 @@ class TrackThread {
                            progress,        this};
       request.tags = write.tags ? &*write.tags : nullptr;
       request.gapless = write.gapless;
+      request.frame_copy = write.frame_copy;
       const int result = format_write_range(file, request);
       std::lock_guard lock(board_.mutex);
       result_ = result;
@@ -205,6 +207,7 @@ class TrackWalk {
       track.empty = write.start >= file.si.numBytes;
       if (job_.tags) write.tags = track_break_list_tags(list, i);
       write.gapless = job_.gapless;
+      write.frame_copy = job_.frame_copy;
       track.name = namer.name(i);
       track.refused = escape_reason(track.name);
       track.path = split_output_path(job_.output_folder, track.name, file.path, *file.module);
@@ -319,6 +322,7 @@ class TrackWalk {
                          split_progress_relay, &job_.callbacks};
     request.tags = write.tags ? &*write.tags : nullptr;
     request.gapless = write.gapless;
+    request.frame_copy = write.frame_copy;
     if (format_write_range(*job_.document->audio_file, request) == -1) return -1;
     return output->commit() ? 0 : -1;
   }
@@ -387,7 +391,7 @@ void split_thread(SplitJob* job) {
 
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder,
-                               bool tags, bool gapless) {
+                               bool tags, bool gapless, bool frame_copy) {
   if (!document.audio_file) return -1;
   // A decoding module reads through one decoder: the analysis must have let go of it.
   if (!audio_document_is_analyzed(document)) return -1;
@@ -403,7 +407,7 @@ int audio_document_start_split(AudioDocument& document, const TrackBreakList& li
   // The claim keeps every other caller out: the job and the handle are ours to replace. The
   // previous job has made its finished call; its thread is about to end.
   if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
-  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags, gapless};
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags, gapless, frame_copy};
   try {
     document.split_thread_handle = std::thread(split_thread, &document.split_job);
   } catch (const std::system_error&) {

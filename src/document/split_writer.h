@@ -12,10 +12,11 @@
 // called) when the document already runs or starts a job, is not analysed yet, or has no
 // audio file. The document owns the thread and joins it when it is closed. With tags, every
 // track is tagged from the list's metadata; a format without tags gets one warning for the
-// job. gapless asks the modules for sample-exact tracks where they can write them.
+// job. gapless asks the modules for sample-exact tracks where they can write them; frame_copy
+// for tracks of the source's own frames (TrackRequest::frame_copy).
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder,
-                               bool tags = false, bool gapless = false);
+                               bool tags = false, bool gapless = false, bool frame_copy = false);
 // 1 from the moment a start is accepted until just before the job's finished call, else 0.
 int audio_document_is_splitting(AudioDocument& document);
 

@@ -68,6 +68,8 @@ struct TrackRequest {
   void* user_data = nullptr;
   const TrackTags* tags = nullptr;  // written into the track where the format carries tags
   bool gapless = false;         // a track gapless players decode to exactly the range
+  bool frame_copy = false;      // the source's frames copied, only the partial ones at the ends
+                                // encoded anew (modules with copies_frames; others ignore it)
 };
 
 // What a module found in a file it was offered. NotThisFormat: the file is for another module
@@ -130,6 +132,8 @@ struct FormatModule {
   // How many write_range calls may run at once on one opened file, each from its own thread
   // (the split writer uses at most one a processor). 1: one at a time, on one thread.
   unsigned concurrent_writes = 1;
+  // Whether write_range honours request.frame_copy.
+  bool copies_frames = false;
   // The cue sheet the file carries, nullopt when it carries none; nullptr for a format that
   // cannot carry one.
   std::optional<EmbeddedSheet> (*embedded_sheet)(AudioFile& file) = nullptr;

@@ -137,6 +137,16 @@ int format_write_track(AudioFile& file, TrackRequest request) {
   return output->commit() ? 0 : -1;
 }
 
+std::string format_frame_copy_names() {
+  std::string names;
+  for (const FormatModule* module : registry().modules) {
+    if (!module->copies_frames) continue;
+    if (!names.empty()) names += ", ";
+    names += module->name;
+  }
+  return names;
+}
+
 void format_list_modules() {
   for (const FormatModule* module : registry().modules) {
     std::printf("Format:    %s\n", module->name);

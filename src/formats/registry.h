@@ -26,3 +26,5 @@ int format_write_range(AudioFile& file, const TrackRequest& request);
 // 0 on success; -1, with a warning naming request.path and the reason, otherwise.
 int format_write_track(AudioFile& file, TrackRequest request);
 void format_list_modules();
+// The names of the modules that honour TrackRequest::frame_copy, joined by ", ".
+std::string format_frame_copy_names();

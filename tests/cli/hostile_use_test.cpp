@@ -302,6 +302,14 @@ TEST(RefusedInputs, SpecialFilesAndImpossibleFormatsAreRefusedWithTheirReason) {
 
 namespace {
 
+// Splits a recording of 100 blocks in t by a list file of the given name and text, into o.
+RunResult split_by_list(const Tfold& t, const std::string& name, const std::string& text) {
+  write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
+  write_text(t / name, text);
+  fs::create_directory(t / "o");
+  return t.run({"split", "rec.wav", name, "o"});
+}
+
 TEST(EmptyLists, AListThatGivesNoTrackIsNoSuccessfulSplit) {
   struct Case {
     const char* what;
@@ -325,10 +333,7 @@ TEST(EmptyLists, AListThatGivesNoTrackIsNoSuccessfulSplit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Tfold t;
-    write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
-    write_text(t / c.name, c.text);
-    fs::create_directory(t / "o");
-    const RunResult r = t.run({"split", "rec.wav", c.name, "o"});
+    const RunResult r = split_by_list(t, c.name, c.text);
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "\nno tracks in " + c.name + "\n")) << r.out;
     EXPECT_FALSE(contains(r.out, "Split finished.")) << r.out;
@@ -420,10 +425,7 @@ TEST(BreaksBeyondTheEnd, NameTheirLineAndTimeAndFailAJobThatWasToWriteThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Tfold t;
-    write_file(t / "rec.wav", canonical_wav(2, 44100, 16, counting_bytes(100 * BLOCK)));
-    write_text(t / c.name, c.text);
-    fs::create_directory(t / "o");
-    const RunResult r = t.run({"split", "rec.wav", c.name, "o"});
+    const RunResult r = split_by_list(t, c.name, c.text);
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     std::string err = c.err;
     err.replace(err.find("LIST"), 4, c.name);

@@ -7,37 +7,13 @@
 #include <regex>
 
 #include "support/harness.h"
+#include "support/tools.h"
+#include "support/wav_builder.h"
 
 using namespace tfold_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ToolResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs one of the flac package's tools.
-ToolResult run_tool(const std::vector<std::string>& args) {
-  std::vector<gchar*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<gchar*>(arg.c_str()));
-  argv.push_back(nullptr);
-  gchar* out = nullptr;
-  gchar* err = nullptr;
-  gint wait_status = 0;
-  ToolResult result;
-  if (g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err,
-                   &wait_status, nullptr)) {
-    result.status = g_spawn_check_wait_status(wait_status, nullptr) ? 0 : 1;
-    result.out = out;
-    result.err = err;
-  }
-  g_free(out);
-  g_free(err);
-  return result;
-}
 
 // The track's samples as flac decodes them: little-endian, signed but at 8 bits, as in WAV.
 Bytes decoded_pcm(const std::string& track, const TempDir& scratch, bool eight_bits = false) {
@@ -46,29 +22,6 @@ Bytes decoded_pcm(const std::string& track, const TempDir& scratch, bool eight_b
                                  eight_bits ? "--sign=unsigned" : "--sign=signed", "-o", raw, track});
   EXPECT_EQ(r.status, 0) << r.err;
   return r.status == 0 ? read_file(raw) : Bytes();
-}
-
-// The sample bytes of a fixture WAV: what follows its "data" chunk header.
-Bytes wav_samples(const std::string& name) {
-  const Bytes wav = read_file(fixture(name));
-  for (std::size_t i = 12; i + 8 <= wav.size();) {
-    const std::size_t size = wav[i + 4] | wav[i + 5] << 8 | wav[i + 6] << 16 | static_cast<std::size_t>(wav[i + 7]) << 24;
-    if (std::string(wav.begin() + static_cast<long>(i), wav.begin() + static_cast<long>(i) + 4) == "data") {
-      return slice(wav, i + 8, size);
-    }
-    i += 8 + size + (size & 1);
-  }
-  ADD_FAILURE() << "no data chunk in " << name;
-  return {};
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 // The stray names a failed or finished split must not leave behind.

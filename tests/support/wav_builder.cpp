@@ -1,5 +1,7 @@
 #include "support/wav_builder.h"
 
+#include <gtest/gtest.h>
+
 namespace tfold_test {
 
 void append_le16(Bytes& out, std::uint32_t value) {
@@ -114,6 +116,19 @@ Bytes counting_bytes(std::size_t count, std::uint32_t seed) {
     out[i] = static_cast<std::uint8_t>((state >> 16) ^ i);
   }
   return out;
+}
+
+Bytes wav_samples(const std::string& name) {
+  const Bytes wav = read_file(fixture(name));
+  for (std::size_t i = 12; i + 8 <= wav.size();) {
+    const std::size_t size = wav[i + 4] | wav[i + 5] << 8 | wav[i + 6] << 16 | static_cast<std::size_t>(wav[i + 7]) << 24;
+    if (std::string(wav.begin() + static_cast<long>(i), wav.begin() + static_cast<long>(i) + 4) == "data") {
+      return slice(wav, i + 8, size);
+    }
+    i += 8 + size + (size & 1);
+  }
+  ADD_FAILURE() << "no data chunk in " << name;
+  return {};
 }
 
 }  // namespace tfold_test

@@ -42,4 +42,7 @@ Bytes canonical_wav(std::uint16_t channels, std::uint32_t rate, std::uint16_t bi
 // Data whose every byte tells its position, so a slice shows where it came from.
 Bytes counting_bytes(std::size_t count, std::uint32_t seed = 0);
 
+// The sample bytes of a fixture WAV: what follows its "data" chunk header.
+Bytes wav_samples(const std::string& fixture_name);
+
 }  // namespace tfold_test

@@ -8,6 +8,7 @@
 #include "io/file_copy.h"
 #include "formats/flac/flac_cuesheet.h"
 #include "formats/flac/flac_encoder.h"
+#include "formats/flac/flac_frame_copy.h"
 #include "formats/tags/id3v2_size.h"
 #include "io/read_at.h"
 
@@ -168,6 +169,7 @@ bool read_stream(FlacAudioFile& file, ErrorText* error) {
   }
   file.vorbis_comment = probe->take_vorbis_comment();
   file.pictures = probe->take_pictures();
+  file.has_seek_table = probe->has_seek_table();
   return true;
 }
 
@@ -283,6 +285,7 @@ const FormatModule* flac_module() {
                                       .write_range = flac_write_range,
                                       .carries_tags = true,
                                       .concurrent_writes = PARALLEL_TRACKS,
+                                      .copies_frames = true,
                                       .embedded_sheet = flac_embedded_sheet};
   return &module;
 }
@@ -324,7 +327,9 @@ int flac_write_range(AudioFile& base, const TrackRequest& request) {
   const std::uint64_t stop =
       request.end == 0 ? file.total_samples : std::min(request.end / frame, file.total_samples);
   const FlacTrack track{first, std::max(first, stop)};
-  if (flac_write_track(file, request, track) != 0) return -1;
+  const int written = request.frame_copy ? flac_copy_track(file, request, track)
+                                         : flac_write_track(file, request, track);
+  if (written != 0) return -1;
   if (!format_flush_track(request)) return -1;
   progress_report(request.progress, request.user_data, 1.0);
   return 0;

@@ -24,6 +24,8 @@ std::int64_t flac_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std
 // Decodes the PCM byte range [request.start, request.end) (end 0: to the end; offsets of whole
 // sample frames, as format_block_offset gives them) and encodes it into request.out as a FLAC
 // stream with the source's tags and pictures, request.tags in place of the source's fields of
-// the same names. Tracks of one file may be written at once from several threads. -1 with a
-// warning naming request.path on failure.
+// the same names; with request.frame_copy, a variable-blocksize stream of the source's own
+// frames instead, only the partial ones at its ends encoded anew (flac_copy_track). Tracks of
+// one file may be written at once from several threads. -1 with a warning naming request.path
+// on failure.
 int flac_write_range(AudioFile& file, const TrackRequest& request);

@@ -50,6 +50,7 @@ bool FlacDecoder::start(bool keep_metadata, std::string& reason, bool check_md5)
   if (keep_metadata) {
     FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
     FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_PICTURE);
+    FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_SEEKTABLE);
   }
   // libFLAC sums every frame it decodes from the first sample on, until a seek, and compares
   // the sum only once it has reached the end.
@@ -70,6 +71,8 @@ bool FlacDecoder::start(bool keep_metadata, std::string& reason, bool check_md5)
     reason = "no FLAC stream information (" + state_text() + ")";
     return false;
   }
+  FLAC__uint64 frames_start = 0;
+  if (FLAC__stream_decoder_get_decode_position(decoder, &frames_start)) frames_start_ = frames_start;
   return true;
 }
 
@@ -181,7 +184,9 @@ FLAC__StreamDecoderWriteStatus FlacDecoder::write(const FLAC__StreamDecoder*,
   if (FLAC__stream_decoder_get_decode_position(self.decoder_.get(), &frame_end)) {
     self.last_frame_end_ = frame_end;
   }
-  const FlacFrame decoded{first_sample(*frame, self.stream_info_), frame->header.blocksize, buffer};
+  // The decoder's block size stays the frame's own where a seek hands out only its end.
+  const FlacFrame decoded{first_sample(*frame, self.stream_info_), frame->header.blocksize, buffer,
+                          FLAC__stream_decoder_get_blocksize(self.decoder_.get()), self.last_frame_end_};
   if (self.handler_ == nullptr) {
     self.hold(decoded, frame->header.channels);
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
@@ -210,6 +215,9 @@ void FlacDecoder::metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadat
       break;
     case FLAC__METADATA_TYPE_PICTURE:
       if (self.keep_metadata_) self.pictures_.emplace_back(FLAC__metadata_object_clone(block));
+      break;
+    case FLAC__METADATA_TYPE_SEEKTABLE:
+      self.has_seek_table_ = true;
       break;
     default: break;
   }
@@ -245,6 +253,8 @@ void FlacDecoder::hold(const FlacFrame& frame, unsigned channels) {
   }
   held_first_ = frame.first;
   held_count_ = frame.count;
+  held_whole_count_ = frame.whole_count;
+  held_byte_end_ = frame.byte_end;
   holding_ = true;
 }
 
@@ -252,7 +262,7 @@ int FlacDecoder::hand_out_held(const FlacFrameHandler& handler) {
   holding_ = false;
   const FLAC__int32* channels[FLAC__MAX_CHANNELS] = {};
   for (std::size_t c = 0; c < held_.size(); ++c) channels[c] = held_[c].data();
-  return handler(FlacFrame{held_first_, held_count_, channels}) ? 1 : -1;
+  return handler(FlacFrame{held_first_, held_count_, channels, held_whole_count_, held_byte_end_}) ? 1 : -1;
 }
 
 bool flac_frame_begins_at(const FlacFrame& frame, std::uint64_t expected, std::string& reason) {

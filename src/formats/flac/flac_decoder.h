@@ -32,6 +32,10 @@ struct FlacFrame {
   std::uint64_t first = 0;
   std::uint32_t count = 0;
   const FLAC__int32* const* channels = nullptr;
+  // The frame's own block size: more than count when a seek handed out only its end.
+  std::uint32_t whole_count = 0;
+  // Where the frame's bytes end, from the start of the stream ("fLaC").
+  std::uint64_t byte_end = 0;
 };
 
 // true when frame begins at sample expected, the sample after the last one taken; otherwise
@@ -60,6 +64,10 @@ class FlacDecoder {
   // The VORBIS_COMMENT block, or nullptr; the PICTURE blocks in stream order.
   const FLAC__StreamMetadata* vorbis_comment() const { return vorbis_comment_.get(); }
   const std::vector<FlacMetadataPtr>& pictures() const { return pictures_; }
+  // Whether the metadata holds a SEEKTABLE block (told when keep_metadata was asked for).
+  bool has_seek_table() const { return has_seek_table_; }
+  // Where the first frame begins, from the start of the stream; known once started.
+  std::uint64_t frames_start() const { return frames_start_; }
   // Moves the kept blocks out (the decoder keeps none afterwards).
   FlacMetadataPtr take_vorbis_comment() { return std::move(vorbis_comment_); }
   std::vector<FlacMetadataPtr> take_pictures() { return std::move(pictures_); }
@@ -106,6 +114,8 @@ class FlacDecoder {
   std::uint64_t last_frame_end_ = 0;  // where the last frame handed out ends, within the stream
   bool keep_metadata_ = false;
   bool have_stream_info_ = false;
+  bool has_seek_table_ = false;
+  std::uint64_t frames_start_ = 0;
   FLAC__StreamMetadata_StreamInfo stream_info_{};
   FlacMetadataPtr vorbis_comment_;
   std::vector<FlacMetadataPtr> pictures_;
@@ -115,6 +125,8 @@ class FlacDecoder {
   std::vector<std::vector<FLAC__int32>> held_;
   std::uint64_t held_first_ = 0;
   std::uint32_t held_count_ = 0;
+  std::uint32_t held_whole_count_ = 0;
+  std::uint64_t held_byte_end_ = 0;
   bool holding_ = false;
   bool handler_failed_ = false;
   std::string problem_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -26,40 +27,6 @@ struct FlacEncoderDeleter {
   }
 };
 
-// The metadata blocks of one track, owned here; libFLAC borrows them until it has finished.
-struct TrackMetadata {
-  std::vector<FlacMetadataPtr> owned;
-  std::vector<FLAC__StreamMetadata*> blocks;
-
-  bool add(FLAC__StreamMetadata* block) {
-    if (block == nullptr) return false;
-    owned.emplace_back(block);
-    blocks.push_back(block);
-    return true;
-  }
-};
-
-bool build_metadata(const FlacAudioFile& file, std::uint64_t samples, const TrackTags* tags,
-                    TrackMetadata& metadata) {
-  if (FlacMetadataPtr comment = flac_track_comment(file.vorbis_comment.get(), tags)) {
-    metadata.add(comment.release());
-  }
-  for (const FlacMetadataPtr& picture : file.pictures) {
-    if (!metadata.add(FLAC__metadata_object_clone(picture.get()))) return false;
-  }
-  FLAC__StreamMetadata* seek_table = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
-  if (!metadata.add(seek_table)) return false;
-  if (samples > 0 &&
-      (!FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(
-           seek_table, file.stream_info.sample_rate * SEEK_POINT_SECONDS, samples) ||
-       !FLAC__metadata_object_seektable_template_sort(seek_table, true))) {
-    return false;
-  }
-  FLAC__StreamMetadata* padding = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING);
-  if (!metadata.add(padding)) return false;
-  padding->length = PADDING_BYTES;
-  return true;
-}
 
 // One track's encoder writing into the caller's stream.
 class TrackEncoder {
@@ -70,7 +37,7 @@ class TrackEncoder {
              std::string& reason) {
     FLAC__StreamEncoder* encoder = encoder_.get();
     const off_t base = ftello(out_);
-    if (encoder == nullptr || base < 0 || !build_metadata(file, samples, tags, metadata_)) {
+    if (encoder == nullptr || base < 0 || !flac_track_metadata(file, samples, tags, true, metadata_)) {
       reason = "out of memory";
       return false;
     }
@@ -145,7 +112,7 @@ class TrackEncoder {
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
   }
 
-  TrackMetadata metadata_;
+  FlacTrackMetadata metadata_;
   std::FILE* out_;
   off_t base_ = 0;
   int write_errno_ = 0;
@@ -194,11 +161,6 @@ class TrackCopy {
   std::string reason_;
 };
 
-bool refuse(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason) {
-  g_warning("Cannot write FLAC track %.*s from %s: %s", static_cast<int>(request.path.size()),
-            request.path.data(), file.path.c_str(), reason.c_str());
-  return false;
-}
 
 bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track,
                   TrackEncoder& encoder) {
@@ -208,9 +170,9 @@ bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTr
                       static_cast<std::uint64_t>(file.file_size));
   std::string reason;
   // A track that starts at the first sample but ends early would sum its samples for nothing.
-  if (!decoder.start(false, reason, whole_stream)) return refuse(file, request, reason);
+  if (!decoder.start(false, reason, whole_stream)) return flac_refuse_track(file, request, reason);
   if (track.first_sample > 0 && !decoder.seek(track.first_sample)) {
-    return refuse(file, request, decoder.problem());
+    return flac_refuse_track(file, request, decoder.problem());
   }
   TrackCopy copy(track, encoder, request.progress, request.user_data);
   const FlacFrameHandler take = [&copy](const FlacFrame& frame) { return copy.take(frame); };
@@ -218,19 +180,50 @@ bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTr
     const int got = decoder.decode_frame(take);
     if (got > 0) continue;
     if (got == 0) {
-      return refuse(file, request, "the source ends after sample " + std::to_string(copy.next()) +
+      return flac_refuse_track(file, request, "the source ends after sample " + std::to_string(copy.next()) +
                                     " of " + std::to_string(file.total_samples) + ": it is truncated");
     }
     const std::string& problem = copy.reason().empty() ? decoder.problem() : copy.reason();
-    return refuse(file, request, "decoding stops after sample " + std::to_string(copy.next()) + ": " + problem);
+    return flac_refuse_track(file, request, "decoding stops after sample " + std::to_string(copy.next()) + ": " + problem);
   }
   if (whole_stream && !decoder.finish()) {
-    return refuse(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
+    return flac_refuse_track(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
   }
   return true;
 }
 
 }  // namespace
+
+bool FlacTrackMetadata::add(FLAC__StreamMetadata* block) {
+  if (block == nullptr) return false;
+  owned.emplace_back(block);
+  blocks.push_back(block);
+  return true;
+}
+
+bool flac_track_metadata(const FlacAudioFile& file, std::uint64_t samples, const TrackTags* tags,
+                         bool seek_table, FlacTrackMetadata& metadata) {
+  if (FlacMetadataPtr comment = flac_track_comment(file.vorbis_comment.get(), tags)) {
+    metadata.add(comment.release());
+  }
+  for (const FlacMetadataPtr& picture : file.pictures) {
+    if (!metadata.add(FLAC__metadata_object_clone(picture.get()))) return false;
+  }
+  if (seek_table) {
+    FLAC__StreamMetadata* points = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
+    if (!metadata.add(points)) return false;
+    if (samples > 0 &&
+        (!FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(
+             points, file.stream_info.sample_rate * SEEK_POINT_SECONDS, samples) ||
+         !FLAC__metadata_object_seektable_template_sort(points, true))) {
+      return false;
+    }
+  }
+  FLAC__StreamMetadata* padding = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING);
+  if (!metadata.add(padding)) return false;
+  padding->length = PADDING_BYTES;
+  return true;
+}
 
 FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const TrackTags* tags) {
   if (comment == nullptr && tags == nullptr) return nullptr;
@@ -246,6 +239,13 @@ FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const Tr
   fields = vorbis_comments_of_part(fields);
   if (tags != nullptr) fields = vorbis_comments_for_track(fields, *tags);
   if (!FLAC__metadata_object_vorbiscomment_resize_comments(copy.get(), 0)) return nullptr;
+  // libFLAC writes its own vendor string. Setting it here also has the block's length counted
+  // anew: a clone keeps the length the source states, which libFLAC's lenient reading of a
+  // damaged block may not match, and emptying a block without comments does not recount it.
+  const FLAC__StreamMetadata_VorbisComment_Entry vendor{
+      static_cast<FLAC__uint32>(std::strlen(FLAC__VENDOR_STRING)),
+      reinterpret_cast<FLAC__byte*>(const_cast<char*>(FLAC__VENDOR_STRING))};
+  if (!FLAC__metadata_object_vorbiscomment_set_vendor_string(copy.get(), vendor, true)) return nullptr;
   for (const std::string& field : fields) {
     FLAC__StreamMetadata_VorbisComment_Entry entry{
         static_cast<FLAC__uint32>(field.size()),
@@ -259,24 +259,30 @@ FlacMetadataPtr flac_track_comment(const FLAC__StreamMetadata* comment, const Tr
 int flac_write_track(const FlacAudioFile& file, const TrackRequest& request, FlacTrack track) {
   progress_report(request.progress, request.user_data, 0.0);
   if (file.md5_mismatch) {
-    refuse(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
+    flac_refuse_track(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");
     return -1;
   }
   if (track.end_sample > file.total_samples || track.first_sample > track.end_sample) {
-    refuse(file, request, "samples " + std::to_string(track.first_sample) + " to " +
+    flac_refuse_track(file, request, "samples " + std::to_string(track.first_sample) + " to " +
                            std::to_string(track.end_sample) + " lie beyond the end");
     return -1;
   }
   TrackEncoder encoder(request.out);
   std::string reason;
   if (!encoder.start(file, track.end_sample - track.first_sample, request.tags, reason)) {
-    refuse(file, request, reason);
+    flac_refuse_track(file, request, reason);
     return -1;
   }
   if (!copy_samples(file, request, track, encoder)) return -1;
   if (!encoder.finish(reason)) {
-    refuse(file, request, reason);
+    flac_refuse_track(file, request, reason);
     return -1;
   }
   return 0;
+}
+
+bool flac_refuse_track(const FlacAudioFile& file, const TrackRequest& request, const std::string& reason) {
+  g_warning("Cannot write FLAC track %.*s from %s: %s", static_cast<int>(request.path.size()),
+            request.path.data(), file.path.c_str(), reason.c_str());
+  return false;
 }

@@ -15,6 +15,7 @@ struct FlacAudioFile final : AudioFile {
   FLAC__StreamMetadata_StreamInfo stream_info{};
   FlacMetadataPtr vorbis_comment;   // nullptr when the stream has none
   std::vector<FlacMetadataPtr> pictures;
+  bool has_seek_table = false;
 
   // The reader of read_data: its decoder, and the PCM of the last frame it decoded.
   std::unique_ptr<FlacDecoder> reader;

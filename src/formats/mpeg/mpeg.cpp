@@ -86,6 +86,9 @@ const char* start_decoder(MpegAudioFile& file) {
   if (decoder == nullptr) return "Failed to create MP3 decoder";
   // The library's own notes would bypass the program's logging.
   mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+  // Junk between frames (a damaged download, a tag in the middle) may be longer than the
+  // library's default search; the frame index finds the frames behind it, so must the decoder.
+  mpg123_param(decoder, MPG123_RESYNC_LIMIT, -1, 0);
   if (mpg123_open(decoder, file.path.c_str()) != MPG123_OK) return "mpg123_open() failed";
   g_debug("Detected MP3 format");
   long rate = 0;
@@ -123,7 +126,8 @@ void seek_decoder(MpegAudioFile& file, std::uint64_t offset) {
 }
 
 // One decoding attempt: fills as much of buffer as the stream holds. The byte count, or
-// -1 on a real decoding error. A format notice is no error: decoding goes on.
+// -1 on a real decoding error before any byte was decoded: the samples decoded before an
+// error are the stream's and are delivered. A format notice is no error: decoding goes on.
 std::int64_t decode_into(MpegAudioFile& file, std::span<std::uint8_t> buffer) {
   std::size_t filled = 0;
   while (filled < buffer.size()) {
@@ -133,7 +137,7 @@ std::int64_t decode_into(MpegAudioFile& file, std::span<std::uint8_t> buffer) {
     filled += done;
     if (result == MPG123_DONE) break;
     if (result == MPG123_NEW_FORMAT) continue;
-    if (result != MPG123_OK) return -1;
+    if (result != MPG123_OK) return filled > 0 ? static_cast<std::int64_t>(filled) : -1;
     if (done == 0) break;
   }
   return static_cast<std::int64_t>(filled);

@@ -48,13 +48,12 @@ FrameSpan frames_for(const MpegAudioFile& file, const MpegFrameIndex& index, std
   return span;
 }
 
-void log_gaps(const MpegFrameIndex& index, const FrameSpan& span) {
+void log_gaps(const MpegAudioFile& file, const MpegFrameIndex& index, const FrameSpan& span) {
   if (span.last == 0) return;
   const std::uint64_t last_header = index.frames[span.last - 1].offset;
   for (const MpegGap& gap : index.gaps) {
     if (gap.offset >= last_header) break;
-    g_warning("Skipped non-frame data in MP3 @ 0x%08" PRIx64 " (%" PRIu64 " bytes)", gap.offset,
-              gap.bytes);
+    file.gap_report.tell(file.path, gap.offset, gap.bytes);
   }
 }
 
@@ -125,7 +124,7 @@ int write_frames(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRe
   const FrameSpan span = frames_for(file, index, request.start, request.end);
   progress_report(request.progress, request.user_data, 0.0);
   if (request.tags != nullptr && !id3v2_write_tag(request.out, *request.tags, request.path)) return -1;
-  log_gaps(index, span);
+  log_gaps(file, index, span);
   if (!copy_frames(file, index, span, request, std::max<std::uint64_t>(1, span_bytes(index, span)))) return -1;
   if (!format_flush_track(request)) return -1;
   if (span.past_truncated) g_warning("Tried to read over the end of the input file");

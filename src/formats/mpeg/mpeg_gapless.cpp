@@ -330,15 +330,12 @@ MpegInfoTag track_tag(const SourceReader& source, const MpegFrameIndex& index, c
   return tag;
 }
 
-bool copy_source_frames(TrackWriter& writer, const SourceReader& source, const MpegFrameIndex& index,
-                        const MpegGaplessPlan& plan) {
+bool copy_source_frames(TrackWriter& writer, const MpegAudioFile& file, const SourceReader& source,
+                        const MpegFrameIndex& index, const MpegGaplessPlan& plan) {
   const auto first = static_cast<std::size_t>(plan.first_frame);
   const auto last = static_cast<std::size_t>(plan.first_frame + plan.copied);
   return mpeg_frame_runs(index.frames, first, last, [&](const MpegFrameRun& run) {
-    if (run.gap_after > 0) {
-      g_warning("Skipped non-frame data in MP3 @ 0x%08" PRIx64 " (%" PRIu64 " bytes)", run.offset + run.bytes,
-                run.gap_after);
-    }
+    if (run.gap_after > 0) file.gap_report.tell(file.path, run.offset + run.bytes, run.gap_after);
     return writer.copy(source, run.offset, run.bytes);
   });
 }
@@ -389,7 +386,7 @@ int mpeg_write_gapless(const MpegAudioFile& file, const MpegFrameIndex& index, c
   TrackWriter writer(request.out, request.path, track_bytes, request.progress, request.user_data);
   const std::optional<off_t> info_at = writer.position();
   if (!info_at || !writer.write(frames->info_placeholder, false) || !writer.write(frames->reservoir)) return -1;
-  if (!copy_source_frames(writer, source, index, plan)) return -1;
+  if (!copy_source_frames(writer, file, source, index, plan)) return -1;
   for (std::uint64_t k = 0; k < plan.silent_tail; ++k) {
     if (!writer.write(frames->silent)) return -1;
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/format.h"
+#include "formats/mpeg/mpeg_frame.h"
 #include "formats/registry.h"
 #include "support/harness.h"
 
@@ -77,6 +78,25 @@ inline tfold_test::Bytes decode_all(AudioFile& file) {
     offset += static_cast<std::uint64_t>(got);
   }
   return pcm;
+}
+
+// The file offsets of the frames that follow one another from offset on.
+inline std::vector<std::size_t> frame_offsets(const tfold_test::Bytes& bytes, std::size_t offset = 0) {
+  std::vector<std::size_t> offsets;
+  while (offset + 4 <= bytes.size()) {
+    const auto header = mpeg_parse_frame_header(std::span(bytes).subspan(offset, 4));
+    if (!header || header->frame_bytes == 0) break;
+    offsets.push_back(offset);
+    offset += header->frame_bytes;
+  }
+  return offsets;
+}
+
+// Bytes without a frame header anywhere: no byte of them is 0xFF.
+inline tfold_test::Bytes non_frame_data(std::size_t size) {
+  tfold_test::Bytes junk(size);
+  for (std::size_t i = 0; i < size; ++i) junk[i] = static_cast<std::uint8_t>(i * 7 % 128);
+  return junk;
 }
 
 }  // namespace mpeg_test
