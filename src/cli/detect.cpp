@@ -16,6 +16,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/progress_line.h"
 #include "detect/detector.h"
 #include "detect/envelope_reader.h"
 #include "document/audio_document.h"
@@ -27,7 +28,6 @@ namespace {
 constexpr char EXIT_STATUSES[] =
     "Exit status: 0 breaks written, 1 usage, 2 audio file unreadable or LIST exists or cannot be\n"
     "written, 5 the tracks asked for could not be found (the breaks found are written).";
-constexpr gint64 PROGRESS_INTERVAL_US = 33333;
 constexpr gint NOT_GIVEN = G_MININT;
 
 struct GFreeDeleter {
@@ -116,20 +116,6 @@ std::optional<int> parse_request(int argc, char** argv, DetectRequest& request) 
   return std::nullopt;
 }
 
-bool exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
-}
-
-void show_progress(void* user_data, double fraction) {
-  auto* last = static_cast<gint64*>(user_data);
-  const gint64 now = g_get_monotonic_time();
-  if (now - *last < PROGRESS_INTERVAL_US) return;
-  *last = now;
-  std::fprintf(stderr, "\r\033[KAnalyzing... [%3.0f%%]", fraction * 100.0);
-  std::fflush(stderr);
-}
-
 // The envelope of the audio after its progress; std::nullopt after saying why not.
 std::optional<Envelope> read_envelope(const std::string& path, std::string& stem) {
   audio_document_init();
@@ -145,8 +131,8 @@ std::optional<Envelope> read_envelope(const std::string& path, std::string& stem
   GText base(g_path_get_basename(path.c_str()));
   stem = audio_document_make_stem(*file->module, base.get());
   gint64 last = 0;
-  show_progress(&last, 0.0);
-  std::optional<Envelope> envelope = envelope_read(*file, &error, show_progress, &last);
+  progress_line_show(&last, 0.0);
+  std::optional<Envelope> envelope = envelope_read(*file, &error, progress_line_show, &last);
   format_close_file(std::move(file));
   if (!envelope) {
     std::fputs("\r\033[K", stderr);
@@ -214,7 +200,7 @@ int tfold_detect(int argc, char** argv) {
   DetectRequest request;
   if (const std::optional<int> status = parse_request(argc, argv, request)) return *status;
   // Said before the audio is read: a list already there is not replaced.
-  if (!request.list_path.empty() && exists(request.list_path)) {
+  if (!request.list_path.empty() && progress_line_path_taken(request.list_path)) {
     std::fprintf(stderr, "%s exists: not replaced\n", request.list_path.c_str());
     return EXIT_STATUS_AUDIO_UNREADABLE;
   }

@@ -14,6 +14,7 @@
 #include "breaks/track_break_list.h"
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/progress_line.h"
 #include "detect/detector.h"
 #include "document/audio_document.h"
 #include "formats/registry.h"
@@ -34,7 +35,6 @@ constexpr gint DEFAULT_HEIGHT = 400;
 constexpr gint MAX_WIDTH = 16384;
 constexpr gint MAX_HEIGHT = 4096;
 constexpr double MIN_TICK_PIXELS = 90;
-constexpr gint64 PROGRESS_INTERVAL_US = 33333;
 
 struct GFreeDeleter {
   void operator()(gchar* text) const noexcept { g_free(text); }
@@ -135,20 +135,6 @@ std::optional<int> parse_request(int argc, char** argv, PlotRequest& request) {
   return check_values(argv[0], request);
 }
 
-bool exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
-}
-
-void show_progress(void* user_data, double fraction) {
-  auto* last = static_cast<gint64*>(user_data);
-  const gint64 now = g_get_monotonic_time();
-  if (now - *last < PROGRESS_INTERVAL_US) return;
-  *last = now;
-  std::fprintf(stderr, "\r\033[KAnalyzing... [%3.0f%%]", fraction * 100.0);
-  std::fflush(stderr);
-}
-
 // The opened audio and the frames it holds; after saying why not, nothing.
 struct OpenedAudio {
   AudioFilePtr file;
@@ -208,8 +194,8 @@ std::optional<int> choose_view(const char* program, const PlotRequest& request, 
 std::optional<PlotPassResult> read_pass(OpenedAudio& audio, const PlotPassRequest& pass, const std::string& path) {
   ErrorText error;
   gint64 last = 0;
-  show_progress(&last, 0.0);
-  std::optional<PlotPassResult> result = plot_read(*audio.file, pass, &error, show_progress, &last);
+  progress_line_show(&last, 0.0);
+  std::optional<PlotPassResult> result = plot_read(*audio.file, pass, &error, progress_line_show, &last);
   if (!result) {
     std::fputs("\r\033[K", stderr);
     std::fprintf(stderr, "Could not analyze %s: %s\n", path.c_str(), error.value_or("").c_str());
@@ -257,7 +243,7 @@ int tfold_plot(int argc, char** argv) {
   PlotRequest request;
   if (const std::optional<int> status = parse_request(argc, argv, request)) return *status;
   // Said before the audio is read: an image already there is not replaced.
-  if (exists(request.image_path)) {
+  if (progress_line_path_taken(request.image_path)) {
     std::fprintf(stderr, "%s exists: not replaced\n", request.image_path.c_str());
     return EXIT_STATUS_AUDIO_UNREADABLE;
   }
