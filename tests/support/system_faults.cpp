@@ -1,11 +1,13 @@
 #include "support/system_faults.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 
 namespace {
 
@@ -13,6 +15,7 @@ std::atomic<int> failing_fd{-1};
 std::atomic<std::uint64_t> failing_from{0};
 std::atomic<int> fsync_error{0};
 std::atomic<int> fsync_count{0};
+std::atomic<bool> openat2_hidden{false};
 
 }  // namespace
 
@@ -21,6 +24,7 @@ ssize_t __real_pread(int fd, void* buffer, std::size_t count, off_t offset);
 ssize_t __real_splice(int in_fd, loff_t* in_offset, int out_fd, loff_t* out_offset, std::size_t count,
                       unsigned int flags);
 int __real_fsync(int fd);
+long __real_syscall(long number, ...);
 
 ssize_t __wrap_pread(int fd, void* buffer, std::size_t count, off_t offset) {
   if (fd == failing_fd.load()) {
@@ -52,6 +56,20 @@ int __wrap_fsync(int fd) {
   }
   return __real_fsync(fd);
 }
+
+// No system call takes more than six arguments, all passed as words: forwarding six is exact.
+long __wrap_syscall(long number, ...) {
+  if (number == SYS_openat2 && openat2_hidden.load()) {
+    errno = ENOSYS;
+    return -1;
+  }
+  std::va_list arguments;
+  va_start(arguments, number);
+  long words[6];
+  for (long& word : words) word = va_arg(arguments, long);
+  va_end(arguments);
+  return __real_syscall(number, words[0], words[1], words[2], words[3], words[4], words[5]);
+}
 }
 
 namespace tfold_test {
@@ -65,10 +83,13 @@ void fail_fsync(int error) { fsync_error.store(error); }
 
 int fsync_calls() { return fsync_count.load(); }
 
+void hide_openat2(bool hidden) { openat2_hidden.store(hidden); }
+
 void clear_faults() {
   failing_fd.store(-1);
   fsync_error.store(0);
   fsync_count.store(0);
+  openat2_hidden.store(false);
 }
 
 }  // namespace tfold_test

@@ -1,5 +1,5 @@
 // Faults injected at the system calls under the program's file I/O, for test programs linked
-// with -Wl,--wrap for pread, splice and fsync (tests/CMakeLists.txt names them).
+// with -Wl,--wrap for pread, splice, fsync and syscall (tests/CMakeLists.txt names them).
 // Without an armed fault every call goes to the system.
 #pragma once
 
@@ -14,6 +14,8 @@ void fail_reads_from(int fd, std::uint64_t fail_at);
 void fail_fsync(int error);
 // How many times fsync was called since the last clear_faults.
 int fsync_calls();
+// openat2 answers ENOSYS, as on kernels before 5.6.
+void hide_openat2(bool hidden);
 void clear_faults();
 
 }  // namespace tfold_test
