@@ -12,6 +12,7 @@
 #include <regex>
 #include <set>
 
+#include "support/command_cases.h"
 #include "support/file_size_limit.h"
 #include "support/harness.h"
 #include "support/wav_builder.h"
@@ -245,28 +246,6 @@ TEST(Interrupt, GenLeavesNoPartialFile) {
 
 // ---- Inputs that are folders, unreadable, or missing -----------------------------------------
 
-struct BadInputCase {
-  const char* what;
-  std::vector<std::string> args;
-  int status;
-  std::string out_part;  // expected within standard output
-  std::string err_part;  // expected within standard error
-};
-
-void run_bad_input_cases(const Tfold& t, const std::vector<BadInputCase>& cases) {
-  for (const BadInputCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    RunOptions options;
-    options.timeout = std::chrono::seconds(30);
-    const RunResult r = t.run(c.args, options);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, c.out_part)) << r.out;
-    EXPECT_TRUE(contains(r.err, c.err_part)) << r.err;
-  }
-}
-
 TEST(BadInput, FoldersGivenAsFiles) {
   Tfold t;
   fs::create_directory(t / "folder.wav");
@@ -276,7 +255,7 @@ TEST(BadInput, FoldersGivenAsFiles) {
   write_file(t / "show.wav", canonical_wav(2, 44100, 16, counting_bytes(20 * BLOCK)));
   write_text(t / "show.txt", "0=a\n10=b\n");
   const std::string folder = "Is a directory";
-  run_bad_input_cases(t, {
+  expect_command_cases(t, {
       {"info", {"info", "folder.wav", "folder.cdda.raw"}, 0,
        "Error opening folder.wav: " + folder + "\nError opening folder.cdda.raw: " + folder + "\n", ""},
       {"analyze", {"analyze", "folder.wav"}, 2, "Could not open folder.wav: " + folder + "\n", ""},
@@ -305,7 +284,7 @@ TEST(BadInput, MissingFilesGetTheSystemsReason) {
   write_text(t / "show.txt", "0=a\n");
   fs::create_directory(t / "out");
   const std::string missing = "No such file or directory";
-  run_bad_input_cases(t, {
+  expect_command_cases(t, {
       {"info", {"info", "missing.wav"}, 0, "Error opening missing.wav: " + missing + "\n", ""},
       {"analyze", {"analyze", "missing.mp3"}, 2, "Could not open missing.mp3: " + missing + "\n", ""},
       {"split", {"split", "missing.cdda.raw", "show.txt", "out"}, 2,
@@ -328,7 +307,7 @@ TEST(BadInput, UnreadableFiles) {
   fs::create_directory(t / "out");
   fs::permissions(t / "locked.wav", fs::perms::none);
   fs::permissions(t / "locked.txt", fs::perms::none);
-  run_bad_input_cases(t, {
+  expect_command_cases(t, {
       {"info", {"info", "locked.wav"}, 0, "Error opening locked.wav: Permission denied\n", ""},
       {"analyze", {"analyze", "locked.wav"}, 2, "Could not open locked.wav: Permission denied\n", ""},
       {"split audio", {"split", "locked.wav", "show.txt", "out"}, 2, "Could not open locked.wav: Permission denied\n", ""},
@@ -509,7 +488,7 @@ TEST(PathLimits, NamesLongerThanTheSystemTakesAreReported) {
   write_text(t / "show.txt", "0=a\n10=b\n");
   fs::create_directory(t / "out");
   const std::string long_name(NAME_MAX + 1, 'n');
-  run_bad_input_cases(t, {
+  expect_command_cases(t, {
       {"info", {"info", long_name + ".wav"}, 0, "Error opening " + long_name + ".wav: ", ""},
       {"analyze", {"analyze", long_name + ".wav"}, 2, "Could not open " + long_name + ".wav: ", ""},
       {"split audio", {"split", long_name + ".wav", "show.txt", "out"}, 2, "Could not open ", ""},
