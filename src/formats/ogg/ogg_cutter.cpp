@@ -39,6 +39,18 @@ std::uint32_t part_serial(std::uint32_t source_serial, std::uint32_t track_numbe
   return serial;
 }
 
+// The first gap that packets [priming, last] cross, or the lost end of the link when the
+// range reaches it; nullptr when there is none.
+const OggLinkGap* gap_in_the_way(const OggLink& link, std::size_t priming, std::size_t last,
+                                 bool reaches_end) {
+  for (const OggLinkGap& gap : link.gaps) {
+    if (gap.packet > priming && (gap.packet <= last || (reaches_end && gap.packet == link.packet_ends.size()))) {
+      return &gap;
+    }
+  }
+  return nullptr;
+}
+
 // The packets of link for its decoded samples [first, stop).
 std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std::int64_t stop,
                                     ErrorText* error) {
@@ -68,6 +80,11 @@ std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std
       return std::nullopt;
     }
     ++last_packet;
+  }
+  if (const OggLinkGap* gap = gap_in_the_way(link, first_packet - 1, last_packet, stop == link.decoded_length())) {
+    set_error_message(error, "%s; the range's samples there are lost and the track is not written",
+                      gap->reason.c_str());
+    return std::nullopt;
   }
   OggCutPart part;
   part.priming = first_packet - 1;
