@@ -544,3 +544,9 @@ std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
     return builder.finish(error);
   }
 }
+
+const OggLinkGap* ogg_index_lost_end(const OggPacketIndex& index) {
+  if (index.links.empty() || index.links.back().gaps.empty()) return nullptr;
+  const OggLink& link = index.links.back();
+  return link.gaps.back().packet == link.packet_ends.size() ? &link.gaps.back() : nullptr;
+}

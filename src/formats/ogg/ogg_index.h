@@ -72,3 +72,7 @@ struct OggPacketIndex {
 // stream without its headers, a gap before a stream has stated any granule position, granule
 // positions that contradict the packets.
 std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error);
+
+// The gap that took the end of the file's last link, when the file ends before its streams
+// do; nullptr otherwise.
+const OggLinkGap* ogg_index_lost_end(const OggPacketIndex& index);
