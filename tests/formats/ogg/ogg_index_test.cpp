@@ -181,4 +181,30 @@ TEST(OggIndex, EndCutShortIsAGapAfterTheLastWholePacket) {
   EXPECT_EQ(index->decoded_length, pages[pages.size() - 6].granule);
 }
 
+TEST(OggIndex, DamageBeforeTheNextLinkTakesTheEndOfTheLinkBefore) {
+  const Bytes chained = read_file(fixture("ogg_cut_chained.ogg"));
+  const auto pages = ogg_page_layout(chained);
+  const auto second = std::find_if(pages.begin() + 1, pages.end(), [](const auto& p) { return p.bos; });
+  ASSERT_NE(second, pages.end());
+  const OggPageLayout& last_of_first = second[-1];
+  Bytes damaged = chained;
+  damaged[last_of_first.offset + last_of_first.bytes / 2] ^= 0x10;
+  const auto clean = index_fixture("ogg_cut_chained.ogg");
+  ASSERT_TRUE(clean.has_value());
+  ErrorText error;
+  const auto index = index_bytes(damaged, &error);
+  ASSERT_TRUE(index.has_value()) << error.value_or("");
+  ASSERT_EQ(index->links.size(), 2u);
+  const OggLink& first = index->links[0];
+  ASSERT_EQ(first.gaps.size(), 1u);
+  EXPECT_EQ(first.gaps[0].packet, first.packet_ends.size());
+  EXPECT_EQ(first.gaps[0].reason, "damaged page or foreign data at byte " + std::to_string(last_of_first.offset));
+  EXPECT_EQ(first.packet_ends.size() + std::size_t(last_of_first.packets_ended), clean->links[0].packet_ends.size());
+  EXPECT_EQ(first.decoded_length(), second[-2].granule);
+  // The next link is whole, and follows what is left of the first.
+  EXPECT_TRUE(index->links[1].gaps.empty());
+  EXPECT_EQ(index->links[1].packet_ends, clean->links[1].packet_ends);
+  EXPECT_EQ(index->links[1].decoded_start, first.decoded_length());
+}
+
 }  // namespace
