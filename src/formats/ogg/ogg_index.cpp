@@ -281,8 +281,12 @@ class IndexBuilder {
                  ErrorText* error) {
     // Without headers nothing decodes; without a position stated before the gap nothing
     // tells where the packets after it stand.
-    if (builder.packets < VORBIS_HEADER_PACKETS || builder.granule == -1) {
-      report_gap(builder, offset, error);
+    if (builder.packets < VORBIS_HEADER_PACKETS) {
+      report_missing_headers(builder, offset, error);
+      return false;
+    }
+    if (builder.granule == -1) {
+      set_error_message(error, "%s", gap_reason(builder, offset, previous_end).c_str());
       return false;
     }
     std::vector<std::int64_t>& ends = builder.link.packet_ends;
@@ -308,14 +312,9 @@ class IndexBuilder {
     return *reason;
   }
 
-  static void report_gap(const LinkBuilder& builder, std::uint64_t offset, ErrorText* error) {
-    if (builder.packets < VORBIS_HEADER_PACKETS) {
-      set_error_message(error, "the Vorbis headers of stream %08x are missing before byte %" PRIu64,
-                        builder.link.serial, offset);
-    } else {
-      set_error_message(error, "a page of stream %08x is missing before byte %" PRIu64,
-                        builder.link.serial, offset);
-    }
+  static void report_missing_headers(const LinkBuilder& builder, std::uint64_t offset, ErrorText* error) {
+    set_error_message(error, "the Vorbis headers of stream %08x are missing before byte %" PRIu64,
+                      builder.link.serial, offset);
   }
 
   bool add_packet(LinkBuilder& builder, ogg_packet& packet, std::uint64_t offset,
