@@ -295,6 +295,17 @@ raw_ogg second-link 1 8000 1600 3
 cat "$out/ogg/mono8k.ogg" "$out/ogg/second-link.ogg" >"$out/ogg/chained.ogg"
 rm "$out/ogg/second-link.ogg"
 head -c -40 "$out/ogg/stereo11k.ogg" >"$out/ogg/truncated.ogg"
+# Damage inside a stream of several audio pages: a page whose CRC fails, a page left out, and
+# a download that stopped at nine tenths.
+raw_ogg pages 1 8000 160000 4
+pages=$out/ogg/pages.ogg
+mapfile -t page_at < <(LC_ALL=C grep -obUa OggS "$pages" | cut -d: -f1)
+last=$((${#page_at[@]} - 1))
+cp "$pages" "$out/ogg/damaged-page.ogg"
+printf '\x55' | dd of="$out/ogg/damaged-page.ogg" bs=1 seek=$((page_at[last - 2] + 100)) conv=notrunc status=none
+{ head -c "${page_at[last - 1]}" "$pages"; tail -c +$((page_at[last] + 1)) "$pages"; } >"$out/ogg/missing-page.ogg"
+head -c $(($(stat -c %s "$pages") * 9 / 10)) "$pages" >"$out/ogg/cut-short.ogg"
+rm "$pages"
 
 # --- FLAC frames: five bytes of a sample number, then the first frame of a FLAC seed -------
 mkdir -p "$out/flac_frame"

@@ -2,7 +2,8 @@
 // consistent: links in file order, each with pages in order and packets whose ends never go
 // back, adding up to the file's decoded length. Every range the cutter accepts must come out
 // as a file of sound pages (libogg checks their CRCs) whose streams end on a granule position
-// that states the range's length, and which indexes again to that many samples.
+// that states the range's length, and which indexes again to that many samples. Damaged inputs
+// index with gaps, and ranges next to each gap and across it are cut as well.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -37,6 +38,11 @@ void check_index(const OggPacketIndex& index) {
       FUZZ_CHECK(link.pages[i].first_packet >= link.pages[i - 1].first_packet);
     }
     after_page = link.pages.back().offset + link.pages.back().bytes;
+    std::size_t after_gap = 0;
+    for (const OggLinkGap& gap : link.gaps) {
+      FUZZ_CHECK(gap.packet > after_gap && gap.packet <= link.packet_ends.size() && !gap.reason.empty());
+      after_gap = gap.packet;
+    }
     FUZZ_CHECK(link.decoded_start == decoded);
     FUZZ_CHECK(link.decoded_length() >= 0);
     decoded += link.decoded_length();
@@ -127,5 +133,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       {0, length}, {0, length / 2}, {length / 2, length}, {picked % (length + 1), length + 100},
   };
   for (const auto& [start, end] : ranges) check_cut(*index, source, start, end);
+  // Damage leaves gaps: ranges that end at one, start after one, or hold one.
+  for (const OggLink& link : index->links) {
+    for (const OggLinkGap& gap : link.gaps) {
+      const std::int64_t before = link.decoded_start + link.packet_ends[gap.packet - 1] - link.dropped;
+      const std::int64_t after = gap.packet < link.packet_ends.size()
+                                     ? link.decoded_start + link.packet_ends[gap.packet] - link.dropped
+                                     : length;
+      check_cut(*index, source, std::max<std::int64_t>(0, before - 3000), before);
+      check_cut(*index, source, after, after + 3000);
+      check_cut(*index, source, std::max<std::int64_t>(0, before - 3000), after + 3000);
+    }
+  }
   return 0;
 }

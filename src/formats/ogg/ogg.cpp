@@ -287,8 +287,12 @@ int ogg_write_range(AudioFile& base, const TrackRequest& request) {
   const OggPacketIndex* index = packet_index(file);
   if (index == nullptr) return -1;
   const auto first = static_cast<std::int64_t>(request.start / file.si.blockAlign);
-  const std::int64_t stop = request.end == 0 ? index->decoded_length
-                                             : static_cast<std::int64_t>(request.end / file.si.blockAlign);
+  std::int64_t stop = request.end == 0 ? index->decoded_length
+                                       : static_cast<std::int64_t>(request.end / file.si.blockAlign);
+  // Where the end is lost, the granule positions may still tell where the last track ends.
+  if (request.end == 0 && ogg_index_lost_end(*index) != nullptr) {
+    stop = std::max(stop, static_cast<std::int64_t>(file.si.numBytes / file.si.blockAlign));
+  }
 
   progress_report(request.progress, request.user_data, 0.0);
   if (ogg_cut(*index, file, request, {first, stop}) != 0) return -1;

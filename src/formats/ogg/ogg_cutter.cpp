@@ -39,6 +39,32 @@ std::uint32_t part_serial(std::uint32_t source_serial, std::uint32_t track_numbe
   return serial;
 }
 
+// The first gap that packets [priming, last] cross, or the lost end of the link when the
+// range reaches it; nullptr when there is none.
+const OggLinkGap* gap_in_the_way(const OggLink& link, std::size_t priming, std::size_t last,
+                                 bool reaches_end) {
+  for (const OggLinkGap& gap : link.gaps) {
+    if (gap.packet > priming && (gap.packet <= last || (reaches_end && gap.packet == link.packet_ends.size()))) {
+      return &gap;
+    }
+  }
+  return nullptr;
+}
+
+void refuse_for(const OggLinkGap& gap, ErrorText* error) {
+  set_error_message(error, "%s; the range's samples there are lost and the track is not written",
+                    gap.reason.c_str());
+}
+
+// true, with the reason in *error, when packets [priming, last] cannot be read for a gap.
+bool refuse_gap(const OggLink& link, std::size_t priming, std::size_t last, bool reaches_end,
+                ErrorText* error) {
+  const OggLinkGap* gap = gap_in_the_way(link, priming, last, reaches_end);
+  if (gap == nullptr) return false;
+  refuse_for(*gap, error);
+  return true;
+}
+
 // The packets of link for its decoded samples [first, stop).
 std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std::int64_t stop,
                                     ErrorText* error) {
@@ -56,6 +82,8 @@ std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std
       std::upper_bound(ends.begin(), ends.end(), raw_first) - ends.begin());
   auto last_packet = static_cast<std::size_t>(
       std::lower_bound(ends.begin(), ends.end(), raw_stop) - ends.begin());
+  const bool reaches_end = stop == link.decoded_length();
+  if (refuse_gap(link, first_packet - 1, last_packet, reaches_end, error)) return std::nullopt;
   const std::int64_t start_trim = raw_first - ends[first_packet - 1];
   if (last_packet == first_packet && start_trim > 0) {
     // libvorbis trims the start only on a page that is not the stream's last, so a second
@@ -68,6 +96,7 @@ std::optional<OggCutPart> plan_part(const OggLink& link, std::int64_t first, std
       return std::nullopt;
     }
     ++last_packet;
+    if (refuse_gap(link, first_packet - 1, last_packet, reaches_end, error)) return std::nullopt;
   }
   OggCutPart part;
   part.priming = first_packet - 1;
@@ -392,6 +421,11 @@ std::optional<std::vector<OggCutPart>> ogg_cut_plan(const OggPacketIndex& index,
                                                     std::uint32_t track_number,
                                                     ErrorText* error) {
   const std::int64_t stop = std::min(end, index.decoded_length);
+  if (const OggLinkGap* gap = ogg_index_lost_end(index); start >= stop && gap != nullptr) {
+    // Past the end of what is left of a file cut short.
+    refuse_for(*gap, error);
+    return std::nullopt;
+  }
   if (start >= stop) {
     set_error_message(error, "the track starts at sample %" PRId64 " and ends at %" PRId64
                       ": it holds no sample of the %" PRId64 " there are",

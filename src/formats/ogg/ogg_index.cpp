@@ -73,8 +73,68 @@ struct LinkBuilder {
   // libvorbis's own count of the granule position: -1 until a page has stated one.
   std::int64_t granule = -1;
   bool packet_open = false;  // the last page ended inside a packet
+  // The packet left open began on a page the index has: its rest makes a packet of the index.
+  bool open_packet_counted = false;
   bool ended = false;        // the end-of-stream packet has come
+  std::optional<std::int64_t> next_sequence;  // of the stream's next page; none before the first
+  std::uint64_t last_page_end = 0;
+  // Since a gap, the packets wait for a granule position to place them: their ends count from
+  // the first after the gap until then. granule_offset is the granule position less the raw
+  // sample as they stood before the gap; unplaced_from, the first packet after it.
+  bool placing = false;
+  std::int64_t granule_offset = 0;
+  std::size_t unplaced_from = 0;
 };
+
+void add_gap(OggLink& link, std::string reason) {
+  const std::size_t packet = link.packet_ends.size();
+  if (!link.gaps.empty() && link.gaps.back().packet == packet) return;
+  link.gaps.push_back({packet, std::move(reason)});
+}
+
+// Packets after a gap that no granule position placed cannot be told apart from the lost
+// ones: they all shrink to nothing at the end of the last packet before the first gap, and
+// the link's end counts as lost.
+void lose_unplaced(LinkBuilder& builder) {
+  if (!builder.placing) return;
+  std::vector<std::int64_t>& ends = builder.link.packet_ends;
+  const auto from = static_cast<std::ptrdiff_t>(builder.unplaced_from);
+  std::fill(ends.begin() + from, ends.end(), ends[builder.unplaced_from - 1]);
+  builder.placing = false;
+  add_gap(builder.link, builder.link.gaps.back().reason);
+}
+
+void lose_end(LinkBuilder& builder, std::string reason) {
+  lose_unplaced(builder);
+  add_gap(builder.link, std::move(reason));
+}
+
+// Places the packets since the last gap by the granule position of the page the latest one
+// ends, as the stream stated positions before the gap. Packets between two gaps stay unplaced.
+bool place_after_gap(LinkBuilder& builder, const ogg_packet& packet, std::uint64_t offset,
+                     ErrorText* error) {
+  if (packet.granulepos == -1) return true;
+  if (packet.e_o_s != 0) {
+    // The last position may trim the end by samples the lost packets would have told.
+    lose_unplaced(builder);
+    return true;
+  }
+  std::vector<std::int64_t>& ends = builder.link.packet_ends;
+  const std::size_t gap = builder.link.gaps.back().packet;
+  const std::int64_t shift = packet.granulepos - builder.granule_offset - ends.back();
+  for (std::size_t k = gap; k < ends.size(); ++k) ends[k] += shift;
+  std::fill(ends.begin() + static_cast<std::ptrdiff_t>(builder.unplaced_from),
+            ends.begin() + static_cast<std::ptrdiff_t>(gap), ends[builder.unplaced_from - 1]);
+  if (ends[gap] < ends[gap - 1]) {
+    set_error_message(error,
+                      "the granule position of the page at byte %" PRIu64 " contradicts the packets before it",
+                      offset);
+    return false;
+  }
+  builder.granule = packet.granulepos;
+  builder.placing = false;
+  return true;
+}
 
 // Follows libvorbis's bookkeeping of granule positions (vorbis_synthesis_blockin) packet by
 // packet, to learn which samples the decoder trims. `samples` is what the packet decodes to.
@@ -115,6 +175,11 @@ class IndexBuilder {
         other_streams_.insert(serial);
         return true;
       }
+      // A link cut off by damage before its end: what its lost pages held is unknown.
+      if (current_ && !current_->ended && current_->packets > VORBIS_HEADER_PACKETS && damage_at_ &&
+          *damage_at_ >= current_->last_page_end) {
+        lose_end(*current_, gap_reason(*current_, offset, current_->last_page_end));
+      }
       if (!end_link(error)) return false;
       current_ = std::make_unique<LinkBuilder>(serial);
     }
@@ -131,6 +196,20 @@ class IndexBuilder {
   // Whether the stream of the last page read has had its end-of-stream packet.
   bool last_stream_ended() const { return current_ && current_->ended; }
 
+  // Bytes that are no page begin at offset, before the next page added.
+  void note_damage(std::uint64_t offset) { damage_at_ = offset; }
+
+  // The file ends inside the stream of the last page read, for `reason`: its end is lost.
+  // false, with the reason in *error, when the stream holds no audio to keep.
+  bool end_cut_short(const std::string& reason, ErrorText* error) {
+    if (!current_ || current_->packets <= VORBIS_HEADER_PACKETS) {
+      set_error_message(error, "%s", reason.c_str());
+      return false;
+    }
+    lose_end(*current_, reason);
+    return true;
+  }
+
   // After the last page. The index, or std::nullopt with the reason.
   std::optional<OggPacketIndex> finish(ErrorText* error) {
     if (!end_link(error)) return std::nullopt;
@@ -144,16 +223,23 @@ class IndexBuilder {
  private:
   bool add_link_page(LinkBuilder& builder, ogg_page& page, std::uint64_t offset,
                      ErrorText* error) {
+    const bool in_sequence = follows_in_sequence(builder, page);
+    const std::uint64_t previous_end = std::exchange(builder.last_page_end, offset + page_bytes(page));
     const bool continued = ogg_page_continued(&page) != 0;
-    if (continued != builder.packet_open) {
+    if (in_sequence && continued != builder.packet_open) {
       set_error_message(error,
                         "the page at byte %" PRIu64 " does not continue the packets before it",
                         offset);
       return false;
     }
+    // libogg drops the rest of a packet whose start was lost; the index counts it no more.
+    const bool carries_counted_packet = continued && in_sequence && builder.open_packet_counted;
     builder.packet_open = leaves_packet_open(page);
-    const auto bytes = static_cast<std::uint32_t>(page.header_len + page.body_len);
-    builder.link.pages.push_back({offset, bytes, continued, builder.packets + (continued ? 1 : 0)});
+    if (builder.packet_open) {
+      builder.open_packet_counted = !continued || ogg_page_packets(&page) > 0 || carries_counted_packet;
+    }
+    builder.link.pages.push_back(
+        {offset, page_bytes(page), continued, builder.packets + (carries_counted_packet ? 1 : 0)});
     const std::int64_t granule = ogg_page_granulepos(&page);
     if (granule < -1 || granule > GRANULE_LIMIT) {
       set_error_message(error,
@@ -170,21 +256,65 @@ class IndexBuilder {
       const int got = ogg_stream_packetout(builder.stream.get(), &packet);
       if (got == 0) return true;
       if (got < 0) {
-        report_gap(builder, offset, error);
-        return false;
+        if (!begin_gap(builder, offset, previous_end, error)) return false;
+        continue;
       }
       if (!add_packet(builder, packet, offset, error)) return false;
     }
   }
 
-  static void report_gap(const LinkBuilder& builder, std::uint64_t offset, ErrorText* error) {
+  static std::uint32_t page_bytes(const ogg_page& page) {
+    return static_cast<std::uint32_t>(page.header_len + page.body_len);
+  }
+
+  // Whether the page is the next of its stream; libogg sees a gap where it is not.
+  static bool follows_in_sequence(LinkBuilder& builder, const ogg_page& page) {
+    const std::int64_t sequence = ogg_page_pageno(&page);
+    const bool in_sequence = !builder.next_sequence || sequence == *builder.next_sequence;
+    builder.next_sequence = sequence + 1;
+    return in_sequence;
+  }
+
+  // Pages of the link are lost before the one at `offset`; the link's last page before it
+  // ended at previous_end. The packets go on, to be placed by the next granule position.
+  bool begin_gap(LinkBuilder& builder, std::uint64_t offset, std::uint64_t previous_end,
+                 ErrorText* error) {
+    // Without headers nothing decodes; without a position stated before the gap nothing
+    // tells where the packets after it stand.
     if (builder.packets < VORBIS_HEADER_PACKETS) {
-      set_error_message(error, "the Vorbis headers of stream %08x are missing before byte %" PRIu64,
-                        builder.link.serial, offset);
+      report_missing_headers(builder, offset, error);
+      return false;
+    }
+    if (builder.granule == -1) {
+      set_error_message(error, "%s", gap_reason(builder, offset, previous_end).c_str());
+      return false;
+    }
+    std::vector<std::int64_t>& ends = builder.link.packet_ends;
+    if (!builder.placing) {
+      builder.placing = true;
+      builder.unplaced_from = ends.size();
+      builder.granule_offset = builder.granule - ends.back();
+    }
+    builder.previous_blocksize = -1;
+    add_gap(builder.link, gap_reason(builder, offset, previous_end));
+    return true;
+  }
+
+  std::string gap_reason(const LinkBuilder& builder, std::uint64_t offset,
+                         std::uint64_t previous_end) const {
+    ErrorText reason;
+    if (damage_at_ && *damage_at_ >= previous_end) {
+      set_error_message(&reason, "damaged page or foreign data at byte %" PRIu64, *damage_at_);
     } else {
-      set_error_message(error, "a page of stream %08x is missing before byte %" PRIu64,
+      set_error_message(&reason, "a page of stream %08x is missing before byte %" PRIu64,
                         builder.link.serial, offset);
     }
+    return *reason;
+  }
+
+  static void report_missing_headers(const LinkBuilder& builder, std::uint64_t offset, ErrorText* error) {
+    set_error_message(error, "the Vorbis headers of stream %08x are missing before byte %" PRIu64,
+                      builder.link.serial, offset);
   }
 
   bool add_packet(LinkBuilder& builder, ogg_packet& packet, std::uint64_t offset,
@@ -216,7 +346,11 @@ class IndexBuilder {
     builder.previous_blocksize = blocksize;
     std::vector<std::int64_t>& ends = builder.link.packet_ends;
     ends.push_back((ends.empty() ? 0 : ends.back()) + samples);
-    follow_granule(builder, samples, packet.granulepos, packet.e_o_s != 0);
+    if (builder.placing) {
+      if (!place_after_gap(builder, packet, offset, error)) return false;
+    } else {
+      follow_granule(builder, samples, packet.granulepos, packet.e_o_s != 0);
+    }
     builder.ended = packet.e_o_s != 0;
     ++builder.packets;
     return true;
@@ -232,6 +366,7 @@ class IndexBuilder {
     }
     // A stream without audio adds nothing to the decoded timeline.
     if (builder->link.packet_ends.empty()) return true;
+    lose_unplaced(*builder);
     builder->link.decoded_start = index_.decoded_length;
     index_.decoded_length += builder->link.decoded_length();
     index_.links.push_back(std::move(builder->link));
@@ -241,22 +376,26 @@ class IndexBuilder {
   OggPacketIndex index_;
   std::unique_ptr<LinkBuilder> current_;
   std::set<std::uint32_t> other_streams_;  // streams of other codecs, passed over
+  std::optional<std::uint64_t> damage_at_;  // the latest bytes that were no page
 };
 
 // A page found sound by the checking pass: where it is and how long.
 struct PageSpan {
   std::uint64_t offset = 0;
   std::uint32_t bytes = 0;
+  std::optional<std::uint64_t> damage_before;  // where bytes that are no page, right before it, begin
 };
 
 // What the checking pass hands over: pages in file order, then its end.
 struct CheckedPages {
   std::vector<PageSpan> pages;
   bool finished = false;  // nothing follows these
-  ErrorText failure;      // when finished: why the pass stopped before a clean end
+  ErrorText failure;      // when finished: why the file could not be read to its end
   // When finished: where bytes that are no page begin, with no page after them. A tag some
-  // programs append is no audio once the last stream has ended; before that, pages are missing.
+  // programs append is no audio once the last stream has ended; before that, the stream's
+  // end is lost.
   std::optional<std::uint64_t> trailing_bytes_at;
+  bool trailing_page_cut_short = false;  // those bytes begin as a page does: the file ends inside it
 };
 
 // Carries the checked pages from the checking thread to the indexing one, a read's worth at a
@@ -318,7 +457,7 @@ void check_pages(int fd, PageQueue& queue) {
   CheckedPages batch;
   std::uint64_t offset = 0;   // of the next page
   std::uint64_t read_to = 0;  // of the next byte to read
-  std::optional<std::uint64_t> skipped_at;  // the first bytes that were no page
+  std::optional<std::uint64_t> skipped_at;  // the first bytes that were no page since the last page
   for (;;) {
     ogg_page page;
     const long got = ogg_sync_pageseek(sync.get(), &page);
@@ -328,8 +467,7 @@ void check_pages(int fd, PageQueue& queue) {
       continue;
     }
     if (got > 0) {
-      if (skipped_at) break;
-      batch.pages.push_back({offset, static_cast<std::uint32_t>(got)});
+      batch.pages.push_back({offset, static_cast<std::uint32_t>(got), std::exchange(skipped_at, std::nullopt)});
       offset += static_cast<std::uint64_t>(got);
       continue;
     }
@@ -342,25 +480,29 @@ void check_pages(int fd, PageQueue& queue) {
       break;
     }
     if (read == 0) {
-      if (sync.unread_bytes_could_begin_a_page()) {
-        if (!skipped_at) {
-          set_error_message(&batch.failure, "the last page, at byte %" PRIu64 ", is cut short", offset);
-        }
-      } else {
-        if (!skipped_at && sync.holds_unread_bytes()) skipped_at = offset;
-        batch.trailing_bytes_at = skipped_at;
-        skipped_at.reset();
+      if (!skipped_at && sync.holds_unread_bytes()) {
+        skipped_at = offset;
+        batch.trailing_page_cut_short = sync.unread_bytes_could_begin_a_page();
       }
+      batch.trailing_bytes_at = skipped_at;
       break;
     }
     read_to += static_cast<std::uint64_t>(read);
     ogg_sync_wrote(sync.get(), static_cast<long>(read));
   }
-  if (skipped_at && !batch.failure) {
-    set_error_message(&batch.failure, "damaged page or foreign data at byte %" PRIu64, *skipped_at);
-  }
   batch.finished = true;
   queue.push(std::move(batch));
+}
+
+// Why the stream before the trailing bytes of a finished pass lost its end.
+std::string trailing_reason(const CheckedPages& end) {
+  ErrorText reason;
+  if (end.trailing_page_cut_short) {
+    set_error_message(&reason, "the last page, at byte %" PRIu64 ", is cut short", *end.trailing_bytes_at);
+  } else {
+    set_error_message(&reason, "damaged page or foreign data at byte %" PRIu64, *end.trailing_bytes_at);
+  }
+  return *reason;
 }
 
 }  // namespace
@@ -386,6 +528,7 @@ std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
                           span.offset);
         return std::nullopt;
       }
+      if (span.damage_before) builder.note_damage(*span.damage_before);
       if (!builder.add_page(page, span.offset, error)) return std::nullopt;
     }
     if (!batch.finished) continue;
@@ -393,10 +536,16 @@ std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error) {
       set_error_message(error, "%s", batch.failure->c_str());
       return std::nullopt;
     }
-    if (batch.trailing_bytes_at && !builder.last_stream_ended()) {
-      set_error_message(error, "damaged page or foreign data at byte %" PRIu64, *batch.trailing_bytes_at);
+    if (batch.trailing_bytes_at && !builder.last_stream_ended() &&
+        !builder.end_cut_short(trailing_reason(batch), error)) {
       return std::nullopt;
     }
     return builder.finish(error);
   }
+}
+
+const OggLinkGap* ogg_index_lost_end(const OggPacketIndex& index) {
+  if (index.links.empty() || index.links.back().gaps.empty()) return nullptr;
+  const OggLink& link = index.links.back();
+  return link.gaps.back().packet == link.packet_ends.size() ? &link.gaps.back() : nullptr;
 }

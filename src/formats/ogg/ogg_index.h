@@ -19,6 +19,16 @@ struct OggIndexPage {
   std::uint64_t first_packet = 0;  // stream packet number of the first packet beginning here or later
 };
 
+// Audio a link lacks: pages lost or damaged, or the file's end cut into the stream. The
+// samples between the end of audio packet `packet` - 1 and the end of audio packet `packet`
+// cannot be decoded, and `packet` itself can only prime the decoder; `packet` equal to the
+// link's packet count means that the link's end is lost and with it whatever came after
+// its last packet.
+struct OggLinkGap {
+  std::size_t packet = 0;
+  std::string reason;  // what was lost, with its byte offset, for the user
+};
+
 // One logical Vorbis stream: a link of a chained file, or the whole of any other.
 //
 // The raw timeline counts every sample the audio packets decode to, from the first audio
@@ -37,6 +47,10 @@ struct OggLink {
   std::int64_t dropped = 0;
   std::int64_t end_trim = 0;
   std::int64_t decoded_start = 0;  // the link's first sample in the file's decoded timeline
+  // In packet order. After a gap, the packets stand where the granule positions of the pages
+  // after it place them, so that the samples on both sides keep the places they have in the
+  // undamaged file.
+  std::vector<OggLinkGap> gaps;
 
   std::int64_t decoded_length() const { return packet_ends.back() - dropped - end_trim; }
   // The raw sample that decoded sample `decoded` of this link comes from.
@@ -51,7 +65,14 @@ struct OggPacketIndex {
 };
 
 // Indexes the whole file from its first byte, reading by position: the descriptor's own
-// position is neither used nor moved. std::nullopt, with the reason in *error, when the file is
-// not a clean Ogg Vorbis stream: a damaged page, bytes that are no page, a page cut short at
-// the end, a missing or bad header, a gap in a stream's pages.
+// position is neither used nor moved. Damaged or missing pages and an end cut short become
+// gaps of the links they fall in (pages are found again at the next one whose CRC holds);
+// bytes that are no page between or after the streams are passed over. std::nullopt, with the
+// reason in *error, when no Vorbis audio can be placed: no stream, a missing or bad header, a
+// stream without its headers, a gap before a stream has stated any granule position, granule
+// positions that contradict the packets.
 std::optional<OggPacketIndex> ogg_index_packets(int fd, ErrorText* error);
+
+// The gap that took the end of the file's last link, when the file ends before its streams
+// do; nullptr otherwise.
+const OggLinkGap* ogg_index_lost_end(const OggPacketIndex& index);

@@ -31,6 +31,13 @@ struct Planned {
 TEST(OggCutPlan, PacketsAndTrimsOfARange) {
   OggLink trimmed = link_of(1);
   trimmed.dropped = 100;  // the source's own start trim
+  // Pages lost before audio packet 3: samples 704 to 1728 are gone, packet 3 only primes.
+  OggLink lost_pages = link_of(1);
+  lost_pages.gaps = {{3, "a page of stream 00000001 is missing before byte 9000"}};
+  OggLink cut_short = link_of(1);
+  cut_short.gaps = {{6, "the last page, at byte 9000, is cut short"}};
+  const std::string lost = "; the range's samples there are lost and the track is not written";
+  const std::string missing = "a page of stream 00000001 is missing before byte 9000" + lost;
   OggLink dropped_later = link_of(1);
   dropped_later.dropped_at = 128;
   dropped_later.dropped = 50;
@@ -40,7 +47,7 @@ TEST(OggCutPlan, PacketsAndTrimsOfARange) {
     std::int64_t start;
     std::int64_t end;
     std::optional<Planned> planned;
-    const char* refusal;
+    std::string refusal;
   } cases[] = {
       {"whole", link_of(1), 0, 3776, Planned{0, 5, 0, 3776}, ""},
       {"end past the audio", link_of(1), 2000, 99999, Planned{3, 5, 2000, 1776}, ""},
@@ -58,6 +65,15 @@ TEST(OggCutPlan, PacketsAndTrimsOfARange) {
        "the range spans samples that the source drops inside its first audio page, which no "
        "track can drop again"},
       {"after samples the source drops", dropped_later, 200, 700, Planned{1, 3, 250, 500}, ""},
+      {"before lost pages", lost_pages, 0, 704, Planned{0, 2, 0, 704}, ""},
+      {"after lost pages, primed by the packet after them", lost_pages, 1728, 3776, Planned{3, 5, 1728, 2048}, ""},
+      {"ending in lost samples", lost_pages, 500, 1000, std::nullopt, missing},
+      {"starting in lost samples", lost_pages, 1000, 2000, std::nullopt, missing},
+      {"starting where the lost samples start", lost_pages, 704, 2000, std::nullopt, missing},
+      {"across lost samples", lost_pages, 0, 3776, std::nullopt, missing},
+      {"before a lost end", cut_short, 0, 2752, Planned{0, 4, 0, 2752}, ""},
+      {"reaching a lost end", cut_short, 2752, 3776, std::nullopt,
+       "the last page, at byte 9000, is cut short" + lost},
       {"empty", link_of(1), 500, 500, std::nullopt,
        "the track starts at sample 500 and ends at 500: it holds no sample of the 3776 there are"},
   };
@@ -67,7 +83,7 @@ TEST(OggCutPlan, PacketsAndTrimsOfARange) {
     const auto parts = ogg_cut_plan(index_of({c.link}), c.start, c.end, 1, &error);
     if (!c.planned) {
       EXPECT_FALSE(parts.has_value());
-      EXPECT_EQ(error, std::string(c.refusal));
+      EXPECT_EQ(error, c.refusal);
       continue;
     }
     ASSERT_TRUE(parts.has_value()) << error.value_or("");
