@@ -142,21 +142,15 @@ bool FlacDecoder::landed_in_stream_order(std::uint64_t sample) {
     if (!seek_in_library(own_first - 1) || held_.first != own_first - 1 || held_.count != 1) return false;
     frame_start = held_.byte_end;
   }
-  if (!intact_frame(frame_start, landed.byte_end)) return false;
+  if (frame_ending_at(landed.byte_end) != frame_start) return false;
   held_ = std::move(landed);
   holding_ = true;
   return resume_at(held_.byte_end);
 }
 
-// Whether the bytes [from, to) of the stream are one frame whose header and CRC-16 hold.
-bool FlacDecoder::intact_frame(std::uint64_t from, std::uint64_t to) {
-  if (to <= from || to - from > MAX_FRAME_BYTES) return false;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(to - from));
-  return read_stream(from, bytes) && whole_frame(bytes);
-}
-
 // Where the frame that ends at byte `end` of the stream begins: the header closest before it
 // from which the bytes up to end are one frame whose CRC-16 matches. nullopt when there is none.
+// (Frames in a row pass the CRC-16 of the last one: a frame's own CRC-16 brings the sum to 0.)
 std::optional<std::uint64_t> FlacDecoder::frame_ending_at(std::uint64_t end) {
   const std::uint64_t longest = stream_info_.max_framesize > 0 ? stream_info_.max_framesize : MAX_FRAME_BYTES;
   const std::uint64_t from = end - std::min(end - std::min(end, frames_start_), longest);

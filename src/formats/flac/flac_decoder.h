@@ -128,7 +128,6 @@ class FlacDecoder {
 
   bool seek_in_library(std::uint64_t sample);
   bool landed_in_stream_order(std::uint64_t sample);
-  bool intact_frame(std::uint64_t from, std::uint64_t to);
   std::optional<std::uint64_t> frame_ending_at(std::uint64_t end);
   static bool whole_frame(std::span<const std::uint8_t> frame);
   bool read_stream(std::uint64_t from, std::span<std::uint8_t> bytes);
