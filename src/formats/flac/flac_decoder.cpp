@@ -196,8 +196,7 @@ bool FlacDecoder::resume_at(std::uint64_t at) {
 bool FlacDecoder::walk_to(std::uint64_t sample) {
   holding_ = false;
   if (!resume_at(frames_start_)) return false;
-  walk_.emplace();
-  walk_->target = sample;
+  walk_.emplace(sample);
   bool reached = false;
   while (!reached && problem_.empty()) {
     if (FLAC__stream_decoder_get_state(decoder_.get()) == FLAC__STREAM_DECODER_END_OF_STREAM) break;

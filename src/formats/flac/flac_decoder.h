@@ -115,7 +115,9 @@ class FlacDecoder {
   };
   // A decoding from the first frame that stops at the frame holding target.
   struct Walk {
-    std::uint64_t target = 0;
+    explicit Walk(std::uint64_t target_sample) : target(target_sample) {}
+
+    std::uint64_t target;
     std::uint64_t expected = 0;  // where the next frame must begin, or past damage may begin
     std::string damage;          // the first damage passed, in words; empty before any
     bool held_in_step = false;   // the step being decoded has held a frame that holds target
