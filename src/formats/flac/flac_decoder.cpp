@@ -152,7 +152,7 @@ bool FlacDecoder::landed_in_stream_order(std::uint64_t sample) {
 // from which the bytes up to end are one frame whose CRC-16 matches. nullopt when there is none.
 // (Frames in a row pass the CRC-16 of the last one: a frame's own CRC-16 brings the sum to 0.)
 std::optional<std::uint64_t> FlacDecoder::frame_ending_at(std::uint64_t end) {
-  const std::uint64_t longest = stream_info_.max_framesize > 0 ? stream_info_.max_framesize : MAX_FRAME_BYTES;
+  const std::uint64_t longest = stream_info_.max_framesize > 0 ? stream_info_.max_framesize : longest_frame();
   const std::uint64_t from = end - std::min(end - std::min(end, frames_start_), longest);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end - from));
   if (!read_stream(from, bytes)) return std::nullopt;
@@ -161,6 +161,14 @@ std::optional<std::uint64_t> FlacDecoder::frame_ending_at(std::uint64_t end) {
     if (window[at] == 0xFF && (window[at + 1] & 0xFE) == 0xF8 && whole_frame(window.subspan(at))) return from + at;
   }
   return std::nullopt;
+}
+
+// A stream that does not state its longest frame: the longest its blocks allow, stored
+// verbatim (a side channel one bit deeper), with the headers.
+std::uint64_t FlacDecoder::longest_frame() const {
+  const std::uint64_t block = stream_info_.max_blocksize > 0 ? stream_info_.max_blocksize : 65535;
+  const std::uint64_t bits = std::uint64_t{stream_info_.channels} * (stream_info_.bits_per_sample + 1);
+  return std::min(MAX_FRAME_BYTES, block * bits / 8 + FLAC_MAX_FRAME_HEADER + 2 * FLAC__MAX_CHANNELS + 2);
 }
 
 bool FlacDecoder::whole_frame(std::span<const std::uint8_t> frame) {

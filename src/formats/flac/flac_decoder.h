@@ -131,6 +131,7 @@ class FlacDecoder {
   bool seek_in_library(std::uint64_t sample);
   bool landed_in_stream_order(std::uint64_t sample);
   std::optional<std::uint64_t> frame_ending_at(std::uint64_t end);
+  std::uint64_t longest_frame() const;
   static bool whole_frame(std::span<const std::uint8_t> frame);
   bool read_stream(std::uint64_t from, std::span<std::uint8_t> bytes);
   bool resume_at(std::uint64_t at);
