@@ -3,8 +3,7 @@
 // reads through to its stated end is read again in pieces, which must agree, and a block of
 // it is encoded as a new track, which must open again with the same format and hold exactly
 // the samples read from the source; so must a track of its frames copied, from the second
-// block to the end. (Where a stream breaks off, libFLAC's seeks skip the
-// frames it cannot parse and may land elsewhere than reading through does.)
+// block to the end.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

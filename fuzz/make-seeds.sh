@@ -3,7 +3,8 @@
 # (wav, txt, cue, toc, settings, mpeg, flac, ogg, flac_frame). Every seed is small and written here byte by byte,
 # so the corpus is the same on every machine; the FLAC seeds are byte-made PCM that the flac
 # tool encodes, the Ogg seeds the same PCM through oggenc (newer encoders may differ in their
-# vendor strings only).
+# vendor strings only). Inputs that once failed a target stay in fuzz/regressions/<target>/ and
+# join its seeds.
 # Usage: make-seeds.sh OUTDIR
 set -euo pipefail
 out=${1:?usage: make-seeds.sh OUTDIR}
@@ -320,3 +321,9 @@ frame_seed() {
 frame_seed stereo16 stereo16
 frame_seed mono24 mono24
 frame_seed six-channels six-channels
+
+# --- Inputs the targets once failed on ----------------------------------------------------
+for kept in "$(dirname "$0")"/regressions/*/; do
+  mkdir -p "$out/$(basename "$kept")"
+  cp "$kept"* "$out/$(basename "$kept")/"
+done

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <vector>
 
 #include "io/kernel_copy.h"
@@ -47,6 +48,7 @@ class Copy {
       const std::int64_t got = read_at(source_fd_, std::span(buffer.data(), wanted), static_cast<std::uint64_t>(in_pos_));
       if (got < 0) {
         result_.read_error = errno;
+        result_.read_error_at = static_cast<std::uint64_t>(in_pos_);
         return;
       }
       if (got == 0) return;
@@ -121,8 +123,9 @@ CopyResult copy_bytes(int source_fd, std::uint64_t offset, std::uint64_t length,
 bool copy_succeeded(const CopyResult& result, std::string_view source_path,
                            std::string_view out_path) {
   if (result.read_error != 0) {
-    g_warning("Error reading %.*s: %s", static_cast<int>(source_path.size()), source_path.data(),
-              g_strerror(result.read_error));
+    g_warning("Error reading %.*s: %s at byte %" PRIu64 "; %.*s is not written", static_cast<int>(source_path.size()),
+              source_path.data(), g_strerror(result.read_error), result.read_error_at,
+              static_cast<int>(out_path.size()), out_path.data());
     return false;
   }
   if (result.write_error != 0) {

@@ -21,6 +21,7 @@ struct CopyProgress {
 struct CopyResult {
   std::uint64_t copied = 0;
   int read_error = 0;
+  std::uint64_t read_error_at = 0;  // the source's byte offset where the read that failed began
   int write_error = 0;
 };
 

@@ -80,7 +80,56 @@ TEST(SourceReadError, ReadFailsWithTheReasonAndTheEndStaysQuiet) {
     EXPECT_EQ(c.module->read_data(*file, buffer, 20 * BLOCK + 1), -1);
     EXPECT_EQ(log.warnings(), std::vector<std::string>{});
     EXPECT_EQ(c.module->read_data(*file, buffer, 12 * BLOCK), -1);
-    EXPECT_EQ(log.warnings(), std::vector<std::string>{"Error reading " + (dir / c.name) + ": Input/output error"});
+    EXPECT_EQ(log.warnings(), std::vector<std::string>{"Error reading " + (dir / c.name) + ": Input/output error at byte " +
+                                                       std::to_string(c.header + 12 * BLOCK) + "; reading stops there"});
+    clear_faults();
+    c.module->close_file(*c.module, std::move(file));
+  }
+}
+
+// Reads that fail inside one track's range cost that track alone: the tracks before and
+// behind it are their exact bytes, and the warning names the source, the byte where the
+// read failed and the track that is not written.
+TEST(SourceReadError, OnlyTheTrackThatMeetsTheErrorFails) {
+  const std::vector<ModuleCase> cases = {
+      {"WAV", wav_module(), "show.wav", 44},
+      {"CD audio", cdda_module(), "show.cdda.raw", 0},
+  };
+  for (const ModuleCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const Bytes data = counting_bytes(30 * BLOCK);
+    write_file(dir / c.name, c.header != 0 ? canonical_wav(2, 44100, 16, data) : data);
+    ErrorText error;
+    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
+    ASSERT_TRUE(file) << error.value_or("");
+    // Blocks [10, 20) are the second track; bytes 100 to 200 of its block 15 cannot be read.
+    const std::uint64_t bad = c.header + 15 * BLOCK + 100;
+    fail_reads_between(fileno(file->fp.get()), bad, bad + 100);
+
+    LogCapture log;
+    const struct {
+      const char* name;
+      std::uint64_t first_block, end_block;
+      bool written;
+    } tracks[] = {{"one", 0, 10, true}, {"two", 10, 20, false}, {"three", 20, 30, true}};
+    for (const auto& track : tracks) {
+      SCOPED_TRACE(track.name);
+      const std::string path = dir / track.name;
+      const std::uint64_t end = track.end_block * BLOCK;
+      EXPECT_EQ(format_write_track(*file, {.path = path, .start = track.first_block * BLOCK, .end = end == data.size() ? 0 : end}),
+                track.written ? 0 : -1) << log.text();
+      if (!track.written) {
+        EXPECT_FALSE(fs::exists(path));
+        continue;
+      }
+      const Bytes range = slice(data, track.first_block * BLOCK, (track.end_block - track.first_block) * BLOCK);
+      EXPECT_EQ(read_file(path), c.header != 0 ? canonical_wav(2, 44100, 16, range) : range);
+    }
+    EXPECT_EQ(log.count("Error reading " + (dir / c.name) + ": Input/output error at byte " + std::to_string(bad) + "; " +
+                        (dir / "two") + " is not written"),
+              1u)
+        << log.text();
     clear_faults();
     c.module->close_file(*c.module, std::move(file));
   }

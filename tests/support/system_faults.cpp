@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<int> failing_fd{-1};
 std::atomic<std::uint64_t> failing_from{0};
+std::atomic<std::uint64_t> failing_to{UINT64_MAX};
 std::atomic<int> fsync_error{0};
 std::atomic<int> fsync_count{0};
 std::atomic<bool> openat2_hidden{false};
@@ -30,11 +31,11 @@ ssize_t __wrap_pread(int fd, void* buffer, std::size_t count, off_t offset) {
   if (fd == failing_fd.load()) {
     const std::uint64_t from = failing_from.load();
     const auto at = static_cast<std::uint64_t>(offset);
-    if (at >= from) {
+    if (at >= from && at < failing_to.load()) {
       errno = EIO;
       return -1;
     }
-    if (at + count > from) count = static_cast<std::size_t>(from - at);
+    if (at < from && at + count > from) count = static_cast<std::size_t>(from - at);
   }
   return __real_pread(fd, buffer, count, offset);
 }
@@ -74,8 +75,11 @@ long __wrap_syscall(long number, ...) {
 
 namespace tfold_test {
 
-void fail_reads_from(int fd, std::uint64_t fail_at) {
-  failing_from.store(fail_at);
+void fail_reads_from(int fd, std::uint64_t fail_at) { fail_reads_between(fd, fail_at, UINT64_MAX); }
+
+void fail_reads_between(int fd, std::uint64_t from, std::uint64_t to) {
+  failing_from.store(from);
+  failing_to.store(to);
   failing_fd.store(fd);
 }
 

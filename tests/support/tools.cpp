@@ -1,6 +1,7 @@
 #include "support/tools.h"
 
 #include <glib.h>
+#include <gtest/gtest.h>
 
 namespace tfold_test {
 
@@ -30,6 +31,17 @@ std::vector<std::string> lines_of(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
+}
+
+std::string flac_frame_offset(const std::string& path, int index) {
+  const ToolResult r = run_tool({"flac", "-a", "-s", "-o", "-", path});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string row = "frame=" + std::to_string(index) + "\toffset=";
+  for (const std::string& line : lines_of(r.out)) {
+    if (line.rfind(row, 0) == 0) return line.substr(row.size(), line.find('\t', row.size()) - row.size());
+  }
+  ADD_FAILURE() << "no frame " << index << " in " << path;
+  return "";
 }
 
 }  // namespace tfold_test

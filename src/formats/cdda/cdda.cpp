@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -80,7 +81,10 @@ std::int64_t cdda_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
   auto& file = static_cast<CddaAudioFile&>(base);
   if (offset > file.raw_size) return -1;
   const std::int64_t got = read_at(fileno(file.fp.get()), buffer, offset);
-  if (got < 0) g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+  if (got < 0) {
+    g_warning("Error reading %s: %s at byte %" PRIu64 "; reading stops there", file.path.c_str(), g_strerror(errno),
+              offset);
+  }
   if (got > 0) swap_complete_frames(buffer.first(static_cast<std::size_t>(got)));
   return got;
 }

@@ -202,10 +202,11 @@ int decode_next_frame(FlacAudioFile& file) {
     return true;
   };
   const int got = file.reader->decode_frame(convert);
-  if (got <= 0) file.broken_from = std::min(file.broken_from, file.next_sample);
+  if (got <= 0) file.broken_from = file.next_sample;
   if (got < 0) {
-    g_warning("Error decoding FLAC file %s after sample %" PRIu64 ": %s", file.path.c_str(),
-              file.next_sample, reason.empty() ? file.reader->problem().c_str() : reason.c_str());
+    g_warning("Error decoding FLAC file %s after sample %" PRIu64 ": %s at byte %" PRIu64 "; reading stops there",
+              file.path.c_str(), file.next_sample,
+              reason.empty() ? file.reader->problem().c_str() : reason.c_str(), file.reader->next_frame_offset());
     file.reader.reset();
   } else if (got == 0) {
     g_warning("FLAC file %s ends after sample %" PRIu64 " of %" PRIu64 ": it is truncated",
@@ -307,7 +308,8 @@ std::int64_t flac_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std
   const auto wanted = static_cast<std::size_t>(
       std::min<std::uint64_t>(buffer.size(), file.si.numBytes - offset));
   if (wanted == 0) return 0;
-  if (offset / file.si.blockAlign >= file.broken_from) return -1;
+  // The read that goes on where decoding broke off; a read elsewhere seeks past the damage.
+  if (offset / file.si.blockAlign == file.broken_from) return -1;
   if (!reader_covers(file, offset) && !position_reader(file, offset)) return -1;
   std::size_t done = take_frame_pcm(file, offset, buffer.first(wanted));
   while (done < wanted) {

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <utility>
 
+#include "formats/flac/flac_frame.h"
 #include "io/read_at.h"
 
 static_assert(sizeof(off_t) >= 8, "FLAC streams are read at 64-bit offsets");
@@ -73,6 +75,7 @@ bool FlacDecoder::start(bool keep_metadata, std::string& reason, bool check_md5)
   }
   FLAC__uint64 frames_start = 0;
   if (FLAC__stream_decoder_get_decode_position(decoder, &frames_start)) frames_start_ = frames_start;
+  last_frame_end_ = frames_start_;
   return true;
 }
 
@@ -100,14 +103,120 @@ int FlacDecoder::decode_frame(const FlacFrameHandler& handler) {
 bool FlacDecoder::seek(std::uint64_t sample) {
   problem_.clear();
   holding_ = false;
+  read_failed_ = false;
+  if (stream_info_.total_samples > 0 && sample >= stream_info_.total_samples) return refuse_seek(sample);
+  if (seek_in_library(sample) && landed_in_stream_order(sample)) return true;
+  // A read that failed is no damage that another way round would pass.
+  if (read_failed_) return refuse_seek(sample);
+  problem_.clear();
+  return walk_to(sample) || refuse_seek(sample);
+}
+
+bool FlacDecoder::seek_in_library(std::uint64_t sample) {
+  holding_ = false;
   FLAC__StreamDecoder* decoder = decoder_.get();
   const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(decoder);
   if (state == FLAC__STREAM_DECODER_SEEK_ERROR || state == FLAC__STREAM_DECODER_ABORTED) {
     FLAC__stream_decoder_flush(decoder);
   }
-  if (FLAC__stream_decoder_seek_absolute(decoder, sample) && holding_ && problem_.empty()) {
-    return true;
+  const bool landed = FLAC__stream_decoder_seek_absolute(decoder, sample) && holding_ && problem_.empty();
+  if (FLAC__stream_decoder_get_state(decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
+    FLAC__stream_decoder_flush(decoder);
   }
+  return landed;
+}
+
+// libFLAC finds a frame by the number in its header and tells no damage while it seeks: a
+// frame whose CRC fails comes as silence, and a damaged stream may hold a frame whose number
+// repeats samples of another. The frame it lands in counts only where reading from the
+// start would find it too: behind the frame that ends with the sample before it, or first,
+// and with its own bytes intact.
+bool FlacDecoder::landed_in_stream_order(std::uint64_t sample) {
+  HeldFrame landed = std::move(held_);
+  if (landed.first != sample || landed.count > landed.whole_count || landed.first + landed.count < landed.whole_count) {
+    return false;
+  }
+  const std::uint64_t own_first = landed.first + landed.count - landed.whole_count;
+  std::uint64_t frame_start = frames_start_;
+  if (own_first > 0) {
+    if (!seek_in_library(own_first - 1) || held_.first != own_first - 1 || held_.count != 1) return false;
+    frame_start = held_.byte_end;
+  }
+  if (frame_ending_at(landed.byte_end) != frame_start) return false;
+  held_ = std::move(landed);
+  holding_ = true;
+  return resume_at(held_.byte_end);
+}
+
+// Where the frame that ends at byte `end` of the stream begins: the header closest before it
+// from which the bytes up to end are one frame whose CRC-16 matches. nullopt when there is none.
+// (Frames in a row pass the CRC-16 of the last one: a frame's own CRC-16 brings the sum to 0.)
+std::optional<std::uint64_t> FlacDecoder::frame_ending_at(std::uint64_t end) {
+  const std::uint64_t longest = stream_info_.max_framesize > 0 ? stream_info_.max_framesize : longest_frame();
+  const std::uint64_t from = end - std::min(end - std::min(end, frames_start_), longest);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end - from));
+  if (!read_stream(from, bytes)) return std::nullopt;
+  const std::span<const std::uint8_t> window(bytes);
+  for (std::size_t at = window.size() < 2 ? 0 : window.size() - 2; at-- > 0;) {
+    if (window[at] == 0xFF && (window[at + 1] & 0xFE) == 0xF8 && whole_frame(window.subspan(at))) return from + at;
+  }
+  return std::nullopt;
+}
+
+// A stream that does not state its longest frame: the longest its blocks allow, stored
+// verbatim (a side channel one bit deeper), with the headers.
+std::uint64_t FlacDecoder::longest_frame() const {
+  const std::uint64_t block = stream_info_.max_blocksize > 0 ? stream_info_.max_blocksize : 65535;
+  const std::uint64_t bits = std::uint64_t{stream_info_.channels} * (stream_info_.bits_per_sample + 1);
+  return std::min(MAX_FRAME_BYTES, block * bits / 8 + FLAC_MAX_FRAME_HEADER + 2 * FLAC__MAX_CHANNELS + 2);
+}
+
+bool FlacDecoder::whole_frame(std::span<const std::uint8_t> frame) {
+  constexpr std::size_t CRC16_SIZE = 2;
+  if (frame.size() <= CRC16_SIZE || !flac_parse_frame_header(frame)) return false;
+  const auto stored = static_cast<std::uint16_t>(frame[frame.size() - 2] << 8 | frame.back());
+  return flac_crc16(frame.first(frame.size() - CRC16_SIZE)) == stored;
+}
+
+// Bytes of the stream from `from`, to fill bytes. false when they are not all there.
+bool FlacDecoder::read_stream(std::uint64_t from, std::span<std::uint8_t> bytes) {
+  const std::int64_t got = read_at(fd_, bytes, start_ + from);
+  if (got < 0) {
+    read_failed_ = true;
+    note_problem(std::string("read error: ") + g_strerror(errno));
+    return false;
+  }
+  return static_cast<std::size_t>(got) == bytes.size();
+}
+
+// Goes on decoding at byte `at` of the stream, where a frame begins.
+bool FlacDecoder::resume_at(std::uint64_t at) {
+  if (!FLAC__stream_decoder_flush(decoder_.get())) return false;
+  position_ = at;
+  last_frame_end_ = at;
+  return true;
+}
+
+// Decodes from the first frame on up to the one that holds sample: what reading from the
+// start gives, whatever the frames' numbers say elsewhere in the stream. Past damage it goes
+// on at the next frame that decodes, as a seek would, as long as that frame does not go back
+// to samples already passed.
+bool FlacDecoder::walk_to(std::uint64_t sample) {
+  holding_ = false;
+  if (!resume_at(frames_start_)) return false;
+  walk_.emplace(sample);
+  bool reached = false;
+  while (!reached && problem_.empty()) {
+    if (FLAC__stream_decoder_get_state(decoder_.get()) == FLAC__STREAM_DECODER_END_OF_STREAM) break;
+    if (!FLAC__stream_decoder_process_single(decoder_.get())) break;
+    reached = walk_reached();
+  }
+  if (!reached && problem_.empty() && !walk_->damage.empty()) note_problem(walk_->damage);
+  walk_.reset();
+  return reached && problem_.empty();
+}
+
+bool FlacDecoder::refuse_seek(std::uint64_t sample) {
   if (problem_.empty()) {
     char text[128];
     std::snprintf(text, sizeof text,
@@ -115,7 +224,9 @@ bool FlacDecoder::seek(std::uint64_t sample) {
     note_problem(text);
   }
   holding_ = false;
-  if (FLAC__stream_decoder_get_state(decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) {
+  FLAC__StreamDecoder* decoder = decoder_.get();
+  const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(decoder);
+  if (state == FLAC__STREAM_DECODER_SEEK_ERROR || state == FLAC__STREAM_DECODER_ABORTED) {
     FLAC__stream_decoder_flush(decoder);
   }
   return false;
@@ -132,6 +243,7 @@ FLAC__StreamDecoderReadStatus FlacDecoder::read(const FLAC__StreamDecoder*, FLAC
   if (wanted == 0) return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
   const std::int64_t got = read_at(self.fd_, std::span(buffer, wanted), self.start_ + self.position_);
   if (got < 0) {
+    self.read_failed_ = true;
     self.note_problem(std::string("read error: ") + g_strerror(errno));
     return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
   }
@@ -187,6 +299,7 @@ FLAC__StreamDecoderWriteStatus FlacDecoder::write(const FLAC__StreamDecoder*,
   // The decoder's block size stays the frame's own where a seek hands out only its end.
   const FlacFrame decoded{first_sample(*frame, self.stream_info_), frame->header.blocksize, buffer,
                           FLAC__stream_decoder_get_blocksize(self.decoder_.get()), self.last_frame_end_};
+  if (self.walk_) return self.walk_frame(decoded, frame->header.channels);
   if (self.handler_ == nullptr) {
     self.hold(decoded, frame->header.channels);
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
@@ -226,8 +339,14 @@ void FlacDecoder::metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadat
 void FlacDecoder::error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status,
                         void* self_ptr) {
   auto& self = *static_cast<FlacDecoder*>(self_ptr);
-  self.note_problem(self.cut_short() ? "the stream ends inside a frame: the file is truncated"
-                                     : error_status_text(status));
+  std::string text = self.cut_short() ? "the stream ends inside a frame: the file is truncated"
+                                      : error_status_text(status);
+  if (self.walk_) {
+    if (self.walk_->damage.empty()) self.walk_->damage = self.damage_text(text);
+    self.walk_->damage_in_step = true;
+    return;
+  }
+  self.note_problem(std::move(text));
 }
 
 // A frame cut short by the end of the file shows as lost sync or a bad frame: the file has
@@ -235,6 +354,10 @@ void FlacDecoder::error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStat
 bool FlacDecoder::cut_short() const {
   const std::uint64_t max_frame = stream_info_.max_framesize;
   return position_ >= length_ && max_frame > 0 && length_ - last_frame_end_ < max_frame;
+}
+
+std::string FlacDecoder::damage_text(const std::string& what) const {
+  return "the frame at byte " + std::to_string(next_frame_offset()) + " is damaged: " + what;
 }
 
 void FlacDecoder::note_problem(std::string text) {
@@ -247,22 +370,68 @@ std::string FlacDecoder::state_text() const {
 }
 
 void FlacDecoder::hold(const FlacFrame& frame, unsigned channels) {
-  held_.resize(channels);
+  held_.channels.resize(channels);
   for (unsigned c = 0; c < channels; ++c) {
-    held_[c].assign(frame.channels[c], frame.channels[c] + frame.count);
+    held_.channels[c].assign(frame.channels[c], frame.channels[c] + frame.count);
   }
-  held_first_ = frame.first;
-  held_count_ = frame.count;
-  held_whole_count_ = frame.whole_count;
-  held_byte_end_ = frame.byte_end;
+  held_.first = frame.first;
+  held_.count = frame.count;
+  held_.whole_count = frame.whole_count;
+  held_.byte_end = frame.byte_end;
   holding_ = true;
+}
+
+// After damage libFLAC stands in for each frame it could not decode with silence under that
+// frame's number, handed out in the same step as the next frame it decodes: a frame held is
+// only the one sought once no other frame follows it in its step, and its bytes hold.
+FLAC__StreamDecoderWriteStatus FlacDecoder::walk_frame(const FlacFrame& frame, unsigned channels) {
+  Walk& walk = *walk_;
+  if (std::exchange(walk.held_in_step, false)) holding_ = false;
+  const bool after_damage = !walk.damage.empty();
+  std::string reason;
+  if (after_damage ? frame.first < walk.expected : !flac_frame_begins_at(frame, walk.expected, reason)) {
+    note_problem(after_damage ? "a frame behind the damage goes back to sample " + std::to_string(frame.first) : reason);
+    return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+  }
+  const std::uint64_t end = frame.first + frame.count;
+  if (end <= walk.target) {
+    walk.expected = end;
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+  }
+  if (frame.first > walk.target) {
+    note_problem(walk.damage);
+    return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+  }
+  const auto skipped = static_cast<std::uint32_t>(walk.target - frame.first);
+  const FLAC__int32* tail[FLAC__MAX_CHANNELS] = {};
+  for (unsigned c = 0; c < channels; ++c) tail[c] = frame.channels[c] + skipped;
+  hold(FlacFrame{walk.target, frame.count - skipped, tail, frame.whole_count, frame.byte_end}, channels);
+  walk.held_in_step = true;
+  return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+}
+
+// Whether the walk has reached its frame with the step just decoded. libFLAC decodes the
+// first frame it finds after damage as silence too: where that frame's bytes hold, the walk
+// decodes it again from its first byte.
+bool FlacDecoder::walk_reached() {
+  Walk& walk = *walk_;
+  const bool damaged_step = std::exchange(walk.damage_in_step, false);
+  if (!std::exchange(walk.held_in_step, false)) return false;
+  if (!damaged_step) return true;
+  holding_ = false;
+  const std::optional<std::uint64_t> start = frame_ending_at(held_.byte_end);
+  if (!start || *start < walk.resumed_at) return false;
+  walk.expected = held_.first + held_.count - held_.whole_count;
+  walk.resumed_at = *start + 1;
+  resume_at(*start);
+  return false;
 }
 
 int FlacDecoder::hand_out_held(const FlacFrameHandler& handler) {
   holding_ = false;
   const FLAC__int32* channels[FLAC__MAX_CHANNELS] = {};
-  for (std::size_t c = 0; c < held_.size(); ++c) channels[c] = held_[c].data();
-  return handler(FlacFrame{held_first_, held_count_, channels, held_whole_count_, held_byte_end_}) ? 1 : -1;
+  for (std::size_t c = 0; c < held_.channels.size(); ++c) channels[c] = held_.channels[c].data();
+  return handler(FlacFrame{held_.first, held_.count, channels, held_.whole_count, held_.byte_end}) ? 1 : -1;
 }
 
 bool flac_frame_begins_at(const FlacFrame& frame, std::uint64_t expected, std::string& reason) {

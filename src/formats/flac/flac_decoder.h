@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -75,9 +76,10 @@ class FlacDecoder {
   // Decodes the next frame and hands it to handler. 1 after a frame, 0 at the end of the
   // stream, -1 when decoding failed (problem() tells why).
   int decode_frame(const FlacFrameHandler& handler);
-  // Positions the decoder so that the next frame it hands out begins with sample `sample`.
-  // false (problem() tells why) when the position cannot be reached; the decoder is then
-  // usable again for another seek.
+  // Positions the decoder so that the next frame it hands out begins with sample `sample`,
+  // taken from the frame that decoding from the first frame on finds it in, also in a damaged
+  // stream. false (problem() tells why) when the position cannot be reached; the decoder is
+  // then usable again for another seek.
   bool seek(std::uint64_t sample);
   // Ends the stream; false when the decoder checked the MD5 signature (only a decoding from
   // the first sample to the end without a seek does) and it did not match.
@@ -85,6 +87,9 @@ class FlacDecoder {
 
   // Why the last decoding step failed, in words; empty when nothing failed.
   const std::string& problem() const { return problem_; }
+  // Where the frame after the last one decoded begins, from the start of the file: where
+  // damage that stops the decoding lies.
+  std::uint64_t next_frame_offset() const { return start_ + last_frame_end_; }
 
  private:
   static FLAC__StreamDecoderReadStatus read(const FLAC__StreamDecoder*, FLAC__byte buffer[],
@@ -101,6 +106,40 @@ class FlacDecoder {
   static void metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* self);
   static void error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* self);
 
+  struct HeldFrame {
+    std::vector<std::vector<FLAC__int32>> channels;
+    std::uint64_t first = 0;
+    std::uint32_t count = 0;
+    std::uint32_t whole_count = 0;
+    std::uint64_t byte_end = 0;
+  };
+  // A decoding from the first frame that stops at the frame holding target.
+  struct Walk {
+    explicit Walk(std::uint64_t target_sample) : target(target_sample) {}
+
+    std::uint64_t target;
+    std::uint64_t expected = 0;  // where the next frame must begin, or past damage may begin
+    std::string damage;          // the first damage passed, in words; empty before any
+    bool held_in_step = false;   // the step being decoded has held a frame that holds target
+    bool damage_in_step = false;  // and met damage
+    std::uint64_t resumed_at = 0;  // where the walk last went back to decode a frame again, + 1
+  };
+  // A frame of more than this is no frame of the format (65535 samples of 8 channels of 32
+  // bits, verbatim, with its headers).
+  static constexpr std::uint64_t MAX_FRAME_BYTES = std::uint64_t{1} << 24;
+
+  bool seek_in_library(std::uint64_t sample);
+  bool landed_in_stream_order(std::uint64_t sample);
+  std::optional<std::uint64_t> frame_ending_at(std::uint64_t end);
+  std::uint64_t longest_frame() const;
+  static bool whole_frame(std::span<const std::uint8_t> frame);
+  bool read_stream(std::uint64_t from, std::span<std::uint8_t> bytes);
+  bool resume_at(std::uint64_t at);
+  bool walk_to(std::uint64_t sample);
+  bool refuse_seek(std::uint64_t sample);
+  FLAC__StreamDecoderWriteStatus walk_frame(const FlacFrame& frame, unsigned channels);
+  bool walk_reached();
+  std::string damage_text(const std::string& what) const;
   void note_problem(std::string text);
   bool cut_short() const;
   void hold(const FlacFrame& frame, unsigned channels);
@@ -122,12 +161,10 @@ class FlacDecoder {
   const FlacFrameHandler* handler_ = nullptr;  // set while a frame is decoded
   bool frame_taken_ = false;
   // A seek decodes the frame it lands in outside decode_frame: held here for the next call.
-  std::vector<std::vector<FLAC__int32>> held_;
-  std::uint64_t held_first_ = 0;
-  std::uint32_t held_count_ = 0;
-  std::uint32_t held_whole_count_ = 0;
-  std::uint64_t held_byte_end_ = 0;
+  HeldFrame held_;
   bool holding_ = false;
+  std::optional<Walk> walk_;
+  bool read_failed_ = false;
   bool handler_failed_ = false;
   std::string problem_;
   // Last, so that it goes first: its callbacks use the members above.

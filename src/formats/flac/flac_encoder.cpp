@@ -183,8 +183,11 @@ bool copy_samples(const FlacAudioFile& file, const TrackRequest& request, FlacTr
       return flac_refuse_track(file, request, "the source ends after sample " + std::to_string(copy.next()) +
                                     " of " + std::to_string(file.total_samples) + ": it is truncated");
     }
-    const std::string& problem = copy.reason().empty() ? decoder.problem() : copy.reason();
-    return flac_refuse_track(file, request, "decoding stops after sample " + std::to_string(copy.next()) + ": " + problem);
+    if (!copy.reason().empty()) {
+      return flac_refuse_track(file, request, "decoding stops after sample " + std::to_string(copy.next()) + ": " + copy.reason());
+    }
+    return flac_refuse_track(file, request, "decoding stops at the source's frame at byte " +
+                                                std::to_string(decoder.next_frame_offset()) + ": " + decoder.problem());
   }
   if (whole_stream && !decoder.finish()) {
     return flac_refuse_track(file, request, "the source fails its MD5 check: its decoded audio is not what was encoded");

@@ -23,8 +23,8 @@ struct FlacAudioFile final : AudioFile {
   std::uint64_t frame_pcm_offset = 0;  // PCM byte offset of frame_pcm[0]
   std::uint64_t next_sample = 0;       // the reader's next frame begins here
   bool read_from_start = false;        // no seek since the reader began at sample 0
-  // Where decoding broke off (damage, a cut), once it has been reported: reads from there
-  // on fail without telling it again.
+  // Where decoding broke off (damage, a cut), once it has been reported: a read that goes on
+  // from there fails without telling it again.
   std::uint64_t broken_from = UINT64_MAX;
   // Set when a decoding from the first sample to the last found that the audio does not
   // match the stream's MD5 signature; no track is written from such a file.

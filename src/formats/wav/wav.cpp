@@ -323,7 +323,10 @@ std::int64_t wav_read_data(AudioFile& base, std::span<std::uint8_t> buffer, std:
   const std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), file.data_size - offset);
   const std::int64_t got = read_at(fileno(file.fp.get()), buffer.first(static_cast<std::size_t>(wanted)),
                                    static_cast<std::uint64_t>(file.data_offset) + offset);
-  if (got < 0) g_warning("Error reading %s: %s", file.path.c_str(), g_strerror(errno));
+  if (got < 0) {
+    g_warning("Error reading %s: %s at byte %" PRIu64 "; reading stops there", file.path.c_str(), g_strerror(errno),
+              static_cast<std::uint64_t>(file.data_offset) + offset);
+  }
   return got;
 }
 

@@ -17,6 +17,7 @@
 #include "support/harness.h"
 #include "support/log_capture.h"
 #include "support/module_reads.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -214,6 +215,108 @@ TEST(FlacRead, BadStreamsWarnNamingTheFile) {
     ASSERT_EQ(log.warnings().size(), 1u) << log.text();
     EXPECT_NE(log.warnings()[0].find(fixture(c.name).string()), std::string::npos) << log.text();
     EXPECT_NE(log.warnings()[0].find(c.warning), std::string::npos) << log.text();
+  }
+}
+
+// One frame of 192 samples of 8-bit mono at 22050 Hz, as libFLAC encodes it.
+Bytes encode_frame_of(const std::string& path, FLAC__int32 (*sample)(int)) {
+  std::unique_ptr<FLAC__StreamEncoder, decltype(&FLAC__stream_encoder_delete)> encoder(
+      FLAC__stream_encoder_new(), FLAC__stream_encoder_delete);
+  EXPECT_TRUE(encoder);
+  if (!encoder) return {};
+  FLAC__stream_encoder_set_channels(encoder.get(), 1);
+  FLAC__stream_encoder_set_bits_per_sample(encoder.get(), 8);
+  FLAC__stream_encoder_set_sample_rate(encoder.get(), 22050);
+  FLAC__stream_encoder_set_blocksize(encoder.get(), 192);
+  EXPECT_EQ(FLAC__stream_encoder_init_file(encoder.get(), path.c_str(), nullptr, nullptr),
+            FLAC__STREAM_ENCODER_INIT_STATUS_OK);
+  std::vector<FLAC__int32> samples;
+  for (int i = 0; i < 192; ++i) samples.push_back(sample(i));
+  const FLAC__int32* channels[] = {samples.data()};
+  EXPECT_TRUE(FLAC__stream_encoder_process(encoder.get(), channels, 192));
+  EXPECT_TRUE(FLAC__stream_encoder_finish(encoder.get()));
+  return read_file(path);
+}
+
+// Where the first frame of a stream begins: behind "fLaC" and every metadata block.
+std::size_t first_frame(const Bytes& stream) {
+  std::size_t at = 4;
+  for (bool last = false; !last && at + 4 <= stream.size();) {
+    last = (stream[at] & 0x80) != 0;
+    at += 4 + (std::size_t{stream[at + 1]} << 16 | std::size_t{stream[at + 2]} << 8 | stream[at + 3]);
+  }
+  return at;
+}
+
+// A stream whose frame 0 is followed by a second frame 0 of other samples, behind a seek
+// point aimed at that second frame: libFLAC's seek finds the sample in the second, reading
+// from the start finds it in the first (found by fuzzing, with frame numbers that overlap).
+TEST(FlacRead, ReadsByPositionGiveWhatReadingFromTheStartGives) {
+  TempDir dir;
+  const Bytes first = encode_frame_of(dir / "first.flac", [](int i) { return FLAC__int32{i % 50 - 25}; });
+  const Bytes second = encode_frame_of(dir / "second.flac", [](int i) { return FLAC__int32{100 - i % 30}; });
+  const std::size_t first_at = first_frame(first);
+  const std::size_t second_at = first_frame(second);
+  const std::size_t frame_bytes = first.size() - first_at;
+  // "fLaC", STREAMINFO no longer last, then a SEEKTABLE of one point: sample 0 lies at the
+  // second frame, 192 samples.
+  Bytes stream(first.begin(), first.begin() + 8 + 34);
+  stream[4] &= 0x7F;
+  const Bytes seek_table = {0x83, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                            static_cast<std::uint8_t>(frame_bytes >> 8), static_cast<std::uint8_t>(frame_bytes),
+                            0, 192};
+  stream.insert(stream.end(), seek_table.begin(), seek_table.end());
+  stream.insert(stream.end(), first.begin() + static_cast<std::ptrdiff_t>(first_at), first.end());
+  stream.insert(stream.end(), second.begin() + static_cast<std::ptrdiff_t>(second_at), second.end());
+  write_file(dir / "repeated.flac", stream);
+
+  AudioFilePtr file = open_flac(dir / "repeated.flac");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(file->si.numBytes, 192u);
+  LogCapture log;
+  const Bytes all = read_through(*file, 192);
+  // 8-bit PCM is unsigned: sample 6 of the first frame is 6 - 25, of the second 94.
+  EXPECT_EQ(all[6], 128 - 19);
+  for (const std::uint64_t offset : {191u, 100u, 6u, 1u, 0u}) {
+    SCOPED_TRACE(offset);
+    EXPECT_TRUE(read_at(*file, offset, 192).bytes == slice(all, offset, 192 - offset));
+  }
+  EXPECT_EQ(log.warnings(), std::vector<std::string>{});
+}
+
+// A frame whose CRC fails takes only its own samples: reads that need them fail naming the
+// file and the frame's byte offset, reads behind it give the intact stream's samples.
+TEST(FlacRead, AFrameWhoseCrcFailsLosesOnlyItsOwnSamples) {
+  AudioFilePtr clean = open_flac(fixture("flac_mono48.flac"));
+  AudioFilePtr damaged = open_flac(fixture("flac_bad_crc.flac"));
+  ASSERT_TRUE(clean && damaged);
+  constexpr std::uint64_t FRAME_60 = 245760 * 2;  // 4096 samples of 2 bytes a frame
+  const struct {
+    std::uint64_t offset;
+    std::size_t length;
+    std::int64_t result;
+  } cases[] = {
+      {FRAME_60 - 4000, 4000, 4000},  // the frame before
+      {FRAME_60 + 8192, 9000, 9000},  // the frame behind, read first by position
+      {900000, 60000, 60000},         // to the end
+      {FRAME_60 + 100, 10, -1},       // inside the damaged frame
+      {FRAME_60 - 4000, 5000, 4000},  // into it: the bytes before it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offset);
+    LogCapture log;
+    const ReadResult r = read_at(*damaged, c.offset, c.length);
+    EXPECT_EQ(r.result, c.result);
+    if (c.result > 0) {
+      EXPECT_TRUE(r.bytes == read_at(*clean, c.offset, static_cast<std::size_t>(c.result)).bytes);
+      continue;
+    }
+    ASSERT_EQ(log.warnings().size(), 1u) << log.text();
+    EXPECT_NE(log.warnings()[0].find(fixture("flac_bad_crc.flac").string()), std::string::npos) << log.text();
+    EXPECT_NE(log.warnings()[0].find("the frame at byte " + flac_frame_offset(fixture("flac_mono48.flac"), 60) +
+                                     " is damaged: frame CRC mismatch"),
+              std::string::npos)
+        << log.text();
   }
 }
 

@@ -1,0 +1,90 @@
+// A FLAC frame whose CRC fails costs only the track that holds it: the other tracks, also the
+// one that begins right behind the damaged frame, are the clean source's samples, with
+// tracks encoded anew and with tracks of copied frames alike.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+#include "support/tools.h"
+#include "support/wav_builder.h"
+
+namespace {
+
+using namespace tfold_test;
+namespace fs = std::filesystem;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A track's samples as the flac tool decodes them, little-endian and signed.
+Bytes flac_decoded(const std::string& track, const TempDir& scratch) {
+  const std::string raw = scratch / "decoded.raw";
+  const ToolResult r = run_tool({"flac", "-d", "-s", "-f", "--force-raw-format", "--endian=little",
+                                 "--sign=signed", "-o", raw, track});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.status == 0 ? read_file(raw) : Bytes();
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct SoundTrack {
+  const char* name;
+  std::uint64_t first, end;  // samples of the 48 kHz mono source
+};
+
+// Frame 60 of 4096 samples, [245760, 249856), fails its CRC. Track b holds it; c begins at
+// block 391, sample 250240, inside the frame behind it.
+TEST(DamagedFlac, AFrameWhoseCrcFailsFailsOnlyItsTrack) {
+  const std::string source = fixture("flac_bad_crc.flac").string();
+  const std::string offset = flac_frame_offset(fixture("flac_mono48.flac").string(), 60);
+  const Bytes clean = wav_samples("flac_mono48.wav");
+  const std::vector<SoundTrack> sound = {{"a.flac", 0, 48000}, {"c.flac", 250240, 288000}, {"d.flac", 288000, 480000}};
+  for (const bool frame_copy : {false, true}) {
+    SCOPED_TRACE(frame_copy ? "--frame-copy" : "encoded anew");
+    Tfold tfold;
+    TempDir scratch;
+    fs::create_directory(tfold.dir() / "tracks");
+    write_text(tfold / "breaks.txt", "0=a\n75=b\n391=c\n450=d\n");
+    std::vector<std::string> args = {"split", source, "breaks.txt", "tracks"};
+    if (frame_copy) args.insert(args.begin() + 1, "--frame-copy");
+    const RunResult r = tfold.run(args);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(names_in(tfold.dir() / "tracks"), (std::vector<std::string>{"a.flac", "c.flac", "d.flac"}));
+    EXPECT_TRUE(contains(r.err, "Cannot write FLAC track tracks/b.flac from " + source +
+                                    ": decoding stops at the source's frame at byte " + offset + ": frame CRC mismatch"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "Error writing file: tracks/b.flac")) << r.err;
+    for (const SoundTrack& track : sound) {
+      SCOPED_TRACE(track.name);
+      EXPECT_TRUE(flac_decoded((tfold.dir() / "tracks" / track.name).string(), scratch) ==
+                  slice(clean, track.first * 2, (track.end - track.first) * 2));
+    }
+  }
+}
+
+// The analysis tells the damage once, with the file and the frame's offset, and counts the
+// clean file's blocks.
+TEST(DamagedFlac, AnalysisTellsTheDamagedFrameOnce) {
+  const std::string source = fixture("flac_bad_crc.flac").string();
+  const std::string offset = flac_frame_offset(fixture("flac_mono48.flac").string(), 60);
+  Tfold tfold;
+  const RunResult clean = tfold.run({"analyze", fixture("flac_mono48.flac").string()});
+  const RunResult r = tfold.run({"analyze", source});
+  EXPECT_EQ(r.status, 0);
+  const std::string warning = "Error decoding FLAC file " + source + " after sample 245760: frame CRC mismatch at byte " +
+                              offset + "; reading stops there";
+  EXPECT_TRUE(contains(r.err, warning)) << r.err;
+  EXPECT_EQ(r.err.find(warning), r.err.rfind(warning)) << r.err;
+  EXPECT_TRUE(contains(r.out, "751 sample blocks analyzed")) << r.out;
+  EXPECT_TRUE(contains(clean.out, "751 sample blocks analyzed")) << clean.out;
+}
+
+}  // namespace
