@@ -27,8 +27,5 @@ const FormatModule* mpeg_module();
 // The two-way form of the module's open_file (see format_take_file): the file, or nullptr
 // with the reason. Only paths ending in ".mp3" or ".mp2" (any case) are tried.
 AudioFilePtr mpeg_open_file(const FormatModule& module, const std::string& path, ErrorText* error);
-// The module's open_file without its look at the name: a stream the caller knows to be MPEG
-// audio (a track read back under a temporary name).
-OpenResult mpeg_open_stream(const FormatModule& module, const std::string& path);
 void mpeg_close_file(const FormatModule& module, AudioFilePtr file);
 std::int64_t mpeg_read_data(AudioFile& file, std::span<std::uint8_t> buffer, std::uint64_t offset);

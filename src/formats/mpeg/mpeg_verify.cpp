@@ -5,7 +5,6 @@
 #include <span>
 #include <vector>
 
-#include "formats/mpeg/mpeg.h"
 #include "formats/mpeg/mpeg_cutter.h"
 #include "formats/mpeg/mpeg_file.h"
 #include "formats/track_check.h"
@@ -88,7 +87,7 @@ TrackCheck verify_frames(MpegAudioFile& source, const TrackRequest& request, Ope
                                           mpeg_track)
                          : TrackCheck::failed("its frames cannot be indexed");
   const FormatModule* module = track->module;
-  mpeg_close_file(*module, std::move(track));
+  module->close_file(*module, std::move(track));
   return check;
 }
 
