@@ -1,10 +1,9 @@
 #include "formats/track_check.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdlib>
-#include <cstring>
 #include <future>
+#include <string>
 #include <vector>
 
 namespace {

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <regex>
-#include <set>
 
 #include "support/harness.h"
 #include "support/wav_builder.h"
