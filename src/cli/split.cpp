@@ -177,7 +177,7 @@ std::optional<int> parse_request(int argc, char** argv, SplitRequest& request) {
       {"frame-copy", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.frame_copy,
        "FLAC: tracks of the source's own frames, only the partial frames at their ends encoded anew", nullptr},
       {"verify", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.verify,
-       "Read each track back before it takes its name and compare it with its range of AUDIO", nullptr},
+       "Each track read back before it takes its name and compared with its range of AUDIO", nullptr},
       {}};
   const std::string summary =
       std::string("Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n"
