@@ -321,7 +321,7 @@ int write_tracks(AudioDocumentPtr document, const TrackBreakList& list, const Sp
     std::fprintf(stderr, "Could not start writing the tracks\n");
     return EXIT_STATUS_TRACK_FAILED;
   }
-  // The summary of the check, after the split's own: a track read back is counted once.
+  // The check's summary comes after the split's own, as its last line.
   if (options.verify) {
     std::printf("Verified %d of %d tracks\n", outcome.verified_tracks, selected_tracks(list));
   }
