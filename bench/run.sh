@@ -7,7 +7,10 @@
 # Peers are optional: a missing one shows as "—".
 # Usage: bench/run.sh [ROUNDS] [JOB...] (default 5 rounds of every job; jobs: split_wav split_mp3
 # split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac split_flac_framecopy analyze_wav
-# analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3)
+# analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3, and split_wav_verify
+# split_mp3_verify split_mp3_gapless_verify split_ogg_verify split_flac_verify
+# split_flac_framecopy_verify: split --verify against decoding the source and the same split
+# without --verify)
 set -euo pipefail
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
@@ -127,6 +130,26 @@ time_split_flac_framecopy_tfold() { fresh; wall "$tfold" split --frame-copy "$fl
 time_split_flac_framecopy_flacd() { time_split_flac_flacd; }
 time_split_flac_framecopy_flac() { time_split_flac_flac; }
 time_split_flac_framecopy_shnsplit() { time_split_flac_shnsplit; }
+# split --verify: held against one decoding of the source (reading it, for WAV) and shown
+# beside the same split without --verify; what it adds is printed below the table.
+time_split_wav_verify_tfold() { fresh; wall "$tfold" split --verify "$wav" "$list" "$out"; }
+time_split_wav_verify_cat() { wall cat "$wav"; }
+time_split_wav_verify_plain() { time_split_wav_tfold; }
+time_split_mp3_verify_tfold() { fresh; wall "$tfold" split --verify "$mp3" "$list" "$out"; }
+time_split_mp3_verify_mpg123() { wall mpg123 -q -t "$mp3"; }
+time_split_mp3_verify_plain() { time_split_mp3_tfold; }
+time_split_mp3_gapless_verify_tfold() { fresh; wall "$tfold" split --gapless --verify "$mp3" "$list" "$out"; }
+time_split_mp3_gapless_verify_mpg123() { wall mpg123 -q -t "$mp3"; }
+time_split_mp3_gapless_verify_plain() { time_split_mp3_gapless_tfold; }
+time_split_ogg_verify_tfold() { fresh; wall "$tfold" split --verify "$ogg" "$list" "$out"; }
+time_split_ogg_verify_oggdec() { wall oggdec -Q -o /dev/null "$ogg"; }
+time_split_ogg_verify_plain() { time_split_ogg_tfold; }
+time_split_flac_verify_tfold() { fresh; wall "$tfold" split --verify "$flac_file" "$list" "$out"; }
+time_split_flac_verify_flacd() { time_split_flac_flacd; }
+time_split_flac_verify_plain() { time_split_flac_tfold; }
+time_split_flac_framecopy_verify_tfold() { fresh; wall "$tfold" split --frame-copy --verify "$flac_file" "$list" "$out"; }
+time_split_flac_framecopy_verify_flacd() { time_split_flac_flacd; }
+time_split_flac_framecopy_verify_plain() { time_split_flac_framecopy_tfold; }
 time_analyze_wav_tfold() { bench_analysis_seconds "$wav"; }
 time_analyze_wav_cat() { wall cat "$wav"; }
 time_analyze_wav_sox() { wall sox "$wav" -n stat; }
@@ -150,11 +173,13 @@ time_plot_mp3_tfold() { fresh; wall "$tfold" plot "$mp3" "$list" "$out/plot.png"
 time_plot_mp3_mpg123() { wall mpg123 -q -t "$mp3"; }
 
 jobs=(split_wav split_mp3 split_mp3_gapless split_mp3vbr split_ogg cut_ogg split_flac
-  split_flac_framecopy analyze_wav analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3)
+  split_flac_framecopy analyze_wav analyze_mp3 merge gen detect_wav detect_mp3 plot_wav plot_mp3
+  split_wav_verify split_mp3_verify split_mp3_gapless_verify split_ogg_verify split_flac_verify
+  split_flac_framecopy_verify)
 [ $# -le 1 ] || jobs=("${@:2}")
-peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox)
+peer_columns=(shnsplit flac mp3splt vcut ffmpeg sox plain)
 declare -A label baseline baseline_label peers peer_label
-peer_label=([mp3splt]="mp3splt -f" [flac]="flac per track")
+peer_label=([mp3splt]="mp3splt -f" [flac]="flac per track" [plain]="tfold without --verify")
 label[split_wav]="split WAV, 60 min → 20 tracks"
 label[split_mp3]="split MP3 128 kbps, 60 min → 20 tracks"
 label[split_mp3_gapless]="split --gapless MP3 128 kbps, 60 min → 20 tracks"
@@ -171,19 +196,31 @@ label[detect_wav]="detect on the 60-min WAV (ffmpeg: silencedetect)"
 label[detect_mp3]="detect on the 60-min MP3 (ffmpeg: silencedetect)"
 label[plot_wav]="plot of the 60-min WAV with 20 tracks"
 label[plot_mp3]="plot of the 60-min MP3 with 20 tracks"
+label[split_wav_verify]="split --verify WAV, 60 min → 20 tracks"
+label[split_mp3_verify]="split --verify MP3 128 kbps, 60 min → 20 tracks"
+label[split_mp3_gapless_verify]="split --gapless --verify MP3 128 kbps, 60 min → 20 tracks"
+label[split_ogg_verify]="split --verify Ogg Vorbis q4, 60 min → 20 tracks"
+label[split_flac_verify]="split --verify FLAC (level 5), 60 min → 20 tracks"
+label[split_flac_framecopy_verify]="split --frame-copy --verify FLAC (level 5), 60 min → 20 tracks"
 baseline=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
   [cut_ogg]=cp [split_flac]=flacd [split_flac_framecopy]=flacd [analyze_wav]=cat [analyze_mp3]=mpg123
-  [merge]=cp [gen]=cp [detect_wav]=cat [detect_mp3]=mpg123 [plot_wav]=analysis [plot_mp3]=mpg123)
+  [merge]=cp [gen]=cp [detect_wav]=cat [detect_mp3]=mpg123 [plot_wav]=analysis [plot_mp3]=mpg123
+  [split_wav_verify]=cat [split_mp3_verify]=mpg123 [split_mp3_gapless_verify]=mpg123 [split_ogg_verify]=oggdec
+  [split_flac_verify]=flacd [split_flac_framecopy_verify]=flacd)
 baseline_label=([split_wav]=cp [split_mp3]=cp [split_mp3_gapless]=cp [split_mp3vbr]=cp [split_ogg]=cp
   [cut_ogg]=cp [split_flac]="flac -d" [split_flac_framecopy]="flac -d" [analyze_wav]=cat
   [analyze_mp3]="mpg123 -t" [merge]=cp [gen]=cp [detect_wav]=cat [detect_mp3]="mpg123 -t"
-  [plot_wav]="analyze's analysis" [plot_mp3]="mpg123 -t")
-declare -A tool_of=([flacd]=flac [analysis]=true)  # contenders that are one of a tool's uses
+  [plot_wav]="analyze's analysis" [plot_mp3]="mpg123 -t"
+  [split_wav_verify]=cat [split_mp3_verify]="mpg123 -t" [split_mp3_gapless_verify]="mpg123 -t"
+  [split_ogg_verify]="oggdec" [split_flac_verify]="flac -d" [split_flac_framecopy_verify]="flac -d")
+declare -A tool_of=([flacd]=flac [analysis]=true [plain]=true)  # contenders that are one of a tool's uses
 peers=([split_wav]="shnsplit sox ffmpeg" [split_mp3]="mp3splt ffmpeg" [split_mp3_gapless]=mp3splt
   [split_mp3vbr]="mp3splt ffmpeg" [split_ogg]="mp3splt vcut ffmpeg" [cut_ogg]="" [split_flac]="flac shnsplit"
   [split_flac_framecopy]="flac shnsplit"
   [analyze_wav]=sox [analyze_mp3]="" [merge]=sox [gen]="" [detect_wav]=ffmpeg [detect_mp3]=ffmpeg
-  [plot_wav]="" [plot_mp3]="")
+  [plot_wav]="" [plot_mp3]=""
+  [split_wav_verify]=plain [split_mp3_verify]=plain [split_mp3_gapless_verify]=plain [split_ogg_verify]=plain
+  [split_flac_verify]=plain [split_flac_framecopy_verify]=plain)
 
 # A wrong result would make every figure meaningless: check the tracks once, untimed.
 fresh
@@ -269,6 +306,15 @@ for job in "${jobs[@]}"; do
     if [[ " ${peers[$job]} " == *" $peer "* ]]; then row+=" | $(cell "$job" "$peer")"; else row+=" | "; fi
   done
   echo "$row |"
+done
+
+# What --verify adds to the split, against one decoding of the source (goal: at most 1.2 times).
+for job in "${jobs[@]}"; do
+  [[ $job == *_verify ]] || continue
+  verified=$(seconds_of "$job" tfold) plain=$(seconds_of "$job" plain) base=$(seconds_of "$job" "${baseline[$job]}")
+  [ -n "$verified" ] && [ -n "$plain" ] && [ -n "$base" ] || continue
+  added=$(awk -v a="$verified" -v b="$plain" 'BEGIN { printf "%.4f", a - b }')
+  echo "${label[$job]}: --verify adds $(shown "$added"), $(ratio "$added" "$base") × ${baseline_label[$job]}"
 done
 
 # Memory stays flat with the length: a 60-minute split needs what a 6-minute one does.

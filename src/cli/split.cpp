@@ -38,6 +38,7 @@ struct SplitWait {
   std::condition_variable finished;
   int done = 0;
   int failed_tracks = 0;
+  int verified_tracks = 0;
 };
 
 void console_file_started(int index, int count, const std::string& path, void* /*user_data*/) {
@@ -69,6 +70,12 @@ void console_finished(void* user_data) {
 
 int console_is_cancelled(void* /*user_data*/) { return 0; }
 
+void console_track_verified(const std::string& /*path*/, void* user_data) {
+  auto* wait = static_cast<SplitWait*>(user_data);
+  std::lock_guard lock(wait->mutex);
+  ++wait->verified_tracks;
+}
+
 int console_ask(const std::string& path, void* /*user_data*/) {
   return console_ask_overwrite(path, stdin, stdout, isatty(STDIN_FILENO) != 0);
 }
@@ -81,18 +88,36 @@ void keep_standard_input_apart() {
   if (fd > STDIN_FILENO) close(fd);
 }
 
-// The number of selected tracks that could not be written, or -1 when the job could not start.
-int run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder, bool tags,
-            bool gapless, bool frame_copy) {
+// What a job asks of the writer besides the tracks.
+struct JobOptions {
+  bool tags = false;
+  bool gapless = false;
+  bool frame_copy = false;
+  bool verify = false;
+};
+
+// How a job ended: the selected tracks that could not be written (-1 when the job could not
+// start), and those read back and found whole.
+struct JobOutcome {
+  int failed_tracks = 0;
+  int verified_tracks = 0;
+};
+
+JobOutcome run_job(AudioDocument& document, const TrackBreakList& list, const std::string& folder,
+                   const JobOptions& options) {
   SplitWait wait;
-  const SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
-                                    console_finished,     console_is_cancelled, console_ask,
-                                    &wait};
+  SplitCallbacks callbacks = {console_file_started, console_progress, console_write_error,
+                              console_finished,     console_is_cancelled, console_ask,
+                              &wait};
+  callbacks.track_verified = console_track_verified;
   std::fflush(stdout);
-  if (audio_document_start_split(document, list, callbacks, folder, tags, gapless, frame_copy) != 0) return -1;
+  if (audio_document_start_split(document, list, callbacks, folder, options.tags, options.gapless,
+                                 options.frame_copy, options.verify) != 0) {
+    return {-1, 0};
+  }
   std::unique_lock lock(wait.mutex);
   wait.finished.wait(lock, [&] { return wait.done != 0; });
-  return wait.failed_tracks;
+  return {wait.failed_tracks, wait.verified_tracks};
 }
 
 }  // namespace
@@ -134,6 +159,7 @@ struct SplitRequest {
   MetadataOptions metadata;
   gboolean gapless = FALSE;
   gboolean frame_copy = FALSE;
+  gboolean verify = FALSE;
   std::string audio_path;
   std::string list_path;
   std::string folder;
@@ -150,6 +176,8 @@ std::optional<int> parse_request(int argc, char** argv, SplitRequest& request) {
        "MP3 (layer III): tracks that gapless players decode to exactly their samples", nullptr},
       {"frame-copy", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.frame_copy,
        "FLAC: tracks of the source's own frames, only the partial frames at their ends encoded anew", nullptr},
+      {"verify", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &request.verify,
+       "Each track read back before it takes its name and compared with its range of AUDIO", nullptr},
       {}};
   const std::string summary =
       std::string("Writes each selected track of the break list BREAKS, cut from AUDIO, into OUTDIR.\n"
@@ -274,18 +302,28 @@ TrackBreakListPtr read_breaks(const AudioDocument& document, const SplitRequest&
   return list;
 }
 
+int selected_tracks(const TrackBreakList& list) {
+  return static_cast<int>(
+      std::count_if(list.breaks.begin(), list.breaks.end(), [](const TrackBreak& brk) { return brk.write != 0; }));
+}
+
 // Writes the tracks and tells how the job ended.
 int write_tracks(AudioDocumentPtr document, const TrackBreakList& list, const SplitRequest& request) {
   std::printf("Using output folder: %s\n", request.folder.c_str());
-  const int failed_tracks =
-      run_job(*document, list, request.folder, request.metadata.tags != FALSE, request.gapless != FALSE,
-              request.frame_copy != FALSE);
+  const JobOptions options = {request.metadata.tags != FALSE, request.gapless != FALSE, request.frame_copy != FALSE,
+                              request.verify != FALSE};
+  const JobOutcome outcome = run_job(*document, list, request.folder, options);
+  const int failed_tracks = outcome.failed_tracks;
   // The document joins the writer thread before it closes the file; the list goes after it.
   audio_document_close(std::move(document));
   if (failed_tracks < 0) {
     // Nothing was written: that must not pass for a job that wrote every track.
     std::fprintf(stderr, "Could not start writing the tracks\n");
     return EXIT_STATUS_TRACK_FAILED;
+  }
+  // The check's summary comes after the split's own, as its last line.
+  if (options.verify) {
+    std::printf("Verified %d of %d tracks\n", outcome.verified_tracks, selected_tracks(list));
   }
   // A script must be able to tell a job that lost tracks from one that wrote them all, also
   // tracks the list placed beyond the recording's end.

@@ -32,6 +32,9 @@ struct SplitCallbacks {
   // The path exists and no standing answer applies: an OverwriteAnswer (other codes: no).
   int (*ask_overwrite)(const std::string& path, void* user_data);
   void* user_data;
+  // A track read back and found to hold its range, just before it reaches its name (only in
+  // a job that verifies). May be null.
+  void (*track_verified)(const std::string& path, void* user_data) = nullptr;
 };
 
 // The running job of a document. The document and the list must outlive the job (they do
@@ -44,5 +47,6 @@ struct SplitJob {
   bool tags = false;  // each track gets the tags of its break (track_break_list_tags)
   bool gapless = false;  // MPEG layer III tracks that decode to exactly their samples
   bool frame_copy = false;  // tracks of the source's frames where the module copies frames
+  bool verify = false;  // each track read back and compared with its range before it is committed
 };
 

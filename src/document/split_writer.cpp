@@ -19,6 +19,7 @@
 #include "breaks/metadata.h"
 #include "breaks/naming.h"
 #include "document/audio_document.h"
+#include "document/track_verifier.h"
 #include "formats/registry.h"
 #include "io/folder.h"
 #include "io/temporary_output.h"
@@ -83,20 +84,29 @@ struct TrackWrite {
   bool frame_copy = false;
 };
 
+// Writes the track of request into output, and with a verifier reads it back: 0, or -1 when
+// either failed.
+int write_checked(AudioFile& file, const TrackRequest& request, const TemporaryOutput& output,
+                  TrackVerifier* verifier) {
+  if (format_write_range(file, request) == -1) return -1;
+  return verifier == nullptr || verifier->check(output, request) ? 0 : -1;
+}
+
 // One track written on a thread of its own into its temporary output, which reaches the
-// final name only once the track is complete. Throws std::system_error when no thread can be
-// started; the temporary output is then removed.
+// final name only once the track is complete (and, with a verifier, read back). Throws
+// std::system_error when no thread can be started; the temporary output is then removed.
 class TrackThread {
  public:
-  TrackThread(TrackBoard& board, AudioFile& file, TemporaryOutput output, TrackWrite write)
+  TrackThread(TrackBoard& board, AudioFile& file, TemporaryOutput output, TrackWrite write,
+              TrackVerifier* verifier)
       : board_(board), output_(std::move(output)) {
-    thread_ = std::thread([this, &file, write = std::move(write)] {
+    thread_ = std::thread([this, &file, verifier, write = std::move(write)] {
       TrackRequest request{output_->file(), write.path, write.start, write.end, write.track_number,
                            progress,        this};
       request.tags = write.tags ? &*write.tags : nullptr;
       request.gapless = write.gapless;
       request.frame_copy = write.frame_copy;
-      const int result = format_write_range(file, request);
+      const int result = write_checked(file, request, *output_, verifier);
       std::lock_guard lock(board_.mutex);
       result_ = result;
       done_ = true;
@@ -150,7 +160,10 @@ struct PlannedTrack {
 // whose files need no question are already being written behind the one shown.
 class TrackWalk {
  public:
-  TrackWalk(SplitJob& job, unsigned threads) : job_(job), threads_(threads) { plan(); }
+  TrackWalk(SplitJob& job, unsigned threads) : job_(job), threads_(threads) {
+    if (job.verify) verifier_.emplace(*job.document->audio_file);
+    plan();
+  }
 
   void run() {
     const SplitCallbacks& callbacks = job_.callbacks;
@@ -179,6 +192,8 @@ class TrackWalk {
         if (write_it && write(i) == -1) {
           g_warning("Could not write file %s", track.path.c_str());
           callbacks.write_error(track.path, callbacks.user_data);
+        } else if (write_it && verifier_ && callbacks.track_verified != nullptr) {
+          callbacks.track_verified(track.path, callbacks.user_data);
         }
       }
       // A track started ahead whose file has appeared since, and is to be kept, ends unused.
@@ -282,7 +297,7 @@ class TrackWalk {
     if (!output) return false;
     try {
       track.thread = std::make_unique<TrackThread>(board_, *job_.document->audio_file,
-                                                   std::move(*output), track.write);
+                                                   std::move(*output), track.write, verifier());
     } catch (const std::system_error& error) {
       g_warning("Could not start a thread to write %s: %s", track.path.c_str(), error.what());
       return false;
@@ -323,9 +338,11 @@ class TrackWalk {
     request.tags = write.tags ? &*write.tags : nullptr;
     request.gapless = write.gapless;
     request.frame_copy = write.frame_copy;
-    if (format_write_range(*job_.document->audio_file, request) == -1) return -1;
+    if (write_checked(*job_.document->audio_file, request, *output, verifier()) == -1) return -1;
     return output->commit() ? 0 : -1;
   }
+
+  TrackVerifier* verifier() { return verifier_ ? &*verifier_ : nullptr; }
 
   // Writes track i, or waits for it when it was started ahead, showing its progress and
   // keeping the threads busy meanwhile. 0, or -1 when it failed.
@@ -353,6 +370,7 @@ class TrackWalk {
   SplitJob& job_;
   unsigned threads_;
   std::optional<Folder> output_folder_;  // opened by the first track that needs it
+  std::optional<TrackVerifier> verifier_;  // with --verify; before the tracks, whose threads use it
   TrackBoard board_;
   std::vector<PlannedTrack> tracks_;  // one per break; after the board, which they use
 };
@@ -391,7 +409,7 @@ void split_thread(SplitJob* job) {
 
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder,
-                               bool tags, bool gapless, bool frame_copy) {
+                               bool tags, bool gapless, bool frame_copy, bool verify) {
   if (!document.audio_file) return -1;
   // A decoding module reads through one decoder: the analysis must have let go of it.
   if (!audio_document_is_analyzed(document)) return -1;
@@ -407,7 +425,7 @@ int audio_document_start_split(AudioDocument& document, const TrackBreakList& li
   // The claim keeps every other caller out: the job and the handle are ours to replace. The
   // previous job has made its finished call; its thread is about to end.
   if (document.split_thread_handle.joinable()) document.split_thread_handle.join();
-  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags, gapless, frame_copy};
+  document.split_job = SplitJob{&document, &list, callbacks, output_folder, tags, gapless, frame_copy, verify};
   try {
     document.split_thread_handle = std::thread(split_thread, &document.split_job);
   } catch (const std::system_error&) {

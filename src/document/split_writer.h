@@ -13,10 +13,14 @@
 // audio file. The document owns the thread and joins it when it is closed. With tags, every
 // track is tagged from the list's metadata; a format without tags gets one warning for the
 // job. gapless asks the modules for sample-exact tracks where they can write them; frame_copy
-// for tracks of the source's own frames (TrackRequest::frame_copy).
+// for tracks of the source's own frames (TrackRequest::frame_copy). With verify, each track is
+// read back and compared with its range of the source before it reaches its name
+// (TrackVerifier); one that differs is not written, and callbacks.track_verified hears of each
+// that matched.
 int audio_document_start_split(AudioDocument& document, const TrackBreakList& list,
                                const SplitCallbacks& callbacks, const std::string& output_folder,
-                               bool tags = false, bool gapless = false, bool frame_copy = false);
+                               bool tags = false, bool gapless = false, bool frame_copy = false,
+                               bool verify = false);
 // 1 from the moment a start is accepted until just before the job's finished call, else 0.
 int audio_document_is_splitting(AudioDocument& document);
 

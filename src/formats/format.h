@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <glib.h>
@@ -107,6 +108,20 @@ struct EmbeddedSheet {
   std::uint32_t rate = 0;
 };
 
+// What reading a written track back and comparing it with its range of the source found.
+struct TrackCheck {
+  bool matches = false;
+  // When it does not match: the first sample frame of the track that departs from the range
+  // (a track that ends early departs where it ends), or, for a track that cannot be read back
+  // or fails a check of its own, nullopt with the reason in reason.
+  std::optional<std::uint64_t> first_difference;
+  std::string reason;
+
+  static TrackCheck match() { return {.matches = true, .first_difference = std::nullopt, .reason = {}}; }
+  static TrackCheck differs_at(std::uint64_t sample) { return {.matches = false, .first_difference = sample, .reason = {}}; }
+  static TrackCheck failed(std::string reason) { return {.matches = false, .first_difference = std::nullopt, .reason = std::move(reason)}; }
+};
+
 struct FormatModule {
   const char* name;
   const char* library;
@@ -137,6 +152,11 @@ struct FormatModule {
   // The cue sheet the file carries, nullopt when it carries none; nullptr for a format that
   // cannot carry one.
   std::optional<EmbeddedSheet> (*embedded_sheet)(AudioFile& file) = nullptr;
+  // Reads the track that write_range wrote for request back through this module's reader,
+  // from track_path (a name that need not end in the module's extension), and compares it
+  // with the request's range of source: a reader of the source of its own, which no other
+  // thread uses meanwhile. Warnings about a damaged track name request.path.
+  TrackCheck (*verify_track)(AudioFile& source, const TrackRequest& request, const std::string& track_path) = nullptr;
 };
 
 void format_print_info(const AudioFile& file);

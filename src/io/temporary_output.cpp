@@ -205,6 +205,11 @@ TemporaryOutput::TemporaryOutput(TemporaryOutput&& other) noexcept
 
 TemporaryOutput::~TemporaryOutput() { discard(); }
 
+std::string TemporaryOutput::reading_path() const {
+  if (folder_.fd() == AT_FDCWD) return temporary_path_;
+  return "/proc/self/fd/" + std::to_string(folder_.fd()) + "/" + temporary_path_;
+}
+
 namespace {
 
 int replace_name(const Folder& folder, const char* from, const char* to) {

@@ -38,6 +38,10 @@ class TemporaryOutput {
   // The temporary name relative to the folder (for create, the path), for tests only:
   // messages name the final path.
   const std::string& temporary_path() const { return temporary_path_; }
+  // A path that opens the temporary file for reading, whatever became of the folder's path
+  // since (through the folder's descriptor where it has one). For reading a file back before
+  // it is committed.
+  std::string reading_path() const;
   // Closes the file and moves it over the final path; a file it replaces is replaced only by
   // one already on the disk (fsync). false, with a warning naming the final path and the
   // reason, and the temporary file removed, when the file cannot be completed or moved.

@@ -35,6 +35,29 @@ TEST(TemporaryOutput, CommitMovesOverTheFinalPathAndDiscardRemoves) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
+// A track is read back before it is committed: by its folder's descriptor, also once the
+// folder's path leads elsewhere, and by its path where it was made by path.
+TEST(TemporaryOutput, ReadingPathOpensTheUncommittedFile) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "out");
+  std::optional<Folder> folder = Folder::open(dir / "out");
+  ASSERT_TRUE(folder);
+  std::optional<TemporaryOutput> in_folder = TemporaryOutput::create_in(*folder, "track.wav", dir / "out/track.wav");
+  ASSERT_TRUE(in_folder);
+  std::fputs("by descriptor", in_folder->file());
+  std::fflush(in_folder->file());
+  fs::rename(dir.path() / "out", dir.path() / "moved");
+  fs::create_directory(dir.path() / "out");
+  EXPECT_EQ(read_text(in_folder->reading_path()), "by descriptor");
+
+  std::optional<TemporaryOutput> by_path = TemporaryOutput::create(dir / "track.wav");
+  ASSERT_TRUE(by_path);
+  std::fputs("by path", by_path->file());
+  std::fflush(by_path->file());
+  EXPECT_EQ(read_text(by_path->reading_path()), "by path");
+  EXPECT_FALSE(fs::exists(dir.path() / "track.wav"));
+}
+
 TEST(TemporaryOutput, OnlyAReplacementIsForcedOntoTheDisk) {
   TempDir dir;
   write_text(dir / "old.wav", "old");

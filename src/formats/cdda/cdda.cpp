@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "formats/track_check.h"
 #include "io/file_copy.h"
 #include "io/read_at.h"
 
@@ -33,12 +34,10 @@ void swap_complete_frames(std::span<std::uint8_t> bytes) {
   for (; i < swapped; i += 2) std::swap(bytes[i], bytes[i + 1]);
 }
 
-OpenResult open_cdda(const FormatModule& module, const std::string& path) {
+// Raw audio is told by its name alone: open_cdda asks for it, a track read back has a
+// temporary one.
+OpenResult open_raw(const FormatModule& module, const std::string& path) {
   ErrorText reason;
-  if (!format_has_extension(module, path)) {
-    set_error_message(&reason, "Extension is not %s", module.extension);
-    return OpenResult::not_this_format(reason);
-  }
   auto file = std::make_unique<CddaAudioFile>();
   if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
   struct stat st {};
@@ -54,6 +53,19 @@ OpenResult open_cdda(const FormatModule& module, const std::string& path) {
   return OpenResult::opened(std::move(file));
 }
 
+OpenResult open_cdda(const FormatModule& module, const std::string& path) {
+  if (!format_has_extension(module, path)) {
+    ErrorText reason;
+    set_error_message(&reason, "Extension is not %s", module.extension);
+    return OpenResult::not_this_format(reason);
+  }
+  return open_raw(module, path);
+}
+
+TrackCheck verify_cdda(AudioFile& source, const TrackRequest& request, const std::string& track_path) {
+  return format_verify_decoded(source, request, open_raw(*source.module, track_path));
+}
+
 }  // namespace
 
 const FormatModule* cdda_module() {
@@ -65,7 +77,8 @@ const FormatModule* cdda_module() {
                                       .read_data = cdda_read_data,
                                       .write_range = cdda_write_range,
                                       .carries_tags = false,
-                                      .concurrent_writes = 1};
+                                      .concurrent_writes = 1,
+                                      .verify_track = verify_cdda};
   return &module;
 }
 

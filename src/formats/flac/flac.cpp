@@ -10,6 +10,7 @@
 #include "formats/flac/flac_encoder.h"
 #include "formats/flac/flac_frame_copy.h"
 #include "formats/tags/id3v2_size.h"
+#include "formats/track_check.h"
 #include "io/read_at.h"
 
 namespace {
@@ -274,6 +275,17 @@ OpenResult open_flac(const FormatModule& module, const std::string& path) {
   return OpenResult::opened(std::move(file));
 }
 
+// Reading a track from its first sample to its last has libFLAC hold the samples against
+// the MD5 signature the encoder put in its STREAMINFO (where it put one).
+TrackCheck md5_check(AudioFile& track) {
+  if (!static_cast<FlacAudioFile&>(track).md5_mismatch) return TrackCheck::match();
+  return TrackCheck::failed("its samples do not match the MD5 signature in its STREAMINFO");
+}
+
+TrackCheck verify_flac(AudioFile& source, const TrackRequest& request, const std::string& track_path) {
+  return format_verify_decoded(source, request, open_flac(*source.module, track_path), 0, md5_check);
+}
+
 }  // namespace
 
 const FormatModule* flac_module() {
@@ -287,7 +299,8 @@ const FormatModule* flac_module() {
                                       .carries_tags = true,
                                       .concurrent_writes = PARALLEL_TRACKS,
                                       .copies_frames = true,
-                                      .embedded_sheet = flac_embedded_sheet};
+                                      .embedded_sheet = flac_embedded_sheet,
+                                      .verify_track = verify_flac};
   return &module;
 }
 

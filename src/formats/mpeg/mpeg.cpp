@@ -6,6 +6,7 @@
 #include <cinttypes>
 
 #include "formats/mpeg/mpeg_cutter.h"
+#include "formats/mpeg/mpeg_verify.h"
 
 static_assert(sizeof(off_t) >= 8, "libmpg123 positions must be 64-bit");
 
@@ -166,18 +167,23 @@ std::optional<std::uint64_t> mpeg_decoded_samples(const MpegFrameIndex& index,
 namespace {
 
 OpenResult open_mpeg(const FormatModule& module, const std::string& path) {
-  ErrorText reason;
   if (!format_has_extension(module, path) && !format_has_extension(module, path, ".mp2")) {
+    ErrorText reason;
     set_error_message(&reason, "%s", "File extension is not .mp3/.mp2");
     return OpenResult::not_this_format(reason);
   }
+  return mpeg_open_stream(module, path);
+}
+
+}  // namespace
+
+OpenResult mpeg_open_stream(const FormatModule& module, const std::string& path) {
+  ErrorText reason;
   auto file = std::make_unique<MpegAudioFile>();
   if (!format_open_common(module, *file, path, &reason)) return OpenResult::not_this_format(reason);
   if (const char* failure = start_decoder(*file)) return OpenResult::not_this_format(failure);
   return OpenResult::opened(std::move(file));
 }
-
-}  // namespace
 
 const FormatModule* mpeg_module() {
   static const FormatModule module = {.name = "MPEG Audio Layer I/II/III",
@@ -188,7 +194,8 @@ const FormatModule* mpeg_module() {
                                       .read_data = mpeg_read_data,
                                       .write_range = mpeg_write_range,
                                       .carries_tags = true,
-                                      .concurrent_writes = 1};
+                                      .concurrent_writes = 1,
+                                      .verify_track = mpeg_verify_track};
   static bool initialised = false;
   if (initialised) return &module;
   if (mpg123_init() != MPG123_OK) {

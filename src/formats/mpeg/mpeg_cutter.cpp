@@ -84,7 +84,7 @@ std::uint64_t span_bytes(const MpegFrameIndex& index, const FrameSpan& span) {
 // cut by whole frames, after one warning per file.
 bool writes_gapless(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRequest& request) {
   if (!request.gapless) return false;
-  if (index.layer == 3) return true;
+  if (mpeg_cuts_gapless(index, request)) return true;
   if (!file.gapless_refused) {
     g_warning("Gapless tracks need MPEG layer III; %s is cut at frame boundaries", file.path.c_str());
     file.gapless_refused = true;
@@ -133,6 +133,16 @@ int write_frames(MpegAudioFile& file, const MpegFrameIndex& index, const TrackRe
 }
 
 }  // namespace
+
+MpegCutFrames mpeg_cut_frames(const MpegAudioFile& file, const MpegFrameIndex& index, std::uint64_t start,
+                              std::uint64_t end) {
+  const FrameSpan span = frames_for(file, index, start, end);
+  return {span.first, span.last};
+}
+
+bool mpeg_cuts_gapless(const MpegFrameIndex& index, const TrackRequest& request) {
+  return request.gapless && index.layer == 3;
+}
 
 int mpeg_write_range(AudioFile& base, const TrackRequest& request) {
   auto& file = static_cast<MpegAudioFile&>(base);

@@ -50,3 +50,7 @@ struct MpegAudioFile final : AudioFile {
   bool gapless_refused = false;  // the warning that layer I/II tracks cannot be gapless was given
   mutable MpegGapReport gap_report;  // telling is no change of the file's state
 };
+
+// The module's open_file without its look at the name: a stream the caller knows to be MPEG
+// audio (a track read back under a temporary name).
+OpenResult mpeg_open_stream(const FormatModule& module, const std::string& path);

@@ -16,6 +16,7 @@
 #include "formats/ogg/ogg_cutter.h"
 #include "formats/ogg/ogg_index.h"
 #include "formats/tags/vorbis_comments.h"
+#include "formats/track_check.h"
 
 namespace {
 
@@ -251,6 +252,10 @@ std::optional<EmbeddedSheet> ogg_embedded_sheet(AudioFile& base) {
   return vorbis_comments_sheet(texts);
 }
 
+TrackCheck verify_ogg(AudioFile& source, const TrackRequest& request, const std::string& track_path) {
+  return format_verify_decoded(source, request, open_ogg(*source.module, track_path));
+}
+
 }  // namespace
 
 const FormatModule* ogg_module() {
@@ -263,7 +268,8 @@ const FormatModule* ogg_module() {
                                       .write_range = ogg_write_range,
                                       .carries_tags = true,
                                       .concurrent_writes = 1,
-                                      .embedded_sheet = ogg_embedded_sheet};
+                                      .embedded_sheet = ogg_embedded_sheet,
+                                      .verify_track = verify_ogg};
   return &module;
 }
 

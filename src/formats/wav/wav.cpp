@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/track_check.h"
 #include "formats/wav/wav_info.h"
 #include "io/byte_order.h"
 #include "io/file_copy.h"
@@ -294,6 +295,10 @@ OpenResult open_wav(const FormatModule& module, const std::string& path) {
   return OpenResult::opened(std::move(file));
 }
 
+TrackCheck verify_wav(AudioFile& source, const TrackRequest& request, const std::string& track_path) {
+  return format_verify_decoded(source, request, open_wav(*source.module, track_path));
+}
+
 }  // namespace
 
 const FormatModule* wav_module() {
@@ -305,7 +310,8 @@ const FormatModule* wav_module() {
                                       .read_data = wav_read_data,
                                       .write_range = wav_write_range,
                                       .carries_tags = true,
-                                      .concurrent_writes = 1};
+                                      .concurrent_writes = 1,
+                                      .verify_track = verify_wav};
   return &module;
 }
 
