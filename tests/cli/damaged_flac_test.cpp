@@ -47,16 +47,22 @@ TEST(DamagedFlac, AFrameWhoseCrcFailsFailsOnlyItsTrack) {
   const std::string offset = flac_frame_offset(fixture("flac_mono48.flac").string(), 60);
   const Bytes clean = wav_samples("flac_mono48.wav");
   const std::vector<SoundTrack> sound = {{"a.flac", 0, 48000}, {"c.flac", 250240, 288000}, {"d.flac", 288000, 480000}};
-  for (const bool frame_copy : {false, true}) {
-    SCOPED_TRACE(frame_copy ? "--frame-copy" : "encoded anew");
+  // Read back with --verify, the tracks around the damage agree with the source as well.
+  const std::vector<std::vector<std::string>> option_sets = {
+      {}, {"--frame-copy"}, {"--verify"}, {"--frame-copy", "--verify"}};
+  for (const std::vector<std::string>& options : option_sets) {
+    SCOPED_TRACE(options.empty() ? "encoded anew" : options.front() + " " + options.back());
     Tfold tfold;
     TempDir scratch;
     fs::create_directory(tfold.dir() / "tracks");
     write_text(tfold / "breaks.txt", "0=a\n75=b\n391=c\n450=d\n");
-    std::vector<std::string> args = {"split", source, "breaks.txt", "tracks"};
-    if (frame_copy) args.insert(args.begin() + 1, "--frame-copy");
+    std::vector<std::string> args = {"split"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {source, "breaks.txt", "tracks"});
     const RunResult r = tfold.run(args);
     EXPECT_EQ(r.status, 5);
+    const bool verify = options.size() > 0 && options.back() == "--verify";
+    EXPECT_EQ(contains(r.out, "Verified 3 of 4 tracks\n"), verify) << r.out;
     EXPECT_EQ(names_in(tfold.dir() / "tracks"), (std::vector<std::string>{"a.flac", "c.flac", "d.flac"}));
     EXPECT_TRUE(contains(r.err, "Cannot write FLAC track tracks/b.flac from " + source +
                                     ": decoding stops at the source's frame at byte " + offset + ": frame CRC mismatch"))

@@ -97,36 +97,42 @@ TEST(DamagedOgg, OnlyTheTrackThatNeedsTheDamageFails) {
   for (const Damage& damage : damages(clean)) {
     SCOPED_TRACE(damage.what);
     write_file(t / "damaged.ogg", damage.bytes);
-    fs::remove_all(t / "o");
-    fs::create_directory(t / "o");
-    const RunResult r = t.run({"split", "damaged.ogg", "l.txt", "o"});
-    EXPECT_EQ(r.status, 5) << r.err;
-    const std::int64_t failed_first = std::int64_t(damage.failed_track - 1) * TRACK_FRAMES;
-    const std::int64_t failed_end = std::min(failed_first + TRACK_FRAMES, damage.length);
-    const std::string failed_name = "o/t" + std::to_string(damage.failed_track) + ".ogg";
-    EXPECT_EQ(warning_texts(r.err),
-              (std::vector<std::string>{"Cannot cut samples " + std::to_string(failed_first) + " to " +
-                                            std::to_string(failed_end) + " of damaged.ogg: " + damage.reason +
-                                            "; the range's samples there are lost and the track is not written",
-                                        "Could not write file " + failed_name,
-                                        "Error writing file: " + failed_name}));
-    std::set<std::string> written;
-    for (const auto& entry : fs::directory_iterator(t / "o")) written.insert(entry.path().filename().string());
-    for (std::size_t track = 1; track <= 5; ++track) {
-      const std::string name = "t" + std::to_string(track) + ".ogg";
-      SCOPED_TRACE(name);
-      if (track == damage.failed_track) {
-        EXPECT_EQ(written.count(name), 0u);
-        continue;
+    // Reading the sound tracks back agrees with the source around the damage as well.
+    for (const bool verify : {false, true}) {
+      SCOPED_TRACE(verify ? "with --verify" : "without --verify");
+      fs::remove_all(t / "o");
+      fs::create_directory(t / "o");
+      const RunResult r = verify ? t.run({"split", "--verify", "damaged.ogg", "l.txt", "o"})
+                                 : t.run({"split", "damaged.ogg", "l.txt", "o"});
+      EXPECT_EQ(r.status, 5) << r.err;
+      EXPECT_EQ(r.out.find("Verified 4 of 5 tracks\n") != std::string::npos, verify) << r.out;
+      const std::int64_t failed_first = std::int64_t(damage.failed_track - 1) * TRACK_FRAMES;
+      const std::int64_t failed_end = std::min(failed_first + TRACK_FRAMES, damage.length);
+      const std::string failed_name = "o/t" + std::to_string(damage.failed_track) + ".ogg";
+      EXPECT_EQ(warning_texts(r.err),
+                (std::vector<std::string>{"Cannot cut samples " + std::to_string(failed_first) + " to " +
+                                              std::to_string(failed_end) + " of damaged.ogg: " + damage.reason +
+                                              "; the range's samples there are lost and the track is not written",
+                                          "Could not write file " + failed_name,
+                                          "Error writing file: " + failed_name}));
+      std::set<std::string> written;
+      for (const auto& entry : fs::directory_iterator(t / "o")) written.insert(entry.path().filename().string());
+      for (std::size_t track = 1; track <= 5; ++track) {
+        const std::string name = "t" + std::to_string(track) + ".ogg";
+        SCOPED_TRACE(name);
+        if (track == damage.failed_track) {
+          EXPECT_EQ(written.count(name), 0u);
+          continue;
+        }
+        EXPECT_EQ(written.count(name), 1u);
+        const DecodedVorbis decoded = decode_vorbis(t / ("o/" + name));
+        EXPECT_EQ(decoded.pcm_total, TRACK_FRAMES);
+        // Not EXPECT_EQ: a difference would print every sample.
+        EXPECT_TRUE(decoded.samples == source.frames(std::int64_t(track - 1) * TRACK_FRAMES, TRACK_FRAMES));
+        EXPECT_EQ(read_file(t / ("o/" + name)), read_file(t / ("clean/" + name)));
       }
-      EXPECT_EQ(written.count(name), 1u);
-      const DecodedVorbis decoded = decode_vorbis(t / ("o/" + name));
-      EXPECT_EQ(decoded.pcm_total, TRACK_FRAMES);
-      // Not EXPECT_EQ: a difference would print every sample.
-      EXPECT_TRUE(decoded.samples == source.frames(std::int64_t(track - 1) * TRACK_FRAMES, TRACK_FRAMES));
-      EXPECT_EQ(read_file(t / ("o/" + name)), read_file(t / ("clean/" + name)));
+      EXPECT_EQ(written.size(), 4u);
     }
-    EXPECT_EQ(written.size(), 4u);
   }
 }
 
