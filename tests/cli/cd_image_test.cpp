@@ -17,12 +17,6 @@ namespace fs = std::filesystem;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::set<std::string> listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
-
 void copy_fixture(const Tfold& t, const std::string& name, const std::string& as = "") {
   fs::copy_file(fixture(name), t / (as.empty() ? name : as));
 }

@@ -31,19 +31,6 @@ struct Damage {
   std::int64_t length = SOURCE_FRAMES;  // what the file's granule positions still state
 };
 
-// Warning lines look like "** (PROG:PID): WARNING **: HH:MM:SS.mmm: text"; keep the text.
-std::vector<std::string> warning_texts(const std::string& err) {
-  std::vector<std::string> texts;
-  const std::string marker = "WARNING **: ";
-  for (std::size_t at = err.find(marker); at != std::string::npos; at = err.find(marker, at)) {
-    const std::size_t time_end = err.find(": ", at + marker.size());
-    const std::size_t line_end = err.find('\n', time_end);
-    texts.push_back(err.substr(time_end + 2, line_end - time_end - 2));
-    at = line_end;
-  }
-  return texts;
-}
-
 // The audio page whose last packet ends nearest to `frame`: well inside a track, its loss
 // reaches no neighbour.
 std::size_t page_near(const std::vector<OggPageLayout>& pages, std::int64_t frame) {

@@ -25,12 +25,6 @@ namespace fs = std::filesystem;
 constexpr std::size_t BLOCK = 2352;  // 16-bit stereo 44100 Hz, and one CD frame
 const std::string QUESTION_END = "([y]es/[n]no/[a]ll/[s]kip all) ";
 
-std::set<std::string> listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
-
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The two warnings of a track that could not be written, as the split prints them.

@@ -28,12 +28,6 @@ constexpr std::size_t HEADER = 44;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::set<std::string> listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
-
 // The data of a split WAV track equals blocks [from, to) of the source's data.
 void expect_track(const fs::path& track, const Bytes& source, std::size_t from, std::size_t to) {
   const Bytes bytes = read_file(track);

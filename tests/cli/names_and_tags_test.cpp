@@ -39,12 +39,6 @@ const std::string SHEET =
 
 const std::string TEMPLATE = "--name-format=%n. %p - %t (%a, %y)";
 
-std::set<std::string> listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
-
 // A sandbox with a 100-block WAV of counting bytes and an output folder.
 struct Sandbox {
   Tfold t;

@@ -20,6 +20,7 @@ using tfold_test::read_file;
 using tfold_test::read_text;
 using tfold_test::RunOptions;
 using tfold_test::Tfold;
+using tfold_test::warning_texts;
 using tfold_test::write_text;
 
 std::string default_file(const std::optional<std::string>& outputdir) {
@@ -122,19 +123,6 @@ std::vector<StartSituation> start_situations() {
        },
        {"version"}, 0, FileAfter::Defaults, {}},
   };
-}
-
-// Warning lines look like "** (PROG:PID): WARNING **: HH:MM:SS.mmm: text"; keep the text.
-std::vector<std::string> warning_texts(const std::string& err) {
-  std::vector<std::string> texts;
-  const std::string marker = "WARNING **: ";
-  for (std::size_t at = err.find(marker); at != std::string::npos; at = err.find(marker, at)) {
-    const std::size_t time_end = err.find(": ", at + marker.size());
-    const std::size_t line_end = err.find('\n', time_end);
-    texts.push_back(err.substr(time_end + 2, line_end - time_end - 2));
-    at = line_end;
-  }
-  return texts;
 }
 
 std::string expand(std::string text, const Tfold& t) {

@@ -15,23 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The track's samples as flac decodes them: little-endian, signed but at 8 bits, as in WAV.
-Bytes decoded_pcm(const std::string& track, const TempDir& scratch, bool eight_bits = false) {
-  const std::string raw = scratch / "decoded.raw";
-  const ToolResult r = run_tool({"flac", "-d", "-s", "-f", "--force-raw-format", "--endian=little",
-                                 eight_bits ? "--sign=unsigned" : "--sign=signed", "-o", raw, track});
-  EXPECT_EQ(r.status, 0) << r.err;
-  return r.status == 0 ? read_file(raw) : Bytes();
-}
-
-// The stray names a failed or finished split must not leave behind.
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 const char* const BREAKS = "0=t1\n1=t2\n2=t3\n75=t4\n151=t5\n701=t6\n";
 
 TEST(SplitFlac, EveryTrackIsItsExactRangeAsAValidFlacStream) {
@@ -74,7 +57,7 @@ TEST(SplitFlac, EveryTrackIsItsExactRangeAsAValidFlacStream) {
       const std::uint64_t first = c.bounds[k], end = c.bounds[k + 1];
       EXPECT_EQ(run_tool({"flac", "-t", "-s", track}).status, 0);
       EXPECT_EQ(run_tool({"metaflac", "--show-total-samples", track}).out, std::to_string(end - first) + "\n");
-      EXPECT_TRUE(decoded_pcm(track, scratch) ==
+      EXPECT_TRUE(flac_decoded(track, scratch) ==
                   slice(source_pcm, first * c.frame_bytes, (end - first) * c.frame_bytes));
       EXPECT_EQ(run_tool({"metaflac", "--list", "--block-type=CUESHEET", track}).out, "");
       if (!c.tagged) continue;
@@ -85,8 +68,8 @@ TEST(SplitFlac, EveryTrackIsItsExactRangeAsAValidFlacStream) {
       EXPECT_EQ(run_tool({"metaflac", "--export-picture-to=" + picture, track}).status, 0);
       EXPECT_TRUE(read_file(picture) == read_file(fixture("flac_cover.png")));
     }
-    EXPECT_EQ(names_in(tfold.dir() / "tracks"),
-              (std::vector<std::string>{"t1.flac", "t2.flac", "t3.flac", "t4.flac", "t5.flac", "t6.flac"}));
+    EXPECT_EQ(listing(tfold.dir() / "tracks"),
+              (std::set<std::string>{"t1.flac", "t2.flac", "t3.flac", "t4.flac", "t5.flac", "t6.flac"}));
   }
 }
 
@@ -129,8 +112,8 @@ TEST(SplitFlac, TagsKeepTheSourcesFieldsAndTakeTheSheets) {
     const std::string tagged = (tfold.dir() / "tagged" / c.name).string();
     EXPECT_EQ(lines_of(run_tool({"metaflac", "--export-tags-to=-", tagged}).out), c.tags);
     EXPECT_EQ(run_tool({"flac", "-t", "-s", tagged}).status, 0);
-    EXPECT_TRUE(decoded_pcm(tagged, scratch) ==
-                decoded_pcm((tfold.dir() / "plain" / c.name).string(), scratch));
+    EXPECT_TRUE(flac_decoded(tagged, scratch) ==
+                flac_decoded((tfold.dir() / "plain" / c.name).string(), scratch));
   }
 }
 
@@ -156,9 +139,9 @@ TEST(SplitFlac, DepthsAndChannelsAtTheEdgesSplitExactly) {
     EXPECT_EQ(r.err, "");
     const Bytes source_pcm = wav_samples(std::string(c.stem) + ".wav");
     const bool eight_bits = c.frame_bytes == 1;
-    EXPECT_TRUE(decoded_pcm((tfold.dir() / "tracks" / "a.flac").string(), scratch, eight_bits) ==
+    EXPECT_TRUE(flac_decoded((tfold.dir() / "tracks" / "a.flac").string(), scratch, {.unsigned_samples = eight_bits}) ==
                 slice(source_pcm, 0, c.second_track * c.frame_bytes));
-    EXPECT_TRUE(decoded_pcm((tfold.dir() / "tracks" / "b.flac").string(), scratch, eight_bits) ==
+    EXPECT_TRUE(flac_decoded((tfold.dir() / "tracks" / "b.flac").string(), scratch, {.unsigned_samples = eight_bits}) ==
                 slice(source_pcm, c.second_track * c.frame_bytes, (c.end - c.second_track) * c.frame_bytes));
   }
 }
@@ -211,7 +194,7 @@ TEST(SplitFlac, BadSourcesFailTheTracksTheyReach) {
   const struct {
     const char* fixture;
     const char* breaks;
-    std::vector<std::string> written;
+    std::set<std::string> written;
     const char* failed;
     const char* cause;
   } cases[] = {
@@ -229,7 +212,7 @@ TEST(SplitFlac, BadSourcesFailTheTracksTheyReach) {
     const std::string source = fixture(c.fixture).string();
     const RunResult r = tfold.run({"split", source, "breaks.txt", "tracks"});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(names_in(tfold.dir() / "tracks"), c.written);
+    EXPECT_EQ(listing(tfold.dir() / "tracks"), c.written);
     const std::string failed = std::string("tracks/") + c.failed + ".flac";
     EXPECT_NE(r.err.find("Error writing file: " + failed), std::string::npos) << r.err;
     // Messages name the track's final path, never the temporary file it is written into.
@@ -267,7 +250,7 @@ TEST(SplitFlac, FlacStreamsAreFoundWhateverTheirName) {
     const std::string extension = fs::path(name).extension();
     const std::string second = (tfold.dir() / "tracks" / ("b" + extension)).string();
     EXPECT_EQ(run_tool({"flac", "-t", "-s", second}).status, 0);
-    EXPECT_TRUE(decoded_pcm(second, scratch) == slice(source_pcm, 48000 * 2, 432000 * 2));
+    EXPECT_TRUE(flac_decoded(second, scratch) == slice(source_pcm, 48000 * 2, 432000 * 2));
   }
 }
 
@@ -293,10 +276,10 @@ TEST(SplitFlac, ExistingFilesAreAskedAboutInTurn) {
       << r.out;
   EXPECT_EQ(read_text(tfold.dir() / "tracks" / "c.flac"), "the user's own file");
   const Bytes source_pcm = wav_samples("flac_mono48.wav");
-  EXPECT_TRUE(decoded_pcm((tfold.dir() / "tracks" / "a.flac").string(), scratch) ==
+  EXPECT_TRUE(flac_decoded((tfold.dir() / "tracks" / "a.flac").string(), scratch) ==
               slice(source_pcm, 256000 * 2, 224000 * 2));
-  EXPECT_EQ(names_in(tfold.dir() / "tracks"),
-            (std::vector<std::string>{"a.flac", "b.flac", "c.flac", "d.flac"}));
+  EXPECT_EQ(listing(tfold.dir() / "tracks"),
+            (std::set<std::string>{"a.flac", "b.flac", "c.flac", "d.flac"}));
 }
 
 }  // namespace

@@ -35,13 +35,6 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
-// The names in a folder.
-std::set<std::string> listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
-
 // A sandbox with a 100-block WAV of counting bytes, a break list and an output folder.
 struct SplitCase {
   Tfold t;

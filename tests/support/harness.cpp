@@ -67,6 +67,24 @@ Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
                bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
+std::set<std::string> listing(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+std::vector<std::string> warning_texts(const std::string& err) {
+  std::vector<std::string> texts;
+  const std::string marker = "WARNING **: ";
+  for (std::size_t at = err.find(marker); at != std::string::npos; at = err.find(marker, at)) {
+    const std::size_t time_end = err.find(": ", at + marker.size());
+    const std::size_t line_end = err.find('\n', time_end);
+    texts.push_back(err.substr(time_end + 2, line_end - time_end - 2));
+    at = line_end;
+  }
+  return texts;
+}
+
 std::string binary_path() { return TFOLD_BINARY; }
 
 fs::path fixture(const std::string& name) { return fs::path(TFOLD_FIXTURE_DIR) / name; }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ void write_text(const std::filesystem::path& path, const std::string& text);
 Bytes read_file(const std::filesystem::path& path);
 std::string read_text(const std::filesystem::path& path);
 Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count);
+// The names of the entries of folder.
+std::set<std::string> listing(const std::filesystem::path& folder);
+// The texts of GLib's warning lines in err ("** (PROG:PID): WARNING **: HH:MM:SS.mmm: text").
+std::vector<std::string> warning_texts(const std::string& err);
 
 struct RunResult {
   std::string out;

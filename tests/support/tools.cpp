@@ -24,6 +24,18 @@ ToolResult run_tool(const std::vector<std::string>& args) {
   return result;
 }
 
+Bytes flac_decoded(const std::string& track, const TempDir& scratch, const FlacDecoding& how) {
+  const std::string raw = scratch / "decoded.raw";
+  std::vector<std::string> args = {"flac", "-d", "-s", "-f", "--force-raw-format", "--endian=little",
+                                   how.unsigned_samples ? "--sign=unsigned" : "--sign=signed", "-o", raw};
+  if (how.skip > 0) args.push_back("--skip=" + std::to_string(how.skip));
+  if (how.until > 0) args.push_back("--until=" + std::to_string(how.until));
+  args.push_back(track);
+  const ToolResult r = run_tool(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.status == 0 ? read_file(raw) : Bytes();
+}
+
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
