@@ -26,20 +26,26 @@ struct ModuleCase {
   std::uint64_t header;  // bytes before the audio data
 };
 
+std::vector<ModuleCase> module_cases() {
+  return {{"WAV", wav_module(), "show.wav", 44}, {"CD audio", cdda_module(), "show.cdda.raw", 0}};
+}
+
+// The audio data in c's container, written into dir and opened by c's module.
+AudioFilePtr open_source(const ModuleCase& c, const TempDir& dir, const Bytes& data) {
+  write_file(dir / c.name, c.header != 0 ? canonical_wav(2, 44100, 16, data) : data);
+  ErrorText error;
+  AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
+  EXPECT_TRUE(file) << error.value_or("");
+  return file;
+}
+
 TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
-  const std::vector<ModuleCase> cases = {
-      {"WAV", wav_module(), "show.wav", 44},
-      {"CD audio", cdda_module(), "show.cdda.raw", 0},
-  };
-  for (const ModuleCase& c : cases) {
+  for (const ModuleCase& c : module_cases()) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const Bytes data = counting_bytes(20 * BLOCK);
-    const Bytes bytes = c.header != 0 ? canonical_wav(2, 44100, 16, data) : data;
-    write_file(dir / c.name, bytes);
-    ErrorText error;
-    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
-    ASSERT_TRUE(file) << error.value_or("");
+    AudioFilePtr file = open_source(c, dir, data);
+    ASSERT_TRUE(file);
     // Reads fail from the middle of block 10 on.
     fail_reads_from(fileno(file->fp.get()), c.header + 10 * BLOCK + 100);
 
@@ -61,18 +67,12 @@ TEST(SourceReadError, TrackFailsInsteadOfEndingShort) {
 // A read that fails within the audio is no end of it: -1 with the reason, while a read past the
 // end is the quiet answer that playback steps onto.
 TEST(SourceReadError, ReadFailsWithTheReasonAndTheEndStaysQuiet) {
-  const std::vector<ModuleCase> cases = {
-      {"WAV", wav_module(), "show.wav", 44},
-      {"CD audio", cdda_module(), "show.cdda.raw", 0},
-  };
-  for (const ModuleCase& c : cases) {
+  for (const ModuleCase& c : module_cases()) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const Bytes data = counting_bytes(20 * BLOCK);
-    write_file(dir / c.name, c.header != 0 ? canonical_wav(2, 44100, 16, data) : data);
-    ErrorText error;
-    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
-    ASSERT_TRUE(file) << error.value_or("");
+    AudioFilePtr file = open_source(c, dir, data);
+    ASSERT_TRUE(file);
     fail_reads_from(fileno(file->fp.get()), c.header + 10 * BLOCK);
 
     LogCapture log;
@@ -91,18 +91,12 @@ TEST(SourceReadError, ReadFailsWithTheReasonAndTheEndStaysQuiet) {
 // behind it are their exact bytes, and the warning names the source, the byte where the
 // read failed and the track that is not written.
 TEST(SourceReadError, OnlyTheTrackThatMeetsTheErrorFails) {
-  const std::vector<ModuleCase> cases = {
-      {"WAV", wav_module(), "show.wav", 44},
-      {"CD audio", cdda_module(), "show.cdda.raw", 0},
-  };
-  for (const ModuleCase& c : cases) {
+  for (const ModuleCase& c : module_cases()) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const Bytes data = counting_bytes(30 * BLOCK);
-    write_file(dir / c.name, c.header != 0 ? canonical_wav(2, 44100, 16, data) : data);
-    ErrorText error;
-    AudioFilePtr file = format_take_file(c.module->open_file(*c.module, dir / c.name), &error);
-    ASSERT_TRUE(file) << error.value_or("");
+    AudioFilePtr file = open_source(c, dir, data);
+    ASSERT_TRUE(file);
     // Blocks [10, 20) are the second track; bytes 100 to 200 of its block 15 cannot be read.
     const std::uint64_t bad = c.header + 15 * BLOCK + 100;
     fail_reads_between(fileno(file->fp.get()), bad, bad + 100);
