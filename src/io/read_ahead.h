@@ -22,7 +22,7 @@ using ReadAheadFunc = std::function<std::int64_t(std::span<std::uint8_t> buffer,
 // with one processor, reads on the consumer's thread when it asks, through the same calls.
 struct ReadAheadRing {
   std::size_t slots = 3;
-  std::size_t pieces_per_slot = 16;
+  std::size_t pieces_per_slot = 8;
   bool threaded = true;
 };
 
