@@ -23,7 +23,7 @@ constexpr std::size_t LANES = 8;
 constexpr double WARM_UP_SECONDS = 0.025;
 
 template <int Bytes>
-float decode_sample(const std::uint8_t* p) {
+[[gnu::always_inline]] inline float decode_sample(const std::uint8_t* p) {
   if constexpr (Bytes == 1) {
     return static_cast<float>(static_cast<int>(p[0]) - 128);
   } else if constexpr (Bytes == 2) {
@@ -36,6 +36,31 @@ float decode_sample(const std::uint8_t* p) {
                      static_cast<std::uint32_t>(p[3]) << 24;
     return static_cast<float>(static_cast<std::int32_t>(raw));
   }
+}
+
+// One channel's samples of an interleaved piece, to full scale 1.0. Inlined into a version
+// for each instruction set, as the filter is below.
+template <int Bytes>
+[[gnu::always_inline]] inline void decode_channel(const std::uint8_t* p, std::size_t frame_bytes, std::size_t samples,
+                                                  float scale, float* to) {
+  for (std::size_t i = 0; i < samples; ++i, p += frame_bytes) to[i] = decode_sample<Bytes>(p) * scale;
+}
+
+template <int Bytes>
+void decode_channel_baseline(const std::uint8_t* p, std::size_t frame_bytes, std::size_t samples, float scale,
+                             float* to) {
+  decode_channel<Bytes>(p, frame_bytes, samples, scale, to);
+}
+
+template <int Bytes>
+[[gnu::target("avx2")]] void decode_channel_avx2(const std::uint8_t* p, std::size_t frame_bytes, std::size_t samples,
+                                                 float scale, float* to) {
+  decode_channel<Bytes>(p, frame_bytes, samples, scale, to);
+}
+
+bool processor_has_avx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
 }
 
 }  // namespace
@@ -102,26 +127,34 @@ void EnvelopeBuilder::load_channel(const std::uint8_t* pcm, std::uint64_t count,
   const std::size_t frame_bytes = Bytes * channel_count_;
   const std::uint8_t* p = pcm + index * Bytes;
   float* to = stream.data() + warm_up_;
-  for (std::size_t i = 0; i < samples; ++i, p += frame_bytes) to[i] = decode_sample<Bytes>(p) * scale_;
+  if (processor_has_avx2()) {
+    decode_channel_avx2<Bytes>(p, frame_bytes, samples, scale_, to);
+  } else {
+    decode_channel_baseline<Bytes>(p, frame_bytes, samples, scale_, to);
+  }
   std::fill(stream.begin() + static_cast<std::ptrdiff_t>(warm_up_ + samples), stream.end(), 0.0F);
 }
 
-// The recursion keeps each lane waiting on its own last output, so wider vectors than the
-// baseline instruction set gain little; one version of the code serves every compiler.
-void EnvelopeBuilder::filter_channel(Channel& channel, std::uint64_t count) const {
-  const std::size_t part = part_of(count);
-  const std::size_t rows = warm_up_ + part;
-  channel.squares.resize(LANES * part);
-  const float* in = channel.stream.data();
-  float* out = channel.squares.data();
-  // Direct form I, all lanes at once in one vector (GCC and Clang split it into what the
-  // processor holds). Row j takes sample j of every lane's warm-up and part; the lanes'
-  // loads and stores find room beside the recursion, which leaves the processor mostly
-  // waiting.
+namespace {
+
+struct Biquad {
+  float b0, b1, b2, a1, a2;
+};
+
+// Direct form I, all lanes at once in one vector (GCC and Clang split it into what the
+// processor holds). Row j takes sample j of every lane's warm-up and part, in[k * part + j]
+// for lane k; the squares of the rows past the warm-up go to out[k * part + j - warm_up].
+// Inlined into each version below, which differ only in the instructions the compiler may
+// use: every lane does the same operations in the same order in both, so their results are
+// the same to the bit. Neither may use fused multiply-adds, which round differently: the
+// AVX2 version is not given FMA.
+[[gnu::always_inline]] inline void filter_lanes(const float* in, float* out, std::size_t part, std::size_t warm_up,
+                                                const Biquad& f) {
   using Vector = float __attribute__((vector_size(LANES * sizeof(float))));
   Vector x1 = {}, x2 = {}, y1 = {}, y2 = {};
-  const Vector b0 = Vector{} + b0_, b1 = Vector{} + b1_, b2 = Vector{} + b2_;
-  const Vector a1 = Vector{} + a1_, a2 = Vector{} + a2_;
+  const Vector b0 = Vector{} + f.b0, b1 = Vector{} + f.b1, b2 = Vector{} + f.b2;
+  const Vector a1 = Vector{} + f.a1, a2 = Vector{} + f.a2;
+  const std::size_t rows = warm_up + part;
   for (std::size_t j = 0; j < rows; ++j) {
     Vector x;
     for (std::size_t k = 0; k < LANES; ++k) x[k] = in[k * part + j];
@@ -131,9 +164,33 @@ void EnvelopeBuilder::filter_channel(Channel& channel, std::uint64_t count) cons
     x1 = x;
     y2 = y1;
     y1 = y;
-    if (j < warm_up_) continue;
+    if (j < warm_up) continue;
     const Vector square = y * y;
-    for (std::size_t k = 0; k < LANES; ++k) out[k * part + j - warm_up_] = square[k];
+    for (std::size_t k = 0; k < LANES; ++k) out[k * part + j - warm_up] = square[k];
+  }
+}
+
+// The baseline instruction set holds half the lanes in a register and too few registers for
+// the filter's state, which then goes to and from memory every row.
+void filter_lanes_baseline(const float* in, float* out, std::size_t part, std::size_t warm_up, const Biquad& f) {
+  filter_lanes(in, out, part, warm_up, f);
+}
+
+[[gnu::target("avx2")]] void filter_lanes_avx2(const float* in, float* out, std::size_t part, std::size_t warm_up,
+                                               const Biquad& f) {
+  filter_lanes(in, out, part, warm_up, f);
+}
+
+}  // namespace
+
+void EnvelopeBuilder::filter_channel(Channel& channel, std::uint64_t count) const {
+  const std::size_t part = part_of(count);
+  channel.squares.resize(LANES * part);
+  const Biquad biquad{b0_, b1_, b2_, a1_, a2_};
+  if (processor_has_avx2()) {
+    filter_lanes_avx2(channel.stream.data(), channel.squares.data(), part, warm_up_, biquad);
+  } else {
+    filter_lanes_baseline(channel.stream.data(), channel.squares.data(), part, warm_up_, biquad);
   }
 }
 

@@ -1,14 +1,14 @@
 #include "detect/envelope_reader.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "formats/registry.h"
+#include "io/read_ahead.h"
 
 namespace {
 
-// Large enough that the format layer's cost per call vanishes, small enough to stay in the
-// cache between the decoder and the filter.
+// Large enough that the format layer's cost per call vanishes. The filter's lanes are cut by
+// the piece, so its levels' last bits depend on this size.
 constexpr std::size_t READ_BYTES = 1 << 18;
 
 }  // namespace
@@ -22,23 +22,22 @@ std::optional<Envelope> envelope_read(AudioFile& file, ErrorText* error, Envelop
     return std::nullopt;
   }
   EnvelopeBuilder builder(si.samplesPerSec, si.channels, bytes_per_sample);
-  std::vector<std::uint8_t> buffer(std::max<std::size_t>(READ_BYTES / si.blockAlign, 1) * si.blockAlign);
+  // The reading runs ahead on the other processor while the filter works on what came before.
+  const auto read = [&file](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+    return format_read_data(file, buffer, offset);
+  };
+  ReadAhead reader(read, std::max<std::size_t>(READ_BYTES / si.blockAlign, 1) * si.blockAlign, si.blockAlign);
   std::uint64_t offset = 0;
-  for (;;) {
-    const std::int64_t got = format_read_data(file, buffer, offset);
-    if (got < 0 && offset == 0) {
-      set_error_message(error, "%s", "The audio data could not be read");
-      return std::nullopt;
-    }
-    if (got <= 0) break;
-    // Whole frames only: a decoder that hands out a partial frame gives the rest next time.
-    const std::uint64_t whole = static_cast<std::uint64_t>(got) / si.blockAlign * si.blockAlign;
-    if (whole == 0) break;
-    builder.feed(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(whole)));
-    offset += whole;
+  for (std::span<const std::uint8_t> piece = reader.next(); !piece.empty(); piece = reader.next()) {
+    builder.feed(piece);
+    offset += piece.size();
     if (progress != nullptr && si.numBytes > 0) {
       progress(user_data, std::min(1.0, static_cast<double>(offset) / static_cast<double>(si.numBytes)));
     }
+  }
+  if (offset == 0 && reader.failed()) {
+    set_error_message(error, "%s", "The audio data could not be read");
+    return std::nullopt;
   }
   return builder.finish();
 }

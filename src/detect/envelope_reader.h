@@ -1,6 +1,6 @@
 // Reads a whole recording once, through the format layer, into its Envelope: the samples
-// pass through a fixed buffer and only the levels stay, so memory does not grow with the
-// recording's length.
+// pass through a fixed ring of buffers and only the levels stay, so memory does not grow with
+// the recording's length.
 #pragma once
 
 #include <optional>
